@@ -1,0 +1,49 @@
+# add_component(NAME
+#   [DRIVER]              part of libveltrano.so
+#   SOURCES ...           library sources
+#   DEPS ...              libraries this component uses (public)
+#   TESTS ...             unit test sources (foo_test.cpp beside foo.cpp)
+#   TEST_DEPS ...         extra libraries for the unit tests
+#   TEST_LABELS ...       extra ctest labels (default: unit))
+#
+# Every component is a static library of position-independent code; the ones
+# marked DRIVER are linked whole into libveltrano.so, whose exports are fixed by
+# src/driver/exports.map.
+function(add_component NAME)
+  cmake_parse_arguments(C "DRIVER;HEADER_ONLY" "" "SOURCES;DEPS;TESTS;TEST_DEPS;TEST_LABELS" ${ARGN})
+  if(C_HEADER_ONLY OR NOT C_SOURCES)
+    add_library(${NAME} INTERFACE)
+    target_include_directories(${NAME} INTERFACE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include)
+    target_link_libraries(${NAME} INTERFACE ${C_DEPS})
+  else()
+    add_library(${NAME} STATIC ${C_SOURCES})
+    target_include_directories(${NAME} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include)
+    target_link_libraries(${NAME} PUBLIC ${C_DEPS} Threads::Threads)
+    set_target_properties(${NAME} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+    if(C_DRIVER)
+      set_property(GLOBAL APPEND PROPERTY KORVELA_DRIVER_COMPONENTS ${NAME})
+    endif()
+  endif()
+  if(C_TESTS AND KORVELA_BUILD_TESTS)
+    add_executable(${NAME}_test ${C_TESTS})
+    target_link_libraries(${NAME}_test PRIVATE ${NAME} ${C_TEST_DEPS} GTest::gmock GTest::gtest_main)
+    set(labels unit ${C_TEST_LABELS})
+    gtest_discover_tests(${NAME}_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
+      PROPERTIES LABELS "${labels}" TIMEOUT 120)
+  endif()
+endfunction()
+
+# libveltrano.so: every DRIVER component linked whole, only the sixteen
+# recorder-facing functions exported (version script).
+function(korvela_add_driver_library)
+  get_property(components GLOBAL PROPERTY KORVELA_DRIVER_COMPONENTS)
+  set(map ${PROJECT_SOURCE_DIR}/src/driver/exports.map)
+  add_library(veltrano SHARED ${PROJECT_SOURCE_DIR}/src/driver/library_init.cpp)
+  target_include_directories(veltrano PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include)
+  if(components)
+    target_link_libraries(veltrano PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${components}>")
+  endif()
+  target_link_libraries(veltrano PRIVATE PkgConfig::PUGIXML Threads::Threads)
+  target_link_options(veltrano PRIVATE "LINKER:--version-script=${map}" "LINKER:--no-undefined")
+  set_target_properties(veltrano PROPERTIES LINK_DEPENDS ${map} CXX_VISIBILITY_PRESET hidden)
+endfunction()

@@ -1,0 +1,37 @@
+// Sub-commands of the `veltrano` program register themselves with
+// VELTRANO_COMMAND in their own source file, so adding a command touches no
+// other file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace veltrano_cli {
+
+// Exit codes shared by all commands.
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitUsage = 2,        // bad command line
+  kExitLoadFailed = 3,   // libveltrano.so could not be loaded
+  kExitDeviceFailed = 4, // the device refused, failed or could not be reached
+  kExitDataFailed = 5,   // the device answered but delivered nothing usable
+  kExitIoFailed = 6,     // a local file could not be read or written
+};
+
+struct Command {
+  const char* name;
+  const char* summary;
+  const char* usage;
+  int (*run)(const std::vector<std::string>& args);
+};
+
+std::vector<Command>& Commands();
+
+struct CommandRegistration {
+  explicit CommandRegistration(const Command& c) { Commands().push_back(c); }
+};
+
+}  // namespace veltrano_cli
+
+#define VELTRANO_COMMAND(ident, ...) \
+  static const ::veltrano_cli::CommandRegistration ident##_registration{::veltrano_cli::Command{__VA_ARGS__}}
