@@ -1,0 +1,133 @@
+#include "platform/event.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+namespace korvela::platform {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Remaining time of a bounded wait, in the form poll() takes.
+class Deadline {
+ public:
+  explicit Deadline(uint32_t timeout_ms)
+      : infinite_(timeout_ms == kInfinite),
+        end_(SteadyClock::now() + std::chrono::milliseconds(timeout_ms)) {}
+
+  // -1 for no limit, else the whole milliseconds left rounded up (so a wait
+  // never ends a fraction early), 0 once passed.
+  int PollTimeout() const {
+    if (infinite_) return -1;
+    auto left = end_ - SteadyClock::now();
+    if (left <= SteadyClock::duration::zero()) return 0;
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+  }
+
+ private:
+  bool infinite_;
+  SteadyClock::time_point end_;
+};
+
+// poll() that retries on EINTR; returns the poll result (-1 on a real error).
+int PollRetry(pollfd* fds, nfds_t count, const Deadline& deadline) {
+  for (;;) {
+    int rc = ::poll(fds, count, deadline.PollTimeout());
+    if (rc >= 0 || errno != EINTR) return rc;
+  }
+}
+
+}  // namespace
+
+Event::Event(Mode mode, bool initially_set) : mode_(mode) {
+  fd_ = ::eventfd(initially_set ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+Event::~Event() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void Event::Set() {
+  if (fd_ < 0) return;
+  uint64_t one = 1;
+  // The counter cannot realistically overflow: a read resets it to zero.
+  while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+void Event::Reset() {
+  if (fd_ < 0) return;
+  uint64_t value = 0;
+  // Non-semaphore eventfd: one read takes the whole counter, however many Set
+  // calls built it up.
+  while (::read(fd_, &value, sizeof value) < 0 && errno == EINTR) {
+  }
+}
+
+bool Event::IsSet() const {
+  if (fd_ < 0) return false;
+  pollfd p{fd_, POLLIN, 0};
+  return PollRetry(&p, 1, Deadline(0)) > 0 && (p.revents & POLLIN) != 0;
+}
+
+bool Event::TryAcquire() {
+  if (fd_ < 0) return false;
+  if (mode_ == Mode::kManualReset) return IsSet();
+  uint64_t value = 0;
+  for (;;) {
+    if (::read(fd_, &value, sizeof value) == static_cast<ssize_t>(sizeof value)) return true;
+    if (errno != EINTR) return false;  // EAGAIN: not set, or another waiter won
+  }
+}
+
+bool Event::Wait(uint32_t timeout_ms) {
+  if (fd_ < 0) return false;
+  Deadline deadline(timeout_ms);
+  for (;;) {
+    pollfd p{fd_, POLLIN, 0};
+    int rc = PollRetry(&p, 1, deadline);
+    if (rc < 0) return false;
+    if (rc == 0) return false;
+    if (TryAcquire()) return true;
+    // Lost the race for an auto-reset signal: wait on for the rest of the time.
+    if (deadline.PollTimeout() == 0) return false;
+  }
+}
+
+int WaitForAny(Event& a, Event& b, uint32_t timeout_ms) {
+  if (!a.valid() || !b.valid()) return -1;
+  Deadline deadline(timeout_ms);
+  for (;;) {
+    pollfd p[2] = {{a.fd(), POLLIN, 0}, {b.fd(), POLLIN, 0}};
+    int rc = PollRetry(p, 2, deadline);
+    if (rc < 0) return -1;
+    if (rc > 0) {
+      if ((p[0].revents & POLLIN) && a.TryAcquire()) return 0;
+      if ((p[1].revents & POLLIN) && b.TryAcquire()) return 1;
+    }
+    if (rc == 0 || deadline.PollTimeout() == 0) return -1;
+  }
+}
+
+int WaitEventOrFd(Event& e, int fd, short poll_events, uint32_t timeout_ms) {
+  if (!e.valid() || fd < 0) return -1;
+  Deadline deadline(timeout_ms);
+  for (;;) {
+    pollfd p[2] = {{e.fd(), POLLIN, 0}, {fd, poll_events, 0}};
+    int rc = PollRetry(p, 2, deadline);
+    if (rc < 0) return -1;
+    if (rc > 0) {
+      if ((p[0].revents & POLLIN) && e.TryAcquire()) return 0;
+      // POLLNVAL too: the caller's next call on the fd then reports the error.
+      if (p[1].revents & (poll_events | POLLERR | POLLHUP | POLLNVAL)) return 1;
+    }
+    if (rc == 0 || deadline.PollTimeout() == 0) return -1;
+  }
+}
+
+}  // namespace korvela::platform

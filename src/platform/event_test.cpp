@@ -1,0 +1,169 @@
+#include "platform/event.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace korvela::platform {
+namespace {
+
+using Mode = Event::Mode;
+
+TEST(EventTest, AutoResetSignalIsConsumedOnceAndSetsCollapse) {
+  Event e(Mode::kAutoReset);
+  ASSERT_TRUE(e.valid());
+  EXPECT_FALSE(e.IsSet());
+  EXPECT_FALSE(e.Wait(0));
+  e.Set();
+  e.Set();  // a second Set before anyone waits is the same single signal
+  EXPECT_TRUE(e.IsSet());
+  EXPECT_TRUE(e.IsSet()) << "IsSet must not consume";
+  EXPECT_TRUE(e.Wait(0));
+  EXPECT_FALSE(e.IsSet());
+  EXPECT_FALSE(e.Wait(0));
+}
+
+TEST(EventTest, ManualResetStaysSetUntilReset) {
+  Event e(Mode::kManualReset, /*initially_set=*/true);
+  EXPECT_TRUE(e.Wait(0));
+  EXPECT_TRUE(e.Wait(0));
+  e.Reset();
+  EXPECT_FALSE(e.IsSet());
+  EXPECT_FALSE(e.Wait(0));
+  e.Reset();  // resetting a reset event is harmless
+  e.Set();
+  e.Set();
+  e.Reset();  // one Reset clears however many Sets
+  EXPECT_FALSE(e.IsSet());
+}
+
+TEST(EventTest, InitiallySetAutoResetAndResetClears) {
+  Event e(Mode::kAutoReset, true);
+  EXPECT_TRUE(e.IsSet());
+  e.Reset();
+  EXPECT_FALSE(e.Wait(0));
+}
+
+TEST(EventTest, FdIsReadableExactlyWhileSet) {
+  Event e(Mode::kManualReset);
+  pollfd p{e.fd(), POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 0);
+  e.Set();
+  EXPECT_EQ(::poll(&p, 1, 0), 1);
+  e.Reset();
+  EXPECT_EQ(::poll(&p, 1, 0), 0);
+}
+
+TEST(EventTest, InfiniteWaitIsWokenBySetFromAnotherThread) {
+  Event e(Mode::kAutoReset);
+  std::thread setter([&] { e.Set(); });
+  EXPECT_TRUE(e.Wait(kInfinite));
+  setter.join();
+  EXPECT_FALSE(e.IsSet());
+}
+
+TEST(EventTest, ShortTimeoutExpires) {
+  Event e(Mode::kAutoReset);
+  EXPECT_FALSE(e.Wait(5));
+}
+
+// Each Set of an auto-reset event releases exactly one of several waiters: if a
+// signal ever woke two, one later Set would find no waiter and stay pending.
+TEST(EventTest, AutoResetReleasesExactlyOneWaiterPerSet) {
+  constexpr int kWaiters = 6;
+  Event e(Mode::kAutoReset);
+  std::mutex m;
+  std::condition_variable cv;
+  int winners = 0;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kWaiters; ++i) {
+    threads.emplace_back([&] {
+      if (e.Wait(kInfinite)) {
+        std::lock_guard<std::mutex> lock(m);
+        ++winners;
+        cv.notify_all();
+      }
+    });
+  }
+  for (int k = 1; k <= kWaiters; ++k) {
+    e.Set();
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return winners >= k; });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(winners, kWaiters);
+  EXPECT_FALSE(e.IsSet());
+}
+
+TEST(WaitForAnyTest, ReturnsIndexOfSignalledEventAndConsumesOnlyThatOne) {
+  Event a(Mode::kAutoReset), b(Mode::kAutoReset);
+  b.Set();
+  EXPECT_EQ(WaitForAny(a, b, 0), 1);
+  EXPECT_FALSE(b.IsSet());
+
+  a.Set();
+  b.Set();
+  EXPECT_EQ(WaitForAny(a, b, 0), 0);  // the first wins when both are set
+  EXPECT_FALSE(a.IsSet());
+  EXPECT_TRUE(b.IsSet());
+  EXPECT_EQ(WaitForAny(a, b, 0), 1);
+  EXPECT_EQ(WaitForAny(a, b, 5), -1);
+}
+
+TEST(WaitForAnyTest, ManualEventStaysSetAndOtherThreadWakesWait) {
+  Event stop(Mode::kManualReset), work(Mode::kAutoReset);
+  std::thread setter([&] { stop.Set(); });
+  EXPECT_EQ(WaitForAny(stop, work, kInfinite), 0);
+  setter.join();
+  EXPECT_TRUE(stop.IsSet());
+}
+
+struct Pipe {
+  int fds[2] = {-1, -1};
+  Pipe() { EXPECT_EQ(::pipe(fds), 0); }
+  ~Pipe() {
+    for (int fd : fds)
+      if (fd >= 0) ::close(fd);
+  }
+  void CloseWriter() {
+    ::close(fds[1]);
+    fds[1] = -1;
+  }
+};
+
+TEST(WaitEventOrFdTest, ReportsEventFdTimeoutAndHangup) {
+  Event stop(Mode::kManualReset);
+  Pipe pipe;
+  EXPECT_EQ(WaitEventOrFd(stop, pipe.fds[0], POLLIN, 5), -1);
+
+  ASSERT_EQ(::write(pipe.fds[1], "x", 1), 1);
+  EXPECT_EQ(WaitEventOrFd(stop, pipe.fds[0], POLLIN, kInfinite), 1);
+
+  stop.Set();  // data is still pending, but a stop request has priority
+  EXPECT_EQ(WaitEventOrFd(stop, pipe.fds[0], POLLIN, kInfinite), 0);
+  stop.Reset();
+
+  char c;
+  ASSERT_EQ(::read(pipe.fds[0], &c, 1), 1);
+  pipe.CloseWriter();
+  EXPECT_EQ(WaitEventOrFd(stop, pipe.fds[0], POLLIN, kInfinite), 1) << "hang-up counts";
+}
+
+TEST(WaitEventOrFdTest, StopFromAnotherThreadAbortsAnUnboundedWait) {
+  Event stop(Mode::kAutoReset);
+  Pipe pipe;
+  std::thread setter([&] { stop.Set(); });
+  EXPECT_EQ(WaitEventOrFd(stop, pipe.fds[0], POLLIN, kInfinite), 0);
+  setter.join();
+  EXPECT_FALSE(stop.IsSet());
+  EXPECT_EQ(WaitEventOrFd(stop, -1, POLLIN, 0), -1);
+}
+
+}  // namespace
+}  // namespace korvela::platform
