@@ -1,0 +1,58 @@
+// State tables of the digital I/O object: input number -> input state, output
+// number -> last requested output state.
+//
+// Threading: the input thread updates inputs, the output thread claims
+// outputs, and any of them (or Start/Stop on the recorder's thread) may reset
+// both after a failure; lock_ guards both maps so a reset never overlaps the
+// other thread's use of its map. No callback runs under lock_: every operation
+// returns what the caller has to report.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+
+#include "base/thread_annotations.h"
+
+namespace korvela {
+
+// Input states as reported to the recorder.
+inline constexpr uint32_t kInputUndetermined = 0;
+inline constexpr uint32_t kInputOpen = 1;
+inline constexpr uint32_t kInputClosed = 2;
+// Output states: 1 is open, anything else closed.
+inline constexpr uint32_t kOutputOpen = 1;
+
+// The recorder gives the number of inputs and outputs; the tables hold at most
+// this many entries each so a nonsense count cannot exhaust memory.
+inline constexpr uint32_t kMaxIoPoints = 256;
+
+class CIOStateTable {
+ public:
+  // Every input below `inputs` and output below `outputs` becomes 0 (both
+  // counts capped at kMaxIoPoints). Nothing is reported.
+  void Reset(uint32_t inputs, uint32_t outputs) EXCLUDES(lock_);
+
+  // Every output below `outputs` (capped) takes `state`.
+  void SetOutputs(uint32_t outputs, uint32_t state) EXCLUDES(lock_);
+
+  // When `input` is in the table with another state, stores `state` and
+  // returns true: the caller reports the change.
+  bool UpdateInput(uint32_t input, uint32_t state) EXCLUDES(lock_);
+
+  // When `output` is in the table with another state, stores `state` and
+  // returns true: the caller writes it to the device. Commands for unknown
+  // outputs and repeats of the stored state return false.
+  bool ClaimOutput(uint32_t output, uint32_t state) EXCLUDES(lock_);
+
+  std::optional<uint32_t> Input(uint32_t input) const EXCLUDES(lock_);
+  std::optional<uint32_t> Output(uint32_t output) const EXCLUDES(lock_);
+
+ private:
+  mutable std::mutex lock_;
+  std::map<uint32_t, uint32_t> inputs_ GUARDED_BY(lock_);
+  std::map<uint32_t, uint32_t> outputs_ GUARDED_BY(lock_);
+};
+
+}  // namespace korvela
