@@ -1,0 +1,64 @@
+#include "platform/thread.h"
+
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <system_error>
+
+namespace korvela::platform {
+
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
+
+Thread::Thread() = default;
+
+Thread::~Thread() {
+  // Destroyed by its own body: the thread cannot wait for itself; let it end
+  // on its own rather than abort the process.
+  if (IsHeld() && IsCurrentThread()) {
+    worker_.detach();
+    return;
+  }
+  Join(kInfinite);
+}
+
+bool Thread::Start(std::string_view name, std::function<void()> body) {
+  if (IsHeld()) {
+    if (!done_.IsSet()) return false;
+    worker_.join();
+    id_.store(0, std::memory_order_release);
+  }
+  if (!started_.valid() || !done_.valid()) return false;
+  done_.Reset();
+  started_.Reset();
+  std::string os_name(name.substr(0, kMaxOsNameLength));
+  try {
+    worker_ = std::thread([this, os_name = std::move(os_name), body = std::move(body)] {
+      ::pthread_setname_np(::pthread_self(), os_name.c_str());
+      id_.store(CurrentThreadId(), std::memory_order_release);
+      started_.Set();
+      if (body) body();
+      done_.Set();
+    });
+  } catch (const std::system_error&) {
+    return false;
+  }
+  started_.Wait(kInfinite);
+  return true;
+}
+
+bool Thread::Join(uint32_t timeout_ms) {
+  if (!IsHeld()) return true;
+  if (IsCurrentThread()) return false;
+  if (!done_.Wait(timeout_ms)) return false;
+  worker_.join();
+  id_.store(0, std::memory_order_release);
+  return true;
+}
+
+bool Thread::IsCurrentThread() const {
+  uint32_t id = id_.load(std::memory_order_acquire);
+  return id != 0 && id == CurrentThreadId();
+}
+
+}  // namespace korvela::platform
