@@ -1,16 +1,14 @@
 #include "device/text_utils.h"
 
-#include "device/base64.h"
-#include "device/md5.h"
-
-#include <sys/random.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <limits>
+
+#include "device/base64.h"
+#include "device/md5.h"
+#include "platform/random.h"
 
 namespace korvela {
 namespace {
@@ -30,20 +28,11 @@ uint8_t HexDigitValue(char c) {
   return 0;
 }
 
-// Fills `out` from the kernel's cryptographic source; getrandom blocks only
-// before the pool is first seeded at boot.
+// Fills `out` from the cryptographic source; should the kernel source fail,
+// RandomU32 falls back to std::random_device, never to a predictable generator.
 void FillRandom(std::span<uint8_t> out) {
-  size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t n = getrandom(out.data() + done, out.size() - done, 0);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n < 0 && errno != EINTR) {
-      // Only possible on a kernel without getrandom (before 3.17).
-      std::fill(out.begin() + static_cast<std::ptrdiff_t>(done), out.end(), uint8_t{0});
-      return;
-    }
-  }
+  if (platform::RandomBytes(out)) return;
+  for (uint8_t& b : out) b = static_cast<uint8_t>(platform::RandomU32());
 }
 
 }  // namespace

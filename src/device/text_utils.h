@@ -37,8 +37,8 @@ std::string RemoveChars(std::string_view text, std::string_view chars);
 // to the next `close`. Empty when a marker is empty or missing, or when nothing
 // stands between the markers. With ("<xmp", ">", "</xmp>") this is the content
 // of the first plain <xmp> element: "<xmp class=x>" does not match.
-std::string ExtractBetween(std::string_view text, std::string_view open,
-                           std::string_view open_end, std::string_view close);
+std::string ExtractBetween(std::string_view text, std::string_view open, std::string_view open_end,
+                           std::string_view close);
 
 // Looks up `key` in text made of items separated by any character of
 // `delimiters`, each item "name <separator> value"; the name is compared after

@@ -1,10 +1,10 @@
 #include "device/text_utils.h"
 
-#include <gtest/gtest.h>
-
 #include <set>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "device/base64.h"
 
@@ -103,8 +103,7 @@ TEST(GetValueTest, OidReplyLines) {
 
 TEST(GetValueTest, KeyInsideAnEarlierValueDoesNotHideTheItem) {
   EXPECT_EQ(GetValue("x=a\na=1", "a", "=", "\n"), "1");
-  EXPECT_EQ(GetValue("realm=\"nonce-realm\", nonce=\"abc\"", "nonce", "=", ",\r\n"),
-            "\"abc\"");
+  EXPECT_EQ(GetValue("realm=\"nonce-realm\", nonce=\"abc\"", "nonce", "=", ",\r\n"), "\"abc\"");
   EXPECT_EQ(GetValue("1.2.7=1.9.6 x\n1.9.6=on", "1.9.6", "=", "\r\n"), "on");
 }
 
@@ -191,14 +190,20 @@ TEST(Md5HexTest, Rfc1321Vectors) {
   EXPECT_EQ(Md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
   EXPECT_EQ(Md5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
   EXPECT_EQ(Md5Hex("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
-  EXPECT_EQ(Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
-            "57edf4a22be3c955ac49da2e2107b67a");
+  EXPECT_EQ(
+      Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
+      "57edf4a22be3c955ac49da2e2107b67a");
 }
 
 TEST(Base64EncodeTest, Rfc4648Vectors) {
   const std::pair<const char*, const char*> kVectors[] = {
-      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
   };
   for (const auto& [in, expected] : kVectors) {
     EXPECT_EQ(Encode(in, 64), expected) << in;
