@@ -1,0 +1,79 @@
+// Cuts a Motion-JPEG byte stream, read in chunks of any size, into whole JPEG
+// pictures at their start-of-image (FF D8) and end-of-image (FF D9) markers.
+//
+// Whatever lies between pictures (multipart boundary lines, part headers) is
+// skipped without being looked at. The picture size comes from the last
+// baseline start-of-frame header (FF C0) seen inside a picture and persists
+// across pictures. A marker or a size header may straddle any number of
+// chunk boundaries: the result does not depend on how the stream was cut.
+//
+// Threading: none of its own. One thread feeds a splitter at a time; the
+// listener is called synchronously on that thread from inside Feed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace korvela {
+
+class JpegStreamSplitter {
+ public:
+  // Largest picture kept in memory: 10 MiB. A picture exactly this long is
+  // still delivered; one byte more and it is dropped.
+  static constexpr size_t kMaxFrameBytes = 10485760;
+
+  class Listener {
+   public:
+    virtual ~Listener() = default;
+    // A complete picture, FF D8 through FF D9. The bytes are valid only during
+    // the call. Width and height are 0 while no baseline header was seen.
+    virtual void OnPicture(std::span<const uint8_t> picture, uint32_t width, uint32_t height) = 0;
+    // The picture under assembly would exceed kMaxFrameBytes and was dropped;
+    // nothing is buffered until the next start-of-image.
+    virtual void OnOverflow() = 0;
+  };
+
+  void Feed(std::span<const uint8_t> chunk, Listener& listener);
+
+  // Forgets a partial picture (a new connection starts a new stream). The
+  // last known picture size is kept.
+  void Reset();
+
+  bool in_frame() const { return in_frame_; }
+  size_t buffered() const { return buffer_.size(); }
+  uint32_t width() const { return width_; }
+  uint32_t height() const { return height_; }
+
+ private:
+  // Out of a picture: advances to the next start-of-image in `chunk` from
+  // `pos`, or to the end of the chunk. Returns the new position.
+  size_t SkipToStart(std::span<const uint8_t> chunk, size_t pos);
+  // In a picture: consumes bytes from `pos` up to the end of the picture or
+  // of the chunk. Returns the new position.
+  size_t ConsumePicture(std::span<const uint8_t> chunk, size_t pos, Listener& listener);
+  // Appends the picture's last bytes and hands the picture to the listener.
+  void FinishPicture(std::span<const uint8_t> last_bytes, Listener& listener);
+  // Appends to the picture unless that would exceed kMaxFrameBytes; then drops
+  // the picture, tells the listener and returns false.
+  bool Append(std::span<const uint8_t> bytes, Listener& listener);
+  void StartPicture();
+  void NoteSizeHeader(size_t offset_in_picture);
+  // Reads a pending size header once its bytes are known; `tail` holds the
+  // bytes that follow the buffer but are not yet appended to it.
+  void TryReadSizeHeader(std::span<const uint8_t> tail);
+
+  bool in_frame_ = false;
+  // The previous chunk ended with 0xFF: the first byte of this one completes
+  // a marker. Inside a picture that 0xFF is already in buffer_.
+  bool pending_ff_ = false;
+  std::vector<uint8_t> buffer_;
+  // Offset in the picture of an FF C0 whose header bytes have not all arrived.
+  std::optional<size_t> pending_size_header_;
+  uint32_t width_ = 0;
+  uint32_t height_ = 0;
+};
+
+}  // namespace korvela

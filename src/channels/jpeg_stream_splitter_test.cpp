@@ -1,0 +1,241 @@
+#include "channels/jpeg_stream_splitter.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvela {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using ::testing::ElementsAre;
+
+struct Picture {
+  Bytes bytes;
+  uint32_t width;
+  uint32_t height;
+  bool operator==(const Picture&) const = default;
+};
+
+struct RecordingListener : JpegStreamSplitter::Listener {
+  void OnPicture(std::span<const uint8_t> picture, uint32_t width, uint32_t height) override {
+    pictures.push_back({Bytes(picture.begin(), picture.end()), width, height});
+  }
+  void OnOverflow() override { ++overflows; }
+  std::vector<Picture> pictures;
+  int overflows = 0;
+};
+
+Bytes Text(std::string_view s) { return Bytes(s.begin(), s.end()); }
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+// A minimal picture: SOI, optional baseline SOF with the size, `payload`
+// filler bytes that hold no 0xFF, EOI.
+Bytes MakePicture(uint16_t width, uint16_t height, size_t payload, bool with_size = true) {
+  Bytes b = {0xFF, 0xD8};
+  if (with_size) {
+    const Bytes sof = {
+        0xFF, 0xC0,                                                   // baseline start-of-frame
+        0x00, 0x11,                                                   // segment length 17
+        0x08,                                                         // 8-bit samples
+        uint8_t(height >> 8), uint8_t(height), uint8_t(width >> 8), uint8_t(width),  // size
+        0x03,                                                         // three components
+    };
+    b.insert(b.end(), sof.begin(), sof.end());
+  }
+  for (size_t i = 0; i < payload; ++i) b.push_back(static_cast<uint8_t>(i % 250));
+  b.push_back(0xFF);
+  b.push_back(0xD9);
+  return b;
+}
+
+Bytes PartHeader() { return Text("--boundary\r\nContent-Type: image/jpeg\r\n\r\n"); }
+
+std::vector<Picture> FeedInChunks(const Bytes& stream, const std::vector<size_t>& cuts,
+                                  int* overflows = nullptr) {
+  JpegStreamSplitter splitter;
+  RecordingListener listener;
+  size_t begin = 0;
+  for (size_t cut : cuts) {
+    splitter.Feed(std::span(stream).subspan(begin, cut - begin), listener);
+    begin = cut;
+  }
+  splitter.Feed(std::span(stream).subspan(begin), listener);
+  if (overflows != nullptr) *overflows = listener.overflows;
+  return listener.pictures;
+}
+
+Bytes ReadSample(const std::string& name) {
+  std::ifstream in(std::string(KORVELA_JPEG_CORPUS_DIR) + "/" + name, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(JpegStreamSplitterTest, PictureInOneChunkIsCutAtItsMarkersWithItsSize) {
+  const Bytes picture = MakePicture(640, 480, 100);
+  const Bytes stream = Concat({PartHeader(), picture, Text("\r\n")});
+  EXPECT_THAT(FeedInChunks(stream, {}), ElementsAre(Picture{picture, 640, 480}));
+}
+
+TEST(JpegStreamSplitterTest, PictureOverThreeChunksIsDeliveredOnceWhole) {
+  const Bytes picture = MakePicture(1280, 1024, 3000);
+  const Bytes stream = Concat({PartHeader(), picture, PartHeader()});
+  const size_t soi = PartHeader().size();
+  EXPECT_THAT(FeedInChunks(stream, {soi + 5, soi + 1500}),
+              ElementsAre(Picture{picture, 1280, 1024}));
+}
+
+TEST(JpegStreamSplitterTest, TwoPicturesInOneChunkGiveTwoPictures) {
+  const Bytes first = MakePicture(320, 240, 50);
+  const Bytes second = MakePicture(640, 480, 70);
+  const Bytes stream = Concat({PartHeader(), first, PartHeader(), second});
+  EXPECT_THAT(FeedInChunks(stream, {}),
+              ElementsAre(Picture{first, 320, 240}, Picture{second, 640, 480}));
+}
+
+TEST(JpegStreamSplitterTest, OneAndTwoByteChunksGiveTheSamePictures) {
+  const Bytes first = MakePicture(320, 240, 40);
+  const Bytes second = MakePicture(704, 576, 40);
+  const Bytes stream = Concat({PartHeader(), first, PartHeader(), second, PartHeader()});
+  for (size_t step : {1u, 2u, 3u}) {
+    std::vector<size_t> cuts;
+    for (size_t c = step; c < stream.size(); c += step) cuts.push_back(c);
+    EXPECT_THAT(FeedInChunks(stream, cuts),
+                ElementsAre(Picture{first, 320, 240}, Picture{second, 704, 576}))
+        << "chunks of " << step;
+  }
+}
+
+TEST(JpegStreamSplitterTest, BytesOutsidePicturesNeverReachAPicture) {
+  // Text with an 0xFF that is no start-of-image, and an end-of-image with no
+  // picture open.
+  const Bytes noise = {'x', 0xFF, 0x00, 'y', 0xFF, 0xD9, 0xFF, 0xC0, 0, 0x11, 8, 0, 1, 0, 1};
+  const Bytes picture = MakePicture(0x0102, 0x0304, 10);
+  const auto pictures = FeedInChunks(Concat({noise, picture, noise}), {});
+  // The size header outside the picture is ignored; the one inside counts.
+  EXPECT_THAT(pictures, ElementsAre(Picture{picture, 0x0102, 0x0304}));
+}
+
+TEST(JpegStreamSplitterTest, PictureWithoutSizeHeaderReportsSizeZero) {
+  const Bytes picture = MakePicture(0, 0, 20, /*with_size=*/false);
+  EXPECT_THAT(FeedInChunks(picture, {}), ElementsAre(Picture{picture, 0, 0}));
+}
+
+TEST(JpegStreamSplitterTest, SizeFromLastHeaderPersistsAcrossPictures) {
+  const Bytes sized = MakePicture(800, 600, 10);
+  const Bytes unsized = MakePicture(0, 0, 10, /*with_size=*/false);
+  EXPECT_THAT(FeedInChunks(Concat({sized, unsized}), {}),
+              ElementsAre(Picture{sized, 800, 600}, Picture{unsized, 800, 600}));
+}
+
+TEST(JpegStreamSplitterTest, StartOfImageInsideAPictureStartsItAfresh) {
+  const Bytes broken = {0xFF, 0xD8, 1, 2, 3};
+  const Bytes picture = MakePicture(352, 288, 30);
+  EXPECT_THAT(FeedInChunks(Concat({broken, picture}), {}),
+              ElementsAre(Picture{picture, 352, 288}));
+}
+
+TEST(JpegStreamSplitterTest, FillBytesBeforeAMarkerAreAllowed) {
+  // JPEG allows any number of 0xFF fill bytes before a marker (T.81 B.1.1.2).
+  const Bytes picture = {0xFF, 0xFF, 0xD8, 0xFF, 0xC0, 0, 0x11, 8, 0, 16, 0, 32, 3,
+                         1,    2,    0xFF, 0xFF, 0xD9};
+  const Bytes expected(picture.begin() + 1, picture.end());
+  for (size_t cut = 1; cut < picture.size(); ++cut)
+    EXPECT_THAT(FeedInChunks(picture, {cut}), ElementsAre(Picture{expected, 32, 16}))
+        << "cut at " << cut;
+}
+
+TEST(JpegStreamSplitterTest, RealJpegSurvivesACutAtEveryPosition) {
+  const Bytes sample = ReadSample("picture_160x120.jpg");
+  ASSERT_GT(sample.size(), 1000u);
+  const Bytes stream = Concat({PartHeader(), sample, Text("\r\n"), PartHeader()});
+  for (size_t cut = 1; cut < stream.size(); ++cut) {
+    const auto pictures = FeedInChunks(stream, {cut});
+    ASSERT_EQ(pictures.size(), 1u) << "cut at " << cut;
+    ASSERT_EQ(pictures[0], (Picture{sample, 160, 120})) << "cut at " << cut;
+  }
+}
+
+TEST(JpegStreamSplitterTest, RealJpegSurvivesRandomCuts) {
+  const Bytes sample = ReadSample("picture_160x120.jpg");
+  const Bytes stream = Concat({PartHeader(), sample, PartHeader(), sample, PartHeader()});
+  std::mt19937 rng(7);
+  for (int round = 0; round < 300; ++round) {
+    std::vector<size_t> cuts;
+    for (size_t c = 1 + rng() % 40; c < stream.size(); c += 1 + rng() % 40) cuts.push_back(c);
+    ASSERT_THAT(FeedInChunks(stream, cuts),
+                ElementsAre(Picture{sample, 160, 120}, Picture{sample, 160, 120}))
+        << "round " << round;
+  }
+}
+
+TEST(JpegStreamSplitterTest, PictureOfExactlyTheLimitIsDeliveredOneMoreIsDropped) {
+  constexpr size_t kOverhead = 2 + 10 + 2;  // SOI, size header, EOI
+  const Bytes at_limit = MakePicture(64, 64, JpegStreamSplitter::kMaxFrameBytes - kOverhead);
+  ASSERT_EQ(at_limit.size(), JpegStreamSplitter::kMaxFrameBytes);
+  int overflows = -1;
+  auto pictures = FeedInChunks(at_limit, {1000, 5000000}, &overflows);
+  ASSERT_EQ(pictures.size(), 1u);
+  EXPECT_EQ(pictures[0].bytes.size(), JpegStreamSplitter::kMaxFrameBytes);
+  EXPECT_EQ(overflows, 0);
+
+  const Bytes past_limit = MakePicture(64, 64, JpegStreamSplitter::kMaxFrameBytes - kOverhead + 1);
+  const Bytes next = MakePicture(32, 32, 10);
+  pictures = FeedInChunks(Concat({past_limit, next}), {1000, 5000000}, &overflows);
+  // Even when its end arrives in the same chunk, the oversized picture is
+  // dropped; the following picture gets through.
+  EXPECT_THAT(pictures, ElementsAre(Picture{next, 32, 32}));
+  EXPECT_EQ(overflows, 1);
+}
+
+TEST(JpegStreamSplitterTest, NeverEndingPictureOverflowsOnceThenRecovers) {
+  JpegStreamSplitter splitter;
+  RecordingListener listener;
+  const Bytes start = {0xFF, 0xD8};
+  const Bytes filler(64 * 1024, 0x11);
+  splitter.Feed(start, listener);
+  size_t fed = start.size();
+  while (fed <= JpegStreamSplitter::kMaxFrameBytes) {
+    splitter.Feed(filler, listener);
+    fed += filler.size();
+  }
+  EXPECT_EQ(listener.overflows, 1);
+  EXPECT_FALSE(splitter.in_frame());
+  EXPECT_EQ(splitter.buffered(), 0u);
+  // More of the endless picture is not buffered and not reported again.
+  splitter.Feed(filler, listener);
+  EXPECT_EQ(splitter.buffered(), 0u);
+  EXPECT_EQ(listener.overflows, 1);
+
+  const Bytes picture = MakePicture(640, 480, 100);
+  splitter.Feed(picture, listener);
+  EXPECT_THAT(listener.pictures, ElementsAre(Picture{picture, 640, 480}));
+}
+
+TEST(JpegStreamSplitterTest, ResetDropsThePartialPictureOfTheOldConnection) {
+  JpegStreamSplitter splitter;
+  RecordingListener listener;
+  const Bytes picture = MakePicture(640, 480, 100);
+  splitter.Feed(std::span(picture).first(60), listener);
+  ASSERT_TRUE(splitter.in_frame());
+  splitter.Reset();
+  // The new connection's stream begins in the middle of nowhere: its tail and
+  // end-of-image must not complete the old picture.
+  splitter.Feed(std::span(picture).subspan(60), listener);
+  EXPECT_TRUE(listener.pictures.empty());
+  splitter.Feed(picture, listener);
+  EXPECT_THAT(listener.pictures, ElementsAre(Picture{picture, 640, 480}));
+}
+
+}  // namespace
+}  // namespace korvela
