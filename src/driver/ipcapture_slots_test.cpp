@@ -1,36 +1,16 @@
-// Slot order of the recorder/driver contract.
-//
-// Under the Itanium C++ ABI a pointer to a virtual member function holds
-// 1 + the byte offset of its vtable entry, and the virtual destructor takes
-// two entries (complete and deleting). Contract slot N (N >= 1) is therefore
-// vtable entry N + 1. A method inserted, removed or moved in a header changes
-// these numbers and fails here, before any recorder misbehaves.
+// Slot order of the recorder/driver contract. A method inserted, removed or
+// moved in a header changes these numbers and fails here, before a recorder
+// built against the old layout calls the wrong method.
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "driver/testing/slot_index.h"
 #include "korvela/ipcapture.h"
 
 namespace korvela::ipcapture {
 namespace {
-
-struct MemberPointerRepr {
-  uintptr_t ptr;
-  ptrdiff_t adj;
-};
-
-template <typename Pmf>
-int ContractSlot(Pmf pmf) {
-  static_assert(sizeof(Pmf) == sizeof(MemberPointerRepr));
-  MemberPointerRepr repr;
-  std::memcpy(&repr, &pmf, sizeof repr);
-  if ((repr.ptr & 1u) == 0) return -1;  // not virtual
-  return static_cast<int>((repr.ptr - 1) / sizeof(void*)) - 1;
-}
-
-#define EXPECT_SLOT(cls, method, slot) EXPECT_EQ(ContractSlot(&cls::method), slot) << #cls "::" #method
 
 TEST(ContractSlots, DriverChain) {
   EXPECT_SLOT(IIPCaptureDriverEx4, Open, 1);

@@ -1,0 +1,126 @@
+// FakeDriver: an IDriver for unit tests of channels, parsers and device
+// objects. Every value the real driver fixes at Open is a public field the
+// test sets; log lines are recorded (see base/testing/recording_log.h).
+//
+// Threading: set the fields before the object under test starts threads;
+// afterwards they are only read. Message may be called from any thread (the
+// log is locked); the video-channel factory and its call count are guarded by
+// mutex_.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "base/testing/recording_log.h"
+#include "driver/idriver.h"
+
+namespace korvela::testing {
+
+class FakeDriver : public IDriver {
+ public:
+  using VideoChannelFactory =
+      std::function<ICameraChannel*(uint32_t input, ipcapture::IFrameReceiver* receiver)>;
+
+  FakeDriver() {
+    device.address = "127.0.0.1";
+    device.port = 80;
+  }
+
+  // --- settable state ---
+  DEVICE_INFO device;
+  uint32_t input_count = 0;
+  uint32_t output_count = 0;
+  ipcapture::IFrameAllocator* allocator = nullptr;
+  uint32_t channel_parameter = 0;
+  uint32_t stream_type = ipcapture::kStreamMjpegHttp;
+  uint32_t channel_count = 1;
+  ipcapture::IPrivacyZones* privacy_zones = nullptr;
+  std::map<uint32_t, std::string> parameters;  // raw texts, as the recorder gave them
+  RecordingLog log;
+
+  void SetParameter(uint32_t index, std::string text) { parameters[index] = std::move(text); }
+
+  void SetVideoChannelFactory(VideoChannelFactory factory) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    factory_ = std::move(factory);
+  }
+  int video_channels_created() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return created_;
+  }
+
+  // --- IDriver ---
+  void Message(uint32_t level, const char* format, ...) override
+#if defined(__GNUC__)
+      __attribute__((format(printf, 3, 4)))
+#endif
+  {
+    std::string text;
+    if (format != nullptr) {
+      va_list args;
+      va_start(args, format);
+      va_list copy;
+      va_copy(copy, args);
+      const int needed = std::vsnprintf(nullptr, 0, format, copy);
+      va_end(copy);
+      if (needed > 0) {
+        text.resize(static_cast<size_t>(needed) + 1);
+        std::vsnprintf(text.data(), text.size(), format, args);
+        text.resize(static_cast<size_t>(needed));
+      }
+      va_end(args);
+    }
+    log.Message(level, "%s", text.c_str());
+  }
+
+  std::string GetName() override { return kDriverName; }
+  const DEVICE_INFO* GetDeviceInfo() override { return &device; }
+  std::pair<uint32_t, uint32_t> GetIOCount() override { return {input_count, output_count}; }
+  ipcapture::IFrameAllocator* GetFrameAllocator() override { return allocator; }
+  uint32_t GetChannelParameter() override { return channel_parameter; }
+  uint32_t GetStreamType() override { return stream_type; }
+  uint32_t GetChannelCount() override { return channel_count; }
+  ipcapture::IPrivacyZones* GetPrivacyZones() override { return privacy_zones; }
+
+  // Same reading as the driver: "(none)" and missing read as empty.
+  std::string GetParameter(uint32_t index) override {
+    auto it = parameters.find(index);
+    if (it == parameters.end() || it->second == kParameterNone) return {};
+    return it->second;
+  }
+
+  // Simplified number reading for tests: optional sign, then digits only.
+  int32_t GetParameterInt(uint32_t index) override {
+    auto it = parameters.find(index);
+    if (it == parameters.end()) return kParameterNotANumber;
+    const std::string& t = it->second;
+    size_t i = (!t.empty() && (t[0] == '+' || t[0] == '-')) ? 1 : 0;
+    if (i == t.size()) return kParameterNotANumber;
+    for (size_t k = i; k < t.size(); ++k)
+      if (t[k] < '0' || t[k] > '9') return kParameterNotANumber;
+    return static_cast<int32_t>(std::strtol(t.c_str(), nullptr, 10));
+  }
+
+  ICameraChannel* CreateVideoChannel(uint32_t input, ipcapture::IFrameReceiver* receiver) override {
+    VideoChannelFactory factory;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++created_;
+      factory = factory_;
+    }
+    return factory ? factory(input, receiver) : nullptr;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  VideoChannelFactory factory_;  // guarded by mutex_
+  int created_ = 0;              // guarded by mutex_
+};
+
+}  // namespace korvela::testing
