@@ -1,0 +1,300 @@
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+
+namespace korvela::platform {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+int RemainingMs(SteadyClock::time_point end) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(end - SteadyClock::now()).count();
+  if (left <= 0) return 0;
+  return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
+}
+
+SocketError PendingSocketError(int fd) {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return SocketErrorFromErrno(errno);
+  return err == 0 ? SocketError::kNone : SocketErrorFromErrno(err);
+}
+
+std::mutex g_library_mu;
+int g_library_refs = 0;  // guarded by g_library_mu
+
+}  // namespace
+
+SocketError SocketErrorFromErrno(int err) {
+  switch (err) {
+    case 0: return SocketError::kNone;
+    case EINTR: return SocketError::kInterrupted;
+    case EFAULT: return SocketError::kFault;
+    case EINVAL: return SocketError::kInvalid;
+    case EAGAIN: return SocketError::kWouldBlock;
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK: return SocketError::kWouldBlock;
+#endif
+    case EINPROGRESS: return SocketError::kWouldBlock;
+    case EMSGSIZE: return SocketError::kMessageSize;
+    case EADDRINUSE: return SocketError::kAddressInUse;
+    case ENETDOWN: return SocketError::kNetworkDown;
+    case ENETUNREACH: return SocketError::kNetworkUnreachable;
+    case ECONNABORTED: return SocketError::kConnectionAborted;
+    case ECONNRESET:
+    case EPIPE: return SocketError::kConnectionReset;
+    case ENOTCONN: return SocketError::kNotConnected;
+    case ESHUTDOWN: return SocketError::kShutdown;
+    case ETIMEDOUT: return SocketError::kTimedOut;
+    case ECONNREFUSED: return SocketError::kConnectionRefused;
+    case EHOSTUNREACH: return SocketError::kHostUnreachable;
+    case EBADF:
+    case ENOTSOCK: return SocketError::kNotInitialised;
+    default: return SocketError::kOther;
+  }
+}
+
+const char* SocketErrorName(SocketError error) {
+  switch (error) {
+    case SocketError::kNone: return "no error";
+    case SocketError::kInterrupted: return "WSAEINTR";
+    case SocketError::kFault: return "WSAEFAULT";
+    case SocketError::kInvalid: return "WSAEINVAL";
+    case SocketError::kWouldBlock: return "WSAEWOULDBLOCK";
+    case SocketError::kMessageSize: return "WSAEMSGSIZE";
+    case SocketError::kAddressInUse: return "WSAEADDRINUSE";
+    case SocketError::kNetworkDown: return "WSAENETDOWN";
+    case SocketError::kNetworkUnreachable: return "WSAENETUNREACH";
+    case SocketError::kConnectionAborted: return "WSAECONNABORTED";
+    case SocketError::kConnectionReset: return "WSAECONNRESET";
+    case SocketError::kNotConnected: return "WSAENOTCONN";
+    case SocketError::kShutdown: return "WSAESHUTDOWN";
+    case SocketError::kTimedOut: return "WSAETIMEDOUT";
+    case SocketError::kConnectionRefused: return "WSAECONNREFUSED";
+    case SocketError::kHostUnreachable: return "WSAEHOSTUNREACH";
+    case SocketError::kNotInitialised: return "WSANOTINITIALISED";
+    case SocketError::kHostNotFound: return "WSAHOST_NOT_FOUND";
+    case SocketError::kOther: return "socket error";
+  }
+  return "socket error";
+}
+
+sockaddr_in Endpoint::ToSockaddr() const {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = address_be;
+  addr.sin_port = htons(port);
+  return addr;
+}
+
+Endpoint Endpoint::FromSockaddr(const sockaddr_in& addr) {
+  return Endpoint{addr.sin_addr.s_addr, ntohs(addr.sin_port)};
+}
+
+Endpoint Endpoint::Loopback(uint16_t port) { return Endpoint{htonl(INADDR_LOOPBACK), port}; }
+
+std::string Endpoint::ToString() const {
+  char text[INET_ADDRSTRLEN] = {};
+  in_addr a{};
+  a.s_addr = address_be;
+  ::inet_ntop(AF_INET, &a, text, sizeof text);
+  return std::string(text) + ":" + std::to_string(port);
+}
+
+uint32_t ResolveHostIpv4(const std::string& host) {
+  if (host.empty()) return 0;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) return 0;
+  uint32_t result = 0;
+  for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+    if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
+      result = reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr;
+      break;
+    }
+  }
+  ::freeaddrinfo(list);
+  return result;
+}
+
+bool SocketLibrary::Startup() {
+  std::lock_guard lock(g_library_mu);
+  ++g_library_refs;
+  return true;
+}
+
+void SocketLibrary::Cleanup() {
+  std::lock_guard lock(g_library_mu);
+  if (g_library_refs > 0) --g_library_refs;
+}
+
+int SocketLibrary::References() {
+  std::lock_guard lock(g_library_mu);
+  return g_library_refs;
+}
+
+SocketBase::~SocketBase() { Close(); }
+
+void SocketBase::Adopt(int fd) {
+  Close();
+  fd_.store(fd, std::memory_order_release);
+}
+
+void SocketBase::Close() {
+  int fd = fd_.exchange(-1, std::memory_order_acq_rel);
+  if (fd >= 0) ::close(fd);
+}
+
+void SocketBase::Shutdown() {
+  int fd = fd_.load(std::memory_order_acquire);
+  if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+}
+
+uint16_t SocketBase::LocalPort() const {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  if (fd() < 0 || ::getsockname(fd(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+  return ntohs(addr.sin_port);
+}
+
+SocketError SocketBase::Wait(short events, uint32_t timeout_ms, Event* stop) const {
+  const int fd = this->fd();
+  if (fd < 0) return SocketError::kNotInitialised;
+  const auto end = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    pollfd fds[2] = {{fd, events, 0}, {stop ? stop->fd() : -1, POLLIN, 0}};
+    const int rc = ::poll(fds, stop ? 2 : 1, timeout_ms == kInfinite ? -1 : RemainingMs(end));
+    if (rc < 0) {
+      if (errno == EINTR) continue;
+      return SocketErrorFromErrno(errno);
+    }
+    // The stop event has priority over readiness: a stopping worker must not
+    // start on more data.
+    if (stop && (fds[1].revents & POLLIN)) return SocketError::kInterrupted;
+    if (rc == 0) return SocketError::kTimedOut;
+    if (fds[0].revents & POLLNVAL) return SocketError::kNotInitialised;
+    if (fds[0].revents & (events | POLLERR | POLLHUP)) return SocketError::kNone;
+  }
+}
+
+SocketError TcpSocket::Connect(const Endpoint& remote, uint32_t timeout_ms, Event* stop) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) return SocketErrorFromErrno(errno);
+  Adopt(fd);
+  int one = 1;
+  // Requests are small and latency matters more than packet count.
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  const sockaddr_in addr = remote.ToSockaddr();
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
+    return SocketError::kNone;
+  }
+  if (errno != EINPROGRESS) {
+    const SocketError err = SocketErrorFromErrno(errno);
+    Close();
+    return err;
+  }
+  SocketError err = Wait(POLLOUT, timeout_ms, stop);
+  if (err == SocketError::kNone) err = PendingSocketError(fd);
+  if (err != SocketError::kNone) Close();
+  return err;
+}
+
+SocketError TcpSocket::SendAll(std::span<const uint8_t> data, uint32_t timeout_ms, Event* stop) {
+  size_t sent = 0;
+  while (sent < data.size()) {
+    const int fd = this->fd();
+    if (fd < 0) return SocketError::kNotInitialised;
+    const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const SocketError err = Wait(POLLOUT, timeout_ms, stop);
+      if (err != SocketError::kNone) return err;
+      continue;
+    }
+    return n == 0 ? SocketError::kConnectionReset : SocketErrorFromErrno(errno);
+  }
+  return SocketError::kNone;
+}
+
+IoResult TcpSocket::Receive(std::span<uint8_t> data, uint32_t timeout_ms, Event* stop) {
+  if (data.empty()) return {};
+  for (;;) {
+    const SocketError err = Wait(POLLIN, timeout_ms, stop);
+    if (err != SocketError::kNone) return {err, 0};
+    const ssize_t n = ::recv(fd(), data.data(), data.size(), 0);
+    if (n >= 0) return {SocketError::kNone, static_cast<size_t>(n)};
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    return {SocketErrorFromErrno(errno), 0};
+  }
+}
+
+SocketError UdpSocket::Bind(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
+  if (fd < 0) return SocketErrorFromErrno(errno);
+  Adopt(fd);
+  const int size = kReceiveBufferBytes;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  addr.sin_port = htons(port);
+  if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != 0 ||
+      ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    const SocketError err = SocketErrorFromErrno(errno);
+    Close();
+    return err;
+  }
+  return SocketError::kNone;
+}
+
+IoResult UdpSocket::ReceiveFrom(std::span<uint8_t> data, Endpoint* from, uint32_t timeout_ms,
+                                Event* stop) {
+  for (;;) {
+    const SocketError err = Wait(POLLIN, timeout_ms, stop);
+    if (err != SocketError::kNone) return {err, 0};
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    // MSG_TRUNC makes recvfrom return the datagram's real length, so an
+    // oversize datagram is reported rather than silently cut.
+    const ssize_t n = ::recvfrom(fd(), data.data(), data.size(), MSG_TRUNC,
+                                 reinterpret_cast<sockaddr*>(&addr), &len);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      return {SocketErrorFromErrno(errno), 0};
+    }
+    if (from) *from = Endpoint::FromSockaddr(addr);
+    if (static_cast<size_t>(n) > data.size()) {
+      return {SocketError::kMessageSize, static_cast<size_t>(n)};
+    }
+    return {SocketError::kNone, static_cast<size_t>(n)};
+  }
+}
+
+IoResult UdpSocket::SendTo(const Endpoint& to, std::span<const uint8_t> data) {
+  const sockaddr_in addr = to.ToSockaddr();
+  for (;;) {
+    const ssize_t n = ::sendto(fd(), data.data(), data.size(), MSG_NOSIGNAL,
+                               reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    if (n >= 0) return {SocketError::kNone, static_cast<size_t>(n)};
+    if (errno == EINTR) continue;
+    return {SocketErrorFromErrno(errno), 0};
+  }
+}
+
+}  // namespace korvela::platform

@@ -1,0 +1,143 @@
+// Thin RAII wrappers over BSD sockets with the semantics the driver relies on:
+// bounded waits that a stop event aborts at once, a UDP receive that reports
+// oversize datagrams instead of truncating them silently, Winsock-style error
+// names, first-IPv4 host resolution and a no-op socket-library reference
+// count.
+//
+// Threading: a socket object is used by one owner thread. Shutdown() may be
+// called from any thread while the owner is blocked in a wait; it makes that
+// wait return (the descriptor is not closed until the owner calls Close() or
+// destroys the object, so it cannot be reused under the owner's feet).
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "platform/event.h"
+
+namespace korvela::platform {
+
+// Winsock error numbers the callers test, mapped from their POSIX causes.
+enum class SocketError : int {
+  kNone = 0,
+  kInterrupted = 10004,      // WSAEINTR: the stop event aborted the wait
+  kFault = 10014,            // WSAEFAULT
+  kInvalid = 10022,          // WSAEINVAL
+  kWouldBlock = 10035,       // WSAEWOULDBLOCK
+  kMessageSize = 10040,      // WSAEMSGSIZE: datagram larger than the buffer
+  kAddressInUse = 10048,     // WSAEADDRINUSE
+  kNetworkDown = 10050,      // WSAENETDOWN
+  kNetworkUnreachable = 10051,  // WSAENETUNREACH
+  kConnectionAborted = 10053,   // WSAECONNABORTED
+  kConnectionReset = 10054,     // WSAECONNRESET
+  kNotConnected = 10057,        // WSAENOTCONN
+  kShutdown = 10058,            // WSAESHUTDOWN
+  kTimedOut = 10060,            // WSAETIMEDOUT
+  kConnectionRefused = 10061,   // WSAECONNREFUSED
+  kHostUnreachable = 10065,     // WSAEHOSTUNREACH
+  kNotInitialised = 10093,      // WSANOTINITIALISED
+  kHostNotFound = 11001,        // WSAHOST_NOT_FOUND
+  kOther = 10101,               // anything else (closest: WSAEDISCON)
+};
+
+SocketError SocketErrorFromErrno(int err);
+const char* SocketErrorName(SocketError error);
+
+// Result of one transfer: bytes moved, or the error. For a stream receive,
+// ok() with bytes == 0 means the peer closed its side.
+struct IoResult {
+  SocketError error = SocketError::kNone;
+  size_t bytes = 0;
+  bool ok() const { return error == SocketError::kNone; }
+};
+
+// IPv4 endpoint; the address is kept in network byte order.
+struct Endpoint {
+  uint32_t address_be = 0;
+  uint16_t port = 0;  // host byte order
+
+  sockaddr_in ToSockaddr() const;
+  static Endpoint FromSockaddr(const sockaddr_in& addr);
+  static Endpoint Loopback(uint16_t port);
+  std::string ToString() const;  // "a.b.c.d:port"
+};
+
+// First IPv4 address of `host` (name or dotted address) in network byte
+// order; 0 when the name is empty or cannot be resolved.
+uint32_t ResolveHostIpv4(const std::string& host);
+
+// Stand-in for the socket-library start-up: a process-wide reference count
+// with nothing behind it, kept so that start-up/clean-up pairs stay visible.
+class SocketLibrary {
+ public:
+  static bool Startup();  // always true
+  static void Cleanup();  // ignores a clean-up without start-up
+  static int References();
+};
+
+// Shared descriptor handling of both socket kinds.
+class SocketBase {
+ public:
+  SocketBase(const SocketBase&) = delete;
+  SocketBase& operator=(const SocketBase&) = delete;
+
+  bool valid() const { return fd() >= 0; }
+  int fd() const { return fd_.load(std::memory_order_acquire); }
+  uint16_t LocalPort() const;
+  // Any thread: shuts the socket down in both directions so that a blocked
+  // wait of the owner returns. Safe to call repeatedly.
+  void Shutdown();
+  // Owner thread: closes the descriptor.
+  void Close();
+
+  // Waits until the socket reports `events` (POLLIN / POLLOUT). kNone when
+  // ready, kTimedOut, kInterrupted when `stop` was set (stop wins), or the
+  // socket's error.
+  SocketError Wait(short events, uint32_t timeout_ms, Event* stop) const;
+
+ protected:
+  SocketBase() = default;
+  ~SocketBase();
+  void Adopt(int fd);
+
+  // Atomic only so that Shutdown() from another thread reads it race-free;
+  // it changes on the owner thread alone.
+  std::atomic<int> fd_{-1};
+};
+
+class TcpSocket : public SocketBase {
+ public:
+  TcpSocket() = default;
+
+  // Creates the socket and connects within `timeout_ms`. Any earlier socket
+  // is closed first.
+  SocketError Connect(const Endpoint& remote, uint32_t timeout_ms, Event* stop = nullptr);
+
+  // Sends every byte; each wait for buffer space is bounded by `timeout_ms`.
+  SocketError SendAll(std::span<const uint8_t> data, uint32_t timeout_ms, Event* stop = nullptr);
+  // One receive of up to data.size() bytes after waiting at most `timeout_ms`.
+  IoResult Receive(std::span<uint8_t> data, uint32_t timeout_ms, Event* stop = nullptr);
+};
+
+class UdpSocket : public SocketBase {
+ public:
+  // Receive buffer asked of the kernel (0xFFFF: the largest UDP payload).
+  static constexpr int kReceiveBufferBytes = 0xFFFF;
+
+  UdpSocket() = default;
+
+  // Creates the socket and binds it to INADDR_ANY:`port` (0: any free port).
+  SocketError Bind(uint16_t port);
+  // One datagram. When it was larger than `data`, the part that fitted is
+  // dropped and kMessageSize is returned with `bytes` = the real size.
+  IoResult ReceiveFrom(std::span<uint8_t> data, Endpoint* from, uint32_t timeout_ms,
+                       Event* stop = nullptr);
+  IoResult SendTo(const Endpoint& to, std::span<const uint8_t> data);
+};
+
+}  // namespace korvela::platform

@@ -1,0 +1,116 @@
+// A scripted loopback TCP peer for unit tests: listens on a free 127.0.0.1
+// port and, per accepted connection, runs a script of steps: wait for an
+// expected piece of input (an HTTP request, a request head, a byte count or
+// nothing), then answer with canned bytes, optionally cut into pieces at given
+// offsets with a pause between pieces. Everything received is recorded.
+//
+// It uses plain POSIX sockets on purpose, not the production socket or HTTP
+// code, so that a bug shared with the code under test cannot hide itself.
+//
+// Threading: the test thread calls every public method. One accept thread and
+// one thread per connection run inside; `mu_` guards the scripts and the
+// recordings. The destructor stops and joins every thread (each wait is a
+// poll on the socket and the stop event).
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/thread_annotations.h"
+#include "platform/event.h"
+
+namespace korvela::testing {
+
+struct ScriptStep {
+  enum class Expect {
+    kHttpRequest,  // a request head plus its body (Content-Length or chunked)
+    kHttpHead,     // a request head only; what follows is recorded as body
+    kBytes,        // exactly `expect_bytes` bytes
+    kNothing,      // answer at once
+  };
+  Expect expect = Expect::kHttpRequest;
+  size_t expect_bytes = 0;
+
+  std::string reply;              // bytes sent after the expectation is met
+  std::vector<size_t> split_at;   // offsets (ascending) where `reply` is cut
+  uint32_t piece_delay_ms = 0;    // pause before every piece after the first
+  bool close_after = false;       // close the connection after this reply
+  bool hang = false;              // never answer; hold the connection until stopped
+};
+
+// Convenience constructors.
+ScriptStep HttpReply(std::string reply);
+ScriptStep HttpReplySplit(std::string reply, std::vector<size_t> split_at,
+                          uint32_t piece_delay_ms = 0);
+ScriptStep HttpReplyThenClose(std::string reply);
+ScriptStep HangAfterRequest();
+
+struct ReceivedRequest {
+  size_t connection = 0;  // accept order, from 0
+  std::string head;       // request line and headers including the blank line
+  std::string body;       // raw body bytes as received (chunked framing kept)
+};
+
+class ScriptedServer {
+ public:
+  ScriptedServer();
+  ~ScriptedServer();
+  ScriptedServer(const ScriptedServer&) = delete;
+  ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+  // False when the listening socket could not be set up.
+  bool ok() const { return listen_fd_ >= 0; }
+  uint16_t port() const { return port_; }
+
+  // Script for the next connection to be accepted (in call order). After its
+  // last step the connection stays open and everything further is recorded,
+  // until the client closes it or the server stops. Connections without a
+  // script are accepted, recorded and closed at once.
+  void AddConnection(std::vector<ScriptStep> steps);
+
+  // Waits (bounded) until `count` requests have been received.
+  bool WaitForRequests(size_t count, uint32_t timeout_ms);
+  // Waits (bounded) until `count` connections were accepted and have closed.
+  bool WaitForClosedConnections(size_t count, uint32_t timeout_ms);
+
+  std::vector<ReceivedRequest> Requests() const;
+  // Raw bytes received on the connection with the given accept index.
+  std::string Received(size_t connection) const;
+  size_t AcceptedConnections() const;
+
+  void Stop();
+
+ private:
+  struct Connection;
+
+  void AcceptLoop();
+  void Serve(Connection* conn, std::vector<ScriptStep> steps);
+  // Reads more bytes into conn->pending; false on close, error or stop.
+  bool ReadMore(Connection* conn);
+  bool ReadHttpHead(Connection* conn, std::string* head);
+  bool ReadHttpBody(Connection* conn, const std::string& head, std::string* body);
+  bool SendReply(Connection* conn, const ScriptStep& step);
+  void DrainUntilClosed(Connection* conn);
+  void RecordRequest(size_t connection, std::string head, std::string body);
+
+  int listen_fd_ = -1;
+  uint16_t port_ = 0;
+  platform::Event stop_{platform::Event::Mode::kManualReset};
+  std::thread accept_thread_;
+
+  mutable std::mutex mu_;
+  std::condition_variable changed_;
+  std::vector<std::vector<ScriptStep>> scripts_ GUARDED_BY(mu_);
+  size_t next_script_ GUARDED_BY(mu_) = 0;
+  std::vector<std::unique_ptr<Connection>> connections_ GUARDED_BY(mu_);
+  std::vector<ReceivedRequest> requests_ GUARDED_BY(mu_);
+  size_t closed_connections_ GUARDED_BY(mu_) = 0;
+};
+
+}  // namespace korvela::testing
