@@ -1,0 +1,204 @@
+#include "device/privacy_zone.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace korvela {
+namespace {
+
+using std::chrono::seconds;
+
+// The recorder's video parameters, seen only as a privacy-zone list.
+class FakeZoneList : public ipcapture::IVideoParams, public ipcapture::IPrivacyZoneCollection {
+ public:
+  explicit FakeZoneList(std::vector<PrivacyZoneRecord> records) {
+    for (const auto& r : records) zones_.emplace_back(r);
+  }
+  ipcapture::IVideoFormat* GetFormat() override { return nullptr; }
+  ipcapture::IVideoRate* GetRate() override { return nullptr; }
+  ipcapture::IPrivacyZoneCollection* GetPrivacyZones() override { return this; }
+  ipcapture::IPrivacyZone* GetZone(uint32_t index) override {
+    ++reads;
+    return index < zones_.size() ? &zones_[index] : nullptr;
+  }
+  int reads = 0;
+
+ private:
+  std::vector<CPrivacyZoneEx> zones_;
+};
+
+PrivacyZoneRecord Zone(float left, float top, float right, float bottom, uint32_t enabled = 1) {
+  return {0, 0, enabled, left, top, right, bottom};
+}
+
+// Records what Apply asks the camera to do.
+class RecordingZones : public CBasePrivacyZone {
+ public:
+  RecordingZones() : CBasePrivacyZone(nullptr) {}
+  int masking_calls = 0;
+  std::vector<std::vector<PrivacyZoneRecord>> writes;
+
+ protected:
+  void EnableMasking() override { ++masking_calls; }
+  void WriteZones() override {
+    std::vector<PrivacyZoneRecord> set;
+    for (const auto& zone : ZonesToWrite()) set.push_back(zone.Record());
+    writes.push_back(std::move(set));
+  }
+};
+
+TEST(PrivacyZoneTest, KeepsAtMostThirtyTwoZones) {
+  std::vector<PrivacyZoneRecord> forty;
+  for (int i = 0; i < 40; ++i) forty.push_back(Zone(static_cast<float>(i), 0, 1, 1));
+  FakeZoneList list(forty);
+  RecordingZones zones;
+  zones.SetZones(&list);
+  auto kept = zones.Zones();
+  ASSERT_EQ(kept.size(), CBasePrivacyZone::kMaxPrivacyZones);
+  EXPECT_EQ(kept.back().left, 31.0f);
+  EXPECT_EQ(list.reads, 32);  // the 33rd zone is not even asked for
+
+  // Exactly at the limit the list is read up to its end.
+  FakeZoneList thirty_two(std::vector<PrivacyZoneRecord>(forty.begin(), forty.begin() + 32));
+  zones.SetZones(&thirty_two);
+  EXPECT_EQ(zones.Zones().size(), 32u);
+  EXPECT_FALSE(zones.Changed());  // the same first 32 zones as before
+}
+
+TEST(PrivacyZoneTest, ChangedFollowsEverySetZones) {
+  RecordingZones zones;
+  FakeZoneList first({Zone(10, 20, 50, 60), Zone(1, 2, 3, 4)});
+  zones.SetZones(&first);
+  EXPECT_TRUE(zones.Changed());
+
+  FakeZoneList same({Zone(10, 20, 50, 60), Zone(1, 2, 3, 4)});
+  zones.SetZones(&same);
+  EXPECT_FALSE(zones.Changed());
+  zones.Apply();
+  EXPECT_EQ(zones.masking_calls, 0);
+  EXPECT_TRUE(zones.writes.empty());
+
+  FakeZoneList other_bottom({Zone(10, 20, 50, 60), Zone(1, 2, 3, 5)});
+  zones.SetZones(&other_bottom);
+  EXPECT_TRUE(zones.Changed());
+
+  FakeZoneList fewer({Zone(10, 20, 50, 60)});
+  zones.SetZones(&fewer);
+  EXPECT_TRUE(zones.Changed());
+
+  FakeZoneList reordered({Zone(1, 2, 3, 5), Zone(10, 20, 50, 60)});
+  zones.SetZones(&other_bottom);
+  zones.SetZones(&reordered);
+  EXPECT_TRUE(zones.Changed());  // pairwise in order
+}
+
+TEST(PrivacyZoneTest, ApplyWritesWhileChangedAndDoesNotClearIt) {
+  RecordingZones zones;
+  FakeZoneList list({Zone(10, 20, 50, 60)});
+  zones.SetZones(&list);
+  EXPECT_TRUE(zones.Apply());
+  EXPECT_TRUE(zones.Apply());
+  EXPECT_EQ(zones.masking_calls, 2);
+  ASSERT_EQ(zones.writes.size(), 2u);
+  EXPECT_EQ(zones.writes[1].front().bottom, 60.0f);
+  EXPECT_TRUE(zones.Changed());
+}
+
+TEST(PrivacyZoneTest, EmptySetAfterZonesSwitchesMaskingOnAndWritesNothing) {
+  RecordingZones zones;
+  FakeZoneList list({Zone(10, 20, 50, 60)});
+  zones.SetZones(&list);
+  FakeZoneList empty({});
+  zones.SetZones(&empty);
+  EXPECT_TRUE(zones.Changed());
+  zones.Apply();
+  EXPECT_EQ(zones.masking_calls, 1);
+  EXPECT_TRUE(zones.writes.empty());
+}
+
+TEST(PrivacyZoneTest, NullListOrCollectionIsAnEmptySet) {
+  struct NoCollection : FakeZoneList {
+    NoCollection() : FakeZoneList({}) {}
+    ipcapture::IPrivacyZoneCollection* GetPrivacyZones() override { return nullptr; }
+  } no_collection;
+  RecordingZones zones;
+  zones.SetZones(nullptr);
+  EXPECT_FALSE(zones.Changed());
+  FakeZoneList list({Zone(1, 1, 2, 2)});
+  zones.SetZones(&list);
+  zones.SetZones(&no_collection);
+  EXPECT_TRUE(zones.Changed());
+  EXPECT_TRUE(zones.Zones().empty());
+}
+
+// Apply blocked in the middle of writing (a slow camera) must not hold up the
+// recorder's SetZones, and writes the set it started with.
+TEST(PrivacyZoneTest, SetZonesDoesNotWaitForAnApplyInProgress) {
+  struct BlockingZones : RecordingZones {
+    std::promise<void> entered;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    void WriteZones() override {
+      RecordingZones::WriteZones();
+      entered.set_value();
+      released.wait();
+    }
+  } zones;
+  FakeZoneList old_set({Zone(1, 1, 2, 2)});
+  FakeZoneList new_set({Zone(3, 3, 4, 4), Zone(5, 5, 6, 6)});
+  zones.SetZones(&old_set);
+
+  auto entered = zones.entered.get_future();
+  std::thread worker([&] { zones.Apply(); });
+  entered.wait();
+  auto set = std::async(std::launch::async, [&] { zones.SetZones(&new_set); });
+  const bool finished = set.wait_for(seconds(30)) == std::future_status::ready;
+  zones.release.set_value();
+  worker.join();
+  set.wait();
+  EXPECT_TRUE(finished) << "SetZones waited for the camera";
+
+  ASSERT_EQ(zones.writes.size(), 1u);
+  ASSERT_EQ(zones.writes[0].size(), 1u);
+  EXPECT_EQ(zones.writes[0][0].left, 1.0f);
+  EXPECT_EQ(zones.Zones().size(), 2u);
+}
+
+// Several channels applying at once: the writes never overlap, each sees a
+// whole set.
+TEST(PrivacyZoneTest, ConcurrentAppliesAreSerialised) {
+  struct CountingZones : RecordingZones {
+    std::atomic<int> inside{0};
+    std::atomic<bool> overlapped{false};
+    void WriteZones() override {
+      if (inside.fetch_add(1) != 0) overlapped = true;
+      std::this_thread::yield();
+      RecordingZones::WriteZones();
+      inside.fetch_sub(1);
+    }
+  } zones;
+  FakeZoneList a({Zone(1, 1, 2, 2)});
+  FakeZoneList b({Zone(3, 3, 4, 4), Zone(5, 5, 6, 6)});
+  zones.SetZones(&a);
+  std::vector<std::thread> channels;
+  for (int t = 0; t < 4; ++t)
+    channels.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) zones.Apply();
+    });
+  for (int i = 0; i < 200; ++i) zones.SetZones(i % 2 == 0 ? &b : &a);
+  for (auto& t : channels) t.join();
+  EXPECT_FALSE(zones.overlapped);
+  for (const auto& set : zones.writes) {
+    ASSERT_FALSE(set.empty());
+    EXPECT_EQ(set.size(), set[0].left == 1.0f ? 1u : 2u);
+  }
+}
+
+}  // namespace
+}  // namespace korvela
