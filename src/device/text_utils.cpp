@@ -9,6 +9,7 @@
 #include "device/base64.h"
 #include "device/md5.h"
 #include "platform/random.h"
+#include "platform/socket.h"
 
 namespace korvela {
 namespace {
@@ -223,6 +224,11 @@ std::string RandomString(size_t length) {
     }
   }
   return out;
+}
+
+uint32_t ResolveHost(std::string_view host) {
+  if (host.empty()) return 0;
+  return platform::ResolveHostIpv4(std::string(host));
 }
 
 uint32_t IntervalFromRate(uint32_t rate) {

@@ -84,6 +84,10 @@ std::string MakeBasicToken(std::string_view user, std::string_view password);
 // random source; used for secrets such as the talk-back password.
 std::string RandomString(size_t length);
 
+// First IPv4 address of a host name or dotted address, in network byte order;
+// 0 when the name is empty or cannot be resolved.
+uint32_t ResolveHost(std::string_view host);
+
 // Frame interval in milliseconds for `rate` frames per second: 1000 / rate
 // rounded half up, and 1 for a rate of 0.
 uint32_t IntervalFromRate(uint32_t rate);
