@@ -1,0 +1,67 @@
+// CHttpMediaParser: base of the parsers that cut an HTTP media stream, read in
+// chunks of any size, into pictures and deliver each as a recorder frame
+// record to the channel's IMediaReceiver.
+//
+// Threading: a parser is used by one thread only, the channel's worker, which
+// calls ProcessData and Reset; delivery runs on that thread. The counters are
+// atomics so that other threads may read them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "channels/media_receiver.h"
+#include "driver/idriver.h"
+
+namespace korvela {
+
+// What a parser did with the pictures it found.
+struct MediaParserCounters {
+  uint64_t delivered = 0;     // handed to the receiver
+  uint64_t accepted = 0;      // ... and accepted by it
+  uint64_t dropped = 0;       // complete but not deliverable (no size, no allocator, no record)
+  uint64_t overflows = 0;     // dropped for exceeding the frame buffer limit
+};
+
+class CHttpMediaParser {
+ public:
+  // `driver` is not owned and must outlive the parser; `name` is the source
+  // name handed to the frame allocator with each frame.
+  CHttpMediaParser(IDriver* driver, std::string name);
+  virtual ~CHttpMediaParser() = default;
+  CHttpMediaParser(const CHttpMediaParser&) = delete;
+  CHttpMediaParser& operator=(const CHttpMediaParser&) = delete;
+
+  // Bytes freshly read from the response, any length.
+  virtual void ProcessData(std::span<const uint8_t> chunk) = 0;
+  // A new connection begins: a partial picture of the old one is dropped.
+  virtual void Reset() = 0;
+
+  // Not owned; set by the channel right after creating the parser.
+  void SetReceiver(IMediaReceiver* receiver) { receiver_ = receiver; }
+
+  MediaParserCounters counters() const;
+
+ protected:
+  // Allocates a frame record, fills it (width, height, resolution class,
+  // data length, compression, time now), copies the picture, hands it to the
+  // receiver and releases it. Pictures without a size, or when the receiver,
+  // the allocator or a record is missing, are dropped and counted.
+  void DeliverPicture(uint32_t compression, std::span<const uint8_t> picture, uint32_t width,
+                      uint32_t height);
+  // Logs that a picture outgrew the frame buffer limit and was dropped.
+  void ReportBufferOverflow();
+
+ private:
+  IMediaReceiver* receiver_ = nullptr;
+  IDriver* const driver_;
+  const std::string name_;
+  std::atomic<uint64_t> delivered_{0};
+  std::atomic<uint64_t> accepted_{0};
+  std::atomic<uint64_t> dropped_{0};
+  std::atomic<uint64_t> overflows_{0};
+};
+
+}  // namespace korvela

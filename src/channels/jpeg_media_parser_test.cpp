@@ -1,0 +1,153 @@
+#include "channels/jpeg_media_parser.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "channels/resolution_class.h"
+#include "channels/testing/recording_frame_allocator.h"
+#include "driver/testing/fake_driver.h"
+
+namespace korvela {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using ::testing::ElementsAre;
+
+Bytes MakePicture(uint16_t width, uint16_t height, size_t payload, bool with_size = true) {
+  Bytes b = {0xFF, 0xD8};  // start of image
+  if (with_size) {
+    // Baseline start-of-frame: marker, length 17, precision 8, height, width, components.
+    const Bytes sof = {0xFF, 0xC0, 0x00, 0x11, 0x08, uint8_t(height >> 8), uint8_t(height),
+                       uint8_t(width >> 8), uint8_t(width), 0x03};
+    b.insert(b.end(), sof.begin(), sof.end());
+  }
+  for (size_t i = 0; i < payload; ++i) b.push_back(static_cast<uint8_t>(i % 200));
+  b.insert(b.end(), {0xFF, 0xD9});  // end of image
+  return b;
+}
+
+struct CountingReceiver : IMediaReceiver {
+  bool ReceiveFrame(ipcapture::IVideoFrame* frame) override {
+    auto* f = static_cast<testing::RecordingVideoFrame*>(frame);
+    received.push_back(f->Data());
+    released_during_call.push_back(f->released);
+    return accept;
+  }
+  bool accept = true;
+  std::vector<Bytes> received;
+  std::vector<bool> released_during_call;
+};
+
+struct ParserFixture : ::testing::Test {
+  ParserFixture() {
+    driver.device.address = "10.1.2.3";
+    driver.device.port = 8080;
+    driver.allocator = &allocator;
+    parser.SetReceiver(&receiver);
+  }
+  void Feed(const Bytes& b) { parser.ProcessData(b); }
+
+  testing::FakeDriver driver;
+  testing::RecordingFrameAllocator allocator;
+  CountingReceiver receiver;
+  CJpegMediaParser parser{&driver, kDriverName};
+};
+
+TEST_F(ParserFixture, PictureIsFilledInOrderCopiedDeliveredAndReleased) {
+  const Bytes picture = MakePicture(1280, 1024, 500);
+  Bytes stream = {'-', '-', 'b', '\r', '\n'};
+  stream.insert(stream.end(), picture.begin(), picture.end());
+  Feed(stream);
+
+  ASSERT_EQ(allocator.count(), 1u);
+  const auto& f = allocator.frame(0);
+  EXPECT_EQ(f.allocated_compression, ipcapture::kCompressionJpeg);
+  EXPECT_EQ(f.buffer.size(), picture.size());
+  EXPECT_EQ(f.source, "Veltrano");
+  EXPECT_THAT(f.calls, ElementsAre("SetWidth", "SetHeight", "SetResolutionClass", "SetDataLength",
+                                   "SetCompression", "SetTimeNow"));
+  EXPECT_EQ(f.width, 1280u);
+  EXPECT_EQ(f.height, 1024u);
+  EXPECT_EQ(f.resolution_class, 4u);
+  EXPECT_EQ(f.compression, 0x4745504Au);
+  EXPECT_EQ(f.Data(), picture);
+  EXPECT_TRUE(f.released);
+  EXPECT_THAT(receiver.released_during_call, ElementsAre(false));
+  EXPECT_EQ(parser.counters().delivered, 1u);
+  EXPECT_EQ(parser.counters().accepted, 1u);
+}
+
+TEST_F(ParserFixture, RejectedFrameIsStillReleased) {
+  receiver.accept = false;
+  Feed(MakePicture(640, 480, 10));
+  ASSERT_EQ(allocator.count(), 1u);
+  EXPECT_TRUE(allocator.frame(0).released);
+  EXPECT_EQ(parser.counters().delivered, 1u);
+  EXPECT_EQ(parser.counters().accepted, 0u);
+}
+
+TEST_F(ParserFixture, StreamWithoutSizeHeaderDeliversNothing) {
+  Feed(MakePicture(0, 0, 100, /*with_size=*/false));
+  Feed(MakePicture(0, 0, 100, /*with_size=*/false));
+  EXPECT_EQ(allocator.count(), 0u);
+  EXPECT_TRUE(receiver.received.empty());
+  EXPECT_EQ(parser.counters().dropped, 2u);
+}
+
+TEST_F(ParserFixture, MissingAllocatorReceiverOrRecordDropsSilently) {
+  allocator.fail_allocations = true;
+  Feed(MakePicture(640, 480, 10));
+  allocator.fail_allocations = false;
+  driver.allocator = nullptr;
+  Feed(MakePicture(640, 480, 10));
+  driver.allocator = &allocator;
+  parser.SetReceiver(nullptr);
+  Feed(MakePicture(640, 480, 10));
+  EXPECT_TRUE(receiver.received.empty());
+  EXPECT_EQ(parser.counters().dropped, 3u);
+  EXPECT_TRUE(driver.log.Lines().empty());
+}
+
+TEST_F(ParserFixture, OversizedPictureIsLoggedOnceAndTheNextOneArrives) {
+  Feed({0xFF, 0xD8});
+  const Bytes filler(1 << 20, 0x22);
+  for (int i = 0; i < 12; ++i) Feed(filler);
+  const Bytes next = MakePicture(352, 288, 40);
+  Feed(next);
+  EXPECT_EQ(driver.log.Lines().size(), 1u);
+  EXPECT_TRUE(driver.log.HasLine(
+      1, "korvela::CHttpMediaParser::CheckBufferSize: Frame buffer overflow detected, device "
+         "10.1.2.3:8080"));
+  EXPECT_THAT(receiver.received, ElementsAre(next));
+  EXPECT_EQ(parser.counters().overflows, 1u);
+}
+
+TEST_F(ParserFixture, ResetBetweenConnectionsDropsThePartialPicture) {
+  const Bytes picture = MakePicture(640, 480, 300);
+  parser.ProcessData(std::span(picture).first(100));
+  parser.Reset();
+  parser.ProcessData(std::span(picture).subspan(100));
+  EXPECT_TRUE(receiver.received.empty());
+  Feed(picture);
+  EXPECT_THAT(receiver.received, ElementsAre(picture));
+}
+
+TEST(ResolutionClassTest, ClassesByWidthAndAspect) {
+  EXPECT_EQ(ResolutionClass(176, 144), 1u);
+  EXPECT_EQ(ResolutionClass(199, 2000), 1u);
+  EXPECT_EQ(ResolutionClass(200, 100), 2u);
+  EXPECT_EQ(ResolutionClass(352, 288), 2u);
+  EXPECT_EQ(ResolutionClass(399, 10), 2u);
+  EXPECT_EQ(ResolutionClass(400, 300), 4u);
+  EXPECT_EQ(ResolutionClass(800, 399), 3u);  // more than twice as wide
+  EXPECT_EQ(ResolutionClass(800, 400), 4u);  // exactly twice: not
+  EXPECT_EQ(ResolutionClass(1023, 100), 3u);
+  EXPECT_EQ(ResolutionClass(1024, 100), 4u);
+  EXPECT_EQ(ResolutionClass(0xFFFFFFFFu, 0), 4u);
+  EXPECT_EQ(ResolutionClass(0x80000000u, 0x10u), 4u);
+}
+
+}  // namespace
+}  // namespace korvela
