@@ -1,0 +1,98 @@
+#include "recorder/frame_receiver.h"
+
+#include <utility>
+
+#include "recorder/frame_allocator.h"
+
+namespace korvela::recorder {
+
+void FrameReceiver::set_accept(bool accept) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  accept_ = accept;
+}
+
+void FrameReceiver::SetObserver(Observer observer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  observer_ = std::move(observer);
+}
+
+bool FrameReceiver::OnFrame(ipcapture::IVideoFrame* frame) {
+  // Only records from our own allocator can be read: the interface has no
+  // getters, as with any recorder.
+  auto* own = dynamic_cast<VideoFrame*>(frame);
+  Observer observer;
+  ReceivedFrame copy;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (own == nullptr || !accept_) {
+      ++refused_;
+      return false;
+    }
+    copy.compression = own->compression();
+    copy.width = own->width();
+    copy.height = own->height();
+    copy.resolution_class = own->resolution_class();
+    copy.data = own->Data();
+    copy.time = own->time();
+    copy.time_was_now = own->time_was_now();
+    copy.source = own->source();
+    copy.arrival = std::chrono::steady_clock::now();
+    ++frames_;
+    if (copy.key_frame()) ++key_frames_;
+    bytes_ += copy.data.size();
+    observer = observer_;
+    if (keep_ > 0) {
+      if (kept_.size() == keep_) kept_.pop_front();
+      kept_.push_back(copy);
+    }
+  }
+  changed_.notify_all();
+  if (observer) observer(copy);
+  return true;
+}
+
+void FrameReceiver::OnSignalLost() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++signal_lost_;
+  }
+  changed_.notify_all();
+}
+
+std::vector<ReceivedFrame> FrameReceiver::Frames() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return {kept_.begin(), kept_.end()};
+}
+
+size_t FrameReceiver::frame_count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return frames_;
+}
+size_t FrameReceiver::key_frame_count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return key_frames_;
+}
+uint64_t FrameReceiver::byte_count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return bytes_;
+}
+size_t FrameReceiver::refused_count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return refused_;
+}
+size_t FrameReceiver::signal_lost_count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return signal_lost_;
+}
+
+bool FrameReceiver::WaitForFrames(size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return frames_ >= count; });
+}
+
+bool FrameReceiver::WaitForSignalLost(size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return signal_lost_ >= count; });
+}
+
+}  // namespace korvela::recorder
