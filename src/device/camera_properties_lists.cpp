@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "device/text_utils.h"
+
 namespace korvela {
 namespace {
 
@@ -42,10 +44,7 @@ uint16_t GroupFourWidthLimit(uint32_t family) {
 
 }  // namespace
 
-uint32_t FrameIntervalMs(uint32_t fps) {
-  if (fps == 0) return 0;
-  return static_cast<uint32_t>((2000ull + fps) / (2ull * fps));
-}
+uint32_t FrameIntervalMs(uint32_t fps) { return fps == 0 ? 0 : IntervalFromRate(fps); }
 
 void PictureSizeList::Add(uint16_t width, uint16_t height, uint32_t interval_ms) {
   if (width == 0 || height == 0) return;

@@ -1,0 +1,263 @@
+#include "recorder/capability_host.h"
+
+#include <cstdio>
+
+namespace korvela::recorder {
+
+class CapabilityHost::Field : public ipcapture::IConnectionField {
+ public:
+  Field(CapabilityHost& host, uint32_t index) : host_(host), index_(index) {}
+  void SetValue(const char* value) override {
+    std::lock_guard<std::mutex> guard(host_.mutex_);
+    host_.result_.connection[index_] = value != nullptr ? value : "";
+  }
+
+ private:
+  CapabilityHost& host_;
+  const uint32_t index_;
+};
+
+class CapabilityHost::Property : public ipcapture::ICapabilityProperty {
+ public:
+  Property(CapabilityHost& host, uint32_t number) : host_(host), number_(number) {}
+  void SetValue(const char* value) override {
+    Update("value", [&](CapabilityProperty& p) {
+      p.value = value != nullptr ? value : "";
+      p.value_set = true;
+    });
+  }
+  void SetReadOnly(uint32_t read_only) override {
+    Update("readonly", [&](CapabilityProperty& p) { p.read_only = read_only != 0; });
+  }
+  void SetLabel(const char* label) override {
+    Update("label", [&](CapabilityProperty& p) { p.label = label != nullptr ? label : ""; });
+  }
+  void SetExtra(uint32_t value) override {
+    Update(value == 0 ? "extra" : "extra!=0", [](CapabilityProperty&) {});
+  }
+
+ private:
+  template <typename F>
+  void Update(const char* step, F f) {
+    std::lock_guard<std::mutex> guard(host_.mutex_);
+    CapabilityProperty& p = host_.result_.properties[number_];
+    if (!p.fill_order.empty()) p.fill_order += ",";
+    p.fill_order += step;
+    f(p);
+  }
+  CapabilityHost& host_;
+  const uint32_t number_;
+};
+
+class CapabilityHost::ResolutionList : public ipcapture::IResolutionList {
+ public:
+  explicit ResolutionList(CapabilityHost& host) : host_(host) {}
+  void Add(const char* text, uint32_t width, uint32_t height, uint32_t interval) override {
+    std::lock_guard<std::mutex> guard(host_.mutex_);
+    host_.result_.resolutions.push_back({text != nullptr ? text : "", width, height, interval});
+  }
+
+ private:
+  CapabilityHost& host_;
+};
+
+class CapabilityHost::FrameRateList : public ipcapture::IFrameRateList {
+ public:
+  explicit FrameRateList(CapabilityHost& host) : host_(host) {}
+  void SetDefault(uint32_t interval) override {
+    std::lock_guard<std::mutex> guard(host_.mutex_);
+    host_.result_.default_interval = interval;
+  }
+  void Add(uint32_t interval) override {
+    std::lock_guard<std::mutex> guard(host_.mutex_);
+    host_.result_.frame_intervals.push_back(interval);
+  }
+
+ private:
+  CapabilityHost& host_;
+};
+
+CapabilityHost::CapabilityHost()
+    : resolution_list_(std::make_unique<ResolutionList>(*this)),
+      frame_rate_list_(std::make_unique<FrameRateList>(*this)) {}
+
+CapabilityHost::~CapabilityHost() = default;
+
+void CapabilityHost::SetCapability(uint32_t number, uint32_t value) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  result_.capabilities[number] = value;
+}
+
+void CapabilityHost::SetName(const char* name) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  result_.name = name != nullptr ? name : "";
+  result_.name_set = true;
+}
+
+ipcapture::IConnectionField* CapabilityHost::GetConnectionField(uint32_t i) {
+  if (i < 1 || i > 4) return nullptr;
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::unique_ptr<Field>& field = fields_[i];
+  if (!field) field = std::make_unique<Field>(*this, i);
+  return field.get();
+}
+
+ipcapture::ICapabilityProperty* CapabilityHost::AddProperty(uint32_t number) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::unique_ptr<Property>& property = property_objects_[number];
+  if (!property) property = std::make_unique<Property>(*this, number);
+  result_.properties[number];  // listed even when never filled
+  return property.get();
+}
+
+ipcapture::IResolutionList* CapabilityHost::GetResolutionList() { return resolution_list_.get(); }
+
+ipcapture::IFrameRateList* CapabilityHost::GetFrameRateList(uint32_t which) {
+  return which == 1 ? frame_rate_list_.get() : nullptr;
+}
+
+void CapabilityHost::Report(CapabilityResult::Outcome outcome, uint32_t status,
+                            const char* message) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    ++result_.reports;
+    // The first report decides; a second one is a driver fault the count shows.
+    if (result_.outcome == CapabilityResult::Outcome::kPending) {
+      result_.outcome = outcome;
+      result_.failure_status = status;
+      result_.failure_message = message != nullptr ? message : "";
+    }
+  }
+  reported_.notify_all();
+}
+
+void CapabilityHost::OnCompleted() { Report(CapabilityResult::Outcome::kCompleted, 0, ""); }
+
+void CapabilityHost::OnFailed(uint32_t status, const char* message) {
+  Report(CapabilityResult::Outcome::kFailed, status, message);
+}
+
+void CapabilityHost::OnTerminated() { Report(CapabilityResult::Outcome::kTerminated, 0, ""); }
+
+bool CapabilityHost::WaitForReport(std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return reported_.wait_for(lock, timeout, [this]() REQUIRES(mutex_) {
+    return result_.reports > 0;
+  });
+}
+
+CapabilityResult CapabilityHost::Snapshot() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return result_;
+}
+
+std::map<uint32_t, std::string> CapabilityHost::CameraParameters() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::map<uint32_t, std::string> parameters;
+  for (const auto& [number, property] : result_.properties) parameters[number] = property.value;
+  return parameters;
+}
+
+std::string JsonQuote(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20 || c >= 0x7F) {
+          // Device texts are not guaranteed UTF-8: every byte outside ASCII is
+          // written as its own code point so the output always parses.
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  out += "\"";
+  return out;
+}
+
+std::string CapabilityHost::ToJson() const {
+  const CapabilityResult r = Snapshot();
+  std::string out = "{";
+  switch (r.outcome) {
+    case CapabilityResult::Outcome::kCompleted:
+      out += "\"result\": \"completed\"";
+      break;
+    case CapabilityResult::Outcome::kFailed:
+      out += "\"result\": \"failed\"";
+      break;
+    case CapabilityResult::Outcome::kTerminated:
+      out += "\"result\": \"terminated\"";
+      break;
+    case CapabilityResult::Outcome::kPending:
+      out += "\"result\": \"pending\"";
+      break;
+  }
+  if (r.outcome == CapabilityResult::Outcome::kFailed) {
+    out += ", \"failure\": {\"status\": " + std::to_string(r.failure_status) +
+           ", \"message\": " + JsonQuote(r.failure_message) + "}";
+  }
+  if (r.name_set) out += ", \"name\": " + JsonQuote(r.name);
+  out += ", \"connection\": {";
+  bool first = true;
+  for (const auto& [index, value] : r.connection) {
+    if (!first) out += ", ";
+    first = false;
+    out += "\"" + std::to_string(index) + "\": " + JsonQuote(index == 4 ? "***" : value);
+  }
+  out += "}, \"properties\": {";
+  first = true;
+  for (const auto& [number, p] : r.properties) {
+    if (!first) out += ", ";
+    first = false;
+    out += "\"" + std::to_string(number) + "\": {\"label\": " + JsonQuote(p.label) +
+           ", \"value\": " + JsonQuote(p.value) +
+           ", \"readOnly\": " + (p.read_only ? "true" : "false") + "}";
+  }
+  out += "}, \"capabilities\": {";
+  first = true;
+  for (const auto& [number, value] : r.capabilities) {
+    if (!first) out += ", ";
+    first = false;
+    out += "\"" + std::to_string(number) + "\": " + std::to_string(value);
+  }
+  out += "}, \"resolutions\": [";
+  first = true;
+  for (const CapabilityResolution& res : r.resolutions) {
+    if (!first) out += ", ";
+    first = false;
+    out += "{\"label\": " + JsonQuote(res.label) + ", \"width\": " + std::to_string(res.width) +
+           ", \"height\": " + std::to_string(res.height) +
+           ", \"interval\": " + std::to_string(res.interval_ms) + "}";
+  }
+  out += "], \"frameRates\": {\"intervals\": [";
+  first = true;
+  for (uint32_t interval : r.frame_intervals) {
+    if (!first) out += ", ";
+    first = false;
+    out += std::to_string(interval);
+  }
+  out += "]";
+  if (r.default_interval) out += ", \"default\": " + std::to_string(*r.default_interval);
+  out += "}}";
+  return out;
+}
+
+}  // namespace korvela::recorder

@@ -1,0 +1,84 @@
+#include "recorder/capability_host.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace korvela::recorder {
+namespace {
+
+TEST(CapabilityHostTest, StoresPropertiesByNumberAndRecordsFillOrder) {
+  CapabilityHost host;
+  ipcapture::ICapabilityProperty* p = host.AddProperty(5);
+  ASSERT_NE(p, nullptr);
+  p->SetLabel("MAC address");
+  p->SetExtra(0);
+  p->SetReadOnly(1);
+  p->SetValue("00501A020304");
+  EXPECT_EQ(host.AddProperty(5), p);  // a recorder keeps one object per number
+  const CapabilityResult r = host.Snapshot();
+  EXPECT_EQ(r.properties.at(5).label, "MAC address");
+  EXPECT_EQ(r.properties.at(5).value, "00501A020304");
+  EXPECT_TRUE(r.properties.at(5).read_only);
+  EXPECT_EQ(r.properties.at(5).fill_order, "label,extra,readonly,value");
+  EXPECT_EQ(host.CameraParameters().at(5), "00501A020304");
+}
+
+TEST(CapabilityHostTest, OnlyTheFirstReportDecidesButEveryReportIsCounted) {
+  CapabilityHost host;
+  EXPECT_FALSE(host.WaitForReport(std::chrono::milliseconds(0)));
+  std::thread worker([&] { host.OnFailed(1, "Failed to get camera properties"); });
+  EXPECT_TRUE(host.WaitForReport(std::chrono::seconds(30)));
+  worker.join();
+  host.OnCompleted();
+  const CapabilityResult r = host.Snapshot();
+  EXPECT_EQ(r.outcome, CapabilityResult::Outcome::kFailed);
+  EXPECT_EQ(r.failure_status, 1u);
+  EXPECT_EQ(r.reports, 2);
+}
+
+TEST(CapabilityHostTest, UnknownObjectsAreNull) {
+  CapabilityHost host;
+  EXPECT_EQ(host.GetConnectionField(0), nullptr);
+  EXPECT_EQ(host.GetConnectionField(5), nullptr);
+  EXPECT_EQ(host.GetFrameRateList(2), nullptr);
+  EXPECT_NE(host.GetFrameRateList(1), nullptr);
+}
+
+TEST(CapabilityHostTest, JsonMirrorsTheCallsAndHidesThePassword) {
+  CapabilityHost host;
+  host.SetName("Lobby \"A\" IQ765");
+  host.GetConnectionField(1)->SetValue("127.0.0.1");
+  host.GetConnectionField(4)->SetValue("secret");
+  host.SetCapability(8, 1);
+  host.SetCapability(0, 1);
+  ipcapture::ICapabilityProperty* p = host.AddProperty(2);
+  p->SetLabel("RTSP port");
+  p->SetReadOnly(1);
+  p->SetValue("554");
+  host.GetResolutionList()->Add("720x480", 720, 480, 33);
+  host.GetFrameRateList(1)->Add(1000);
+  host.GetFrameRateList(1)->Add(33);
+  host.GetFrameRateList(1)->SetDefault(33);
+  host.OnCompleted();
+  EXPECT_EQ(host.ToJson(),
+            "{\"result\": \"completed\", \"name\": \"Lobby \\\"A\\\" IQ765\", "
+            "\"connection\": {\"1\": \"127.0.0.1\", \"4\": \"***\"}, "
+            "\"properties\": {\"2\": {\"label\": \"RTSP port\", \"value\": \"554\", "
+            "\"readOnly\": true}}, \"capabilities\": {\"0\": 1, \"8\": 1}, "
+            "\"resolutions\": [{\"label\": \"720x480\", \"width\": 720, \"height\": 480, "
+            "\"interval\": 33}], \"frameRates\": {\"intervals\": [1000, 33], \"default\": 33}}");
+  EXPECT_EQ(host.ToJson().find("secret"), std::string::npos);
+}
+
+TEST(CapabilityHostTest, JsonOfAFailureAndOfHostileText) {
+  CapabilityHost host;
+  host.OnFailed(3, "line1\nline2\t\x01\xff");
+  EXPECT_EQ(host.ToJson(),
+            "{\"result\": \"failed\", \"failure\": {\"status\": 3, \"message\": "
+            "\"line1\\nline2\\t\\u0001\\u00ff\"}, \"connection\": {}, \"properties\": {}, "
+            "\"capabilities\": {}, \"resolutions\": [], \"frameRates\": {\"intervals\": []}}");
+}
+
+}  // namespace
+}  // namespace korvela::recorder
