@@ -260,4 +260,127 @@ std::string CapabilityHost::ToJson() const {
   return out;
 }
 
+namespace {
+
+std::string PropertyValue(const CapabilityResult& r, uint32_t number) {
+  auto it = r.properties.find(number);
+  return it == r.properties.end() ? "" : it->second.value;
+}
+
+bool HasCapability(const CapabilityResult& r, uint32_t number) {
+  auto it = r.capabilities.find(number);
+  return it != r.capabilities.end() && it->second != 0;
+}
+
+uint32_t CapabilityValue(const CapabilityResult& r, uint32_t number) {
+  auto it = r.capabilities.find(number);
+  return it == r.capabilities.end() ? 0 : it->second;
+}
+
+void Row(std::string& out, const char* label, const std::string& value) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%-22s ", label);
+  out += buf;
+  out += value;
+  out += "\n";
+}
+
+// Frames per second of an interval, for reading: 1000 / interval.
+std::string RateText(uint32_t interval_ms) {
+  if (interval_ms == 0) return "-";
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f fps", 1000.0 / interval_ms);
+  return buf;
+}
+
+}  // namespace
+
+std::string FormatCapabilityTable(const CapabilityResult& r) {
+  std::string out;
+  switch (r.outcome) {
+    case CapabilityResult::Outcome::kCompleted:
+      Row(out, "Result", "completed");
+      break;
+    case CapabilityResult::Outcome::kFailed:
+      Row(out, "Result", "failed (status " + std::to_string(r.failure_status) + ")");
+      Row(out, "Reason", r.failure_message);
+      break;
+    case CapabilityResult::Outcome::kTerminated:
+      Row(out, "Result", "terminated");
+      break;
+    case CapabilityResult::Outcome::kPending:
+      Row(out, "Result", "no report");
+      break;
+  }
+  if (r.name_set) Row(out, "Name", r.name);
+  if (auto it = r.connection.find(1); it != r.connection.end()) {
+    auto port = r.connection.find(2);
+    Row(out, "Device", it->second + (port != r.connection.end() ? ":" + port->second : ""));
+  }
+  if (r.properties.empty() && r.capabilities.empty()) return out;
+  Row(out, "Firmware", PropertyValue(r, 4));
+  Row(out, "MAC address", PropertyValue(r, 5));
+  Row(out, "Camera group", PropertyValue(r, 3));
+  Row(out, "Maximum resolution", PropertyValue(r, 6));
+  Row(out, "RTSP port", PropertyValue(r, 2));
+  Row(out, "Video standard", PropertyValue(r, 1) == "0" ? "0 (25 fps fallback)"
+                                                          : PropertyValue(r, 1) + " (30 fps fallback)");
+  std::string streams;
+  if (HasCapability(r, 8)) streams += "H.264 ";
+  if (HasCapability(r, 7)) streams += "Motion-JPEG ";
+  if (HasCapability(r, 6)) streams += "type-2 ";
+  Row(out, "Stream types", streams.empty() ? "none" : streams.substr(0, streams.size() - 1));
+  Row(out, "Loaded", std::to_string(CapabilityValue(r, 0)));
+  out += "Picture sizes\n";
+  for (const CapabilityResolution& res : r.resolutions) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "  %-12s %5u ms  %s\n", res.label.c_str(), res.interval_ms,
+                  RateText(res.interval_ms).c_str());
+    out += buf;
+  }
+  std::string intervals;
+  for (uint32_t interval : r.frame_intervals) {
+    if (!intervals.empty()) intervals += " ";
+    intervals += std::to_string(interval);
+  }
+  Row(out, "Frame intervals (ms)", intervals);
+  Row(out, "Default interval",
+      r.default_interval ? std::to_string(*r.default_interval) + " ms (" +
+                               RateText(*r.default_interval) + ")"
+                         : "none");
+  Row(out, "Digital inputs", std::to_string(CapabilityValue(r, 2)));
+  Row(out, "Digital outputs", std::to_string(CapabilityValue(r, 3)));
+  Row(out, "Privacy zones",
+      PropertyValue(r, 7) == "1" ? std::to_string(CapabilityValue(r, 13)) + " rectangles"
+                                 : "not supported");
+  Row(out, "Audio bit rate", PropertyValue(r, 8) + " bit/s");
+  Row(out, "Audio input", r.properties.count(101) ? PropertyValue(r, 101) : "none");
+  Row(out, "Audio output", r.properties.count(102) ? PropertyValue(r, 102) : "none");
+  Row(out, "Settings flag", std::to_string(CapabilityValue(r, 11)));
+  return out;
+}
+
+bool RunCapabilityQuery(const DriverExports& exports, const CapabilityQueryRequest& request,
+                        std::chrono::milliseconds timeout, CapabilityHost& host,
+                        std::string* error) {
+  if (exports.CreateCapabilityQueryModule == nullptr ||
+      exports.DeleteCapabilityQueryModule == nullptr) {
+    if (error) *error = "the library does not export the capability query";
+    return false;
+  }
+  ipcapture::IIPCapabilityQuery* module =
+      exports.CreateCapabilityQueryModule(&host, request.ntsc);
+  if (module == nullptr) {
+    if (error) *error = "the library could not create a capability-query module";
+    return false;
+  }
+  const bool started = module->Start(request.address.c_str(), request.port, request.user.c_str(),
+                                     request.password.c_str(), &host);
+  if (started) host.WaitForReport(timeout);
+  // Deleting aborts a query that is still running and waits for its worker.
+  exports.DeleteCapabilityQueryModule(module);
+  if (!started && error) *error = "the capability-query module refused to start";
+  return started;
+}
+
 }  // namespace korvela::recorder

@@ -21,6 +21,7 @@
 
 #include "base/thread_annotations.h"
 #include "korvela/capability_query.h"
+#include "recorder/driver_library.h"
 
 namespace korvela::recorder {
 
@@ -108,5 +109,25 @@ class CapabilityHost : public ipcapture::ICapabilityResultSink,
 
 // JSON string literal of `text` (quotes included, control characters escaped).
 std::string JsonQuote(const std::string& text);
+
+// The readable form of a result: identity, video, I/O, privacy zones, audio.
+std::string FormatCapabilityTable(const CapabilityResult& result);
+
+struct CapabilityQueryRequest {
+  std::string address;
+  uint16_t port = 80;
+  std::string user;
+  std::string password;
+  bool ntsc = false;  // video-standard flag of the module
+};
+
+// One query as a recorder runs it through the library's exports: creates a
+// module, starts it with `host` as sink and callback, waits up to `timeout`
+// for the report, then deletes the module (which aborts a query still
+// running and waits for its worker). False when no module could be created
+// or Start refused; `error` then says which.
+bool RunCapabilityQuery(const DriverExports& exports, const CapabilityQueryRequest& request,
+                        std::chrono::milliseconds timeout, CapabilityHost& host,
+                        std::string* error);
 
 }  // namespace korvela::recorder

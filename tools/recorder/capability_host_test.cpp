@@ -80,5 +80,40 @@ TEST(CapabilityHostTest, JsonOfAFailureAndOfHostileText) {
             "\"capabilities\": {}, \"resolutions\": [], \"frameRates\": {\"intervals\": []}}");
 }
 
+TEST(CapabilityHostTest, TableNamesWhatTheDeviceOffers) {
+  CapabilityHost host;
+  host.SetName("Lobby IQ765");
+  host.SetCapability(8, 1);
+  host.SetCapability(7, 1);
+  host.SetCapability(2, 1);
+  host.SetCapability(13, 8);
+  for (auto [n, v] : {std::pair{5u, "00501A020304"}, std::pair{7u, "1"}, std::pair{1u, "0"},
+                      std::pair{101u, "Count=1; IsStereo=0"}}) {
+    host.AddProperty(n)->SetValue(v);
+  }
+  host.GetResolutionList()->Add("2592x1944", 2592, 1944, 100);
+  host.GetFrameRateList(1)->SetDefault(100);
+  host.OnCompleted();
+  const std::string table = FormatCapabilityTable(host.Snapshot());
+  for (const char* line :
+       {"Result                 completed\n", "Name                   Lobby IQ765\n",
+        "MAC address            00501A020304\n", "Stream types           H.264 Motion-JPEG\n",
+        "  2592x1944      100 ms  10.0 fps\n", "Default interval       100 ms (10.0 fps)\n",
+        "Digital inputs         1\n", "Digital outputs        0\n",
+        "Privacy zones          8 rectangles\n", "Audio input            Count=1; IsStereo=0\n",
+        "Audio output           none\n", "Video standard         0 (25 fps fallback)\n"}) {
+    EXPECT_NE(table.find(line), std::string::npos) << line << "\nin\n" << table;
+  }
+}
+
+TEST(CapabilityHostTest, TableOfAFailureGivesTheReason) {
+  CapabilityHost host;
+  host.OnFailed(1, "Failed to get camera properties, login failed (invalid credentials)");
+  const std::string table = FormatCapabilityTable(host.Snapshot());
+  EXPECT_NE(table.find("failed (status 1)"), std::string::npos);
+  EXPECT_NE(table.find("login failed (invalid credentials)"), std::string::npos);
+  EXPECT_EQ(table.find("Picture sizes"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace korvela::recorder
