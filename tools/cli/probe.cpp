@@ -18,6 +18,8 @@ namespace {
 // at most 5 s each); past it the module is deleted, which aborts the query.
 constexpr std::chrono::seconds kProbeTimeout{150};
 
+}  // namespace
+
 int RunProbe(const std::vector<std::string>& args) {
   ArgParser parser;
   AddDeviceOptions(parser);
@@ -63,8 +65,8 @@ int RunProbe(const std::vector<std::string>& args) {
   return kExitDeviceFailed;
 }
 
-}  // namespace
 }  // namespace veltrano_cli
 
 VELTRANO_COMMAND(probe, "probe", "identify a device and list what it can do",
-                 "--host H [--port P] --user U --password W [--ntsc] [--json]", RunProbe);
+                 "--host H [--port P] --user U --password W [--ntsc] [--json]",
+                 veltrano_cli::RunProbe);
