@@ -17,6 +17,7 @@ Thread::~Thread() {
   // on its own rather than abort the process.
   if (IsHeld() && IsCurrentThread()) {
     worker_.detach();
+    held_.store(false, std::memory_order_release);
     return;
   }
   Join(kInfinite);
@@ -27,23 +28,28 @@ bool Thread::Start(std::string_view name, std::function<void()> body) {
     if (!done_.IsSet()) return false;
     worker_.join();
     id_.store(0, std::memory_order_release);
+    held_.store(false, std::memory_order_release);
   }
-  if (!started_.valid() || !done_.valid()) return false;
+  if (!started_.valid() || !done_.valid() || !go_.valid()) return false;
   done_.Reset();
   started_.Reset();
+  go_.Reset();
   std::string os_name(name.substr(0, kMaxOsNameLength));
   try {
     worker_ = std::thread([this, os_name = std::move(os_name), body = std::move(body)] {
       ::pthread_setname_np(::pthread_self(), os_name.c_str());
       id_.store(CurrentThreadId(), std::memory_order_release);
       started_.Set();
+      go_.Wait(kInfinite);
       if (body) body();
       done_.Set();
     });
   } catch (const std::system_error&) {
     return false;
   }
+  held_.store(true, std::memory_order_release);
   started_.Wait(kInfinite);
+  go_.Set();
   return true;
 }
 
@@ -53,6 +59,7 @@ bool Thread::Join(uint32_t timeout_ms) {
   if (!done_.Wait(timeout_ms)) return false;
   worker_.join();
   id_.store(0, std::memory_order_release);
+  held_.store(false, std::memory_order_release);
   return true;
 }
 

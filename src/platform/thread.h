@@ -46,7 +46,7 @@ class Thread {
   bool Join(uint32_t timeout_ms);
 
   // A thread was started and not yet reaped by Join.
-  bool IsHeld() const { return worker_.joinable(); }
+  bool IsHeld() const { return held_.load(std::memory_order_acquire); }
   // The held thread's body has returned (true as well when none is held).
   bool HasEnded() const { return !IsHeld() || done_.IsSet(); }
   bool IsCurrentThread() const;
@@ -54,9 +54,13 @@ class Thread {
   uint32_t id() const { return id_.load(std::memory_order_acquire); }
 
  private:
-  std::thread worker_;
+  std::thread worker_;  // touched by the controlling thread only
+  std::atomic<bool> held_{false};
   std::atomic<uint32_t> id_{0};
   Event started_{Event::Mode::kAutoReset};
+  // Holds the body back until Start has stored worker_, so that the body may
+  // ask IsHeld()/IsCurrentThread() from its first instruction.
+  Event go_{Event::Mode::kAutoReset};
   Event done_{Event::Mode::kManualReset};
 };
 

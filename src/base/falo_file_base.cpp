@@ -1,0 +1,35 @@
+#include "base/falo_file_base.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace korvela {
+
+CFaloFileBase::~CFaloFileBase() { Close(); }
+
+bool CFaloFileBase::Open(const char* path) {
+  if (path == nullptr || path[0] == '\0') return false;
+  Close();
+  path_ = path;
+  opened_ = true;
+  do {
+    fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
+  } while (fd_ < 0 && errno == EINTR);
+  return fd_ >= 0;
+}
+
+void CFaloFileBase::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+int64_t CFaloFileBase::GetSize() const {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+}  // namespace korvela
