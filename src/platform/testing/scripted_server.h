@@ -8,8 +8,9 @@
 // code, so that a bug shared with the code under test cannot hide itself.
 //
 // Threading: the test thread calls every public method. One accept thread and
-// one thread per connection run inside; `mu_` guards the scripts and the
-// recordings. The destructor stops and joins every thread (each wait is a
+// one thread per connection run inside; `mu_` guards the scripts, the
+// connection list and the recordings (std::mutex carries no capability
+// annotation, hence no GUARDED_BY). The destructor stops and joins every thread (each wait is a
 // poll on the socket and the stop event).
 #pragma once
 
@@ -22,7 +23,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/thread_annotations.h"
 #include "platform/event.h"
 
 namespace korvela::testing {
@@ -106,11 +106,11 @@ class ScriptedServer {
 
   mutable std::mutex mu_;
   std::condition_variable changed_;
-  std::vector<std::vector<ScriptStep>> scripts_ GUARDED_BY(mu_);
-  size_t next_script_ GUARDED_BY(mu_) = 0;
-  std::vector<std::unique_ptr<Connection>> connections_ GUARDED_BY(mu_);
-  std::vector<ReceivedRequest> requests_ GUARDED_BY(mu_);
-  size_t closed_connections_ GUARDED_BY(mu_) = 0;
+  std::vector<std::vector<ScriptStep>> scripts_;
+  size_t next_script_ = 0;
+  std::vector<std::unique_ptr<Connection>> connections_;
+  std::vector<ReceivedRequest> requests_;
+  size_t closed_connections_ = 0;
 };
 
 }  // namespace korvela::testing

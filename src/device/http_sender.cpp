@@ -1,0 +1,221 @@
+#include "device/http_sender.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace korvela::Web {
+namespace {
+
+platform::HttpTimeouts TimeoutsOf(const DEVICE_INFO& device) {
+  // One time-out for every step, as the device description gives it.
+  const uint32_t ms = device.connect_timeout_ms;
+  return platform::HttpTimeouts{ms, ms, ms};
+}
+
+}  // namespace
+
+CHttpSender::CHttpSender(const DEVICE_INFO& device)
+    : device_(device),
+      connection_(device.address, device.port, TimeoutsOf(device), kAgent) {}
+
+CHttpSender::~CHttpSender() {
+  std::unique_lock lock(mu_);
+  CloseRequestLocked();
+  // The connection closes itself when destroyed.
+}
+
+bool CHttpSender::LeaveCall(std::unique_lock<std::mutex>& lock) {
+  lock.lock();
+  in_call_ = false;
+  return !connection_.aborted();
+}
+
+void CHttpSender::CloseRequestLocked() {
+  if (request_open_) connection_.EndRequest();
+  request_open_ = false;
+}
+
+void CHttpSender::CloseRequest() {
+  std::unique_lock lock(mu_);
+  if (in_call_) {
+    // The owner is blocked in a network step: make it fail at once; it
+    // cleans up itself.
+    request_open_ = false;
+    connection_.Abort();
+    return;
+  }
+  CloseRequestLocked();
+}
+
+bool CHttpSender::SendRequest(const HttpRequest& request) {
+  std::unique_lock lock(mu_);
+  for (;;) {
+    CloseRequestLocked();
+    connection_.ClearAbort();
+    if (request.verb.empty() || request.object.empty()) return false;
+    // No TLS in this client; a secure request fails rather than going out
+    // in clear text.
+    if (request.secure != 0) return false;
+    if (request.auth_type > kAuthTypeNone) return false;
+
+    platform::HttpRequestSpec spec;
+    spec.method = request.verb;
+    spec.target = request.object;
+    spec.extra_headers = request.headers;
+    spec.body = request.body;
+    spec.total_length = request.total_length;
+    const uint32_t tried = 1u << request.auth_type;
+    if (!device_.user_name.empty() && request.auth_type != kAuthTypeNone) {
+      spec.credentials.scheme = auth_scheme_ != 0 ? auth_scheme_ : tried;
+      spec.credentials.user = device_.user_name;
+      spec.credentials.password = device_.password;
+    }
+    const bool upload_continues = request.body.size() < request.total_length;
+    const bool wait_for_response = !upload_continues && !(request.flags & kFlagNoWaitForResponse);
+
+    in_call_ = true;
+    lock.unlock();
+    bool ok = connection_.Send(spec);
+    if (ok && wait_for_response) ok = connection_.ReceiveResponse();
+    if (!LeaveCall(lock) || !ok) {
+      connection_.EndRequest();
+      request_open_ = false;
+      return false;
+    }
+    if (!wait_for_response) {
+      request_open_ = true;
+      return true;
+    }
+
+    const platform::HttpResponseHead& head = connection_.response();
+    status_code_ = 0;
+    content_length_ = 0;
+    status_code_ = static_cast<uint32_t>(head.status_code);
+    if (auto value = head.Field("Content-Length")) {
+      if (auto n = platform::ParseContentLength(*value)) {
+        content_length_ = static_cast<uint32_t>(
+            std::min<uint64_t>(*n, std::numeric_limits<uint32_t>::max()));
+      }
+    }
+
+    if (status_code_ == 401 && auth_scheme_ == 0) {
+      const uint32_t offered = connection_.first_offered_scheme();
+      auth_scheme_ = offered;
+      connection_.EndRequest();
+      request_open_ = false;
+      // Once remembered, the scheme is never cleared: at most one retry in
+      // the life of the sender.
+      if (offered != 0 && offered != tried) continue;
+      return false;
+    }
+    request_open_ = true;
+    return true;
+  }
+}
+
+uint32_t CHttpSender::ReadAll(std::vector<uint8_t>& body) {
+  body.clear();
+  std::unique_lock lock(mu_);
+  if (!request_open_) return 0;
+  in_call_ = true;
+  lock.unlock();
+  while (body.size() < kMaxReadAllBytes) {
+    const size_t old_size = body.size();
+    // The last piece is cut so that the body ends exactly at the cap.
+    const size_t piece = std::min<size_t>(kReadAllPieceBytes, kMaxReadAllBytes - old_size);
+    body.resize(old_size + piece);
+    const auto n = connection_.Read(std::span(body.data() + old_size, piece));
+    body.resize(old_size + n.value_or(0));
+    if (!n || *n == 0) break;
+  }
+  LeaveCall(lock);
+  return static_cast<uint32_t>(body.size());
+}
+
+uint32_t CHttpSender::ReadChunk(std::vector<uint8_t>& chunk) {
+  chunk.clear();
+  std::unique_lock lock(mu_);
+  if (!request_open_) return 0;
+  const uint32_t size = read_chunk_size_;
+  in_call_ = true;
+  lock.unlock();
+  std::vector<uint8_t> buffer(size);
+  const auto n = connection_.Read(buffer);
+  if (!LeaveCall(lock) || !n) return 0;
+  chunk.assign(buffer.begin(), buffer.begin() + static_cast<long>(*n));
+  return static_cast<uint32_t>(*n);
+}
+
+bool CHttpSender::WriteData(const std::vector<uint8_t>& data) {
+  if (data.empty()) return false;
+  std::unique_lock lock(mu_);
+  if (!request_open_) return false;
+  in_call_ = true;
+  lock.unlock();
+  const bool ok = connection_.Write(data);
+  return LeaveCall(lock) && ok;
+}
+
+void CHttpSender::SetCredentials(const std::string& user, const std::string& password) {
+  std::unique_lock lock(mu_);
+  device_.user_name = user;
+  device_.password = password;
+  CloseRequestLocked();
+}
+
+uint32_t CHttpSender::GetStatusCode() const {
+  std::lock_guard lock(mu_);
+  return status_code_;
+}
+
+uint32_t CHttpSender::GetContentLength() const {
+  std::lock_guard lock(mu_);
+  return content_length_;
+}
+
+uint32_t CHttpSender::GetAuthScheme() const {
+  std::lock_guard lock(mu_);
+  return auth_scheme_;
+}
+
+bool CHttpSender::IsRequestOpen() const {
+  std::lock_guard lock(mu_);
+  return request_open_;
+}
+
+void CHttpSender::SetReadChunkSize(uint32_t bytes) {
+  std::lock_guard lock(mu_);
+  read_chunk_size_ = std::max<uint32_t>(bytes, 1);
+}
+
+uint32_t CHttpSender::GetReadChunkSize() const {
+  std::lock_guard lock(mu_);
+  return read_chunk_size_;
+}
+
+std::string CHttpSender::GetAddress() const {
+  std::lock_guard lock(mu_);
+  return device_.address;
+}
+
+uint16_t CHttpSender::GetPort() const {
+  std::lock_guard lock(mu_);
+  return device_.port;
+}
+
+std::string CHttpSender::GetUserName() const {
+  std::lock_guard lock(mu_);
+  return device_.user_name;
+}
+
+std::string CHttpSender::GetPassword() const {
+  std::lock_guard lock(mu_);
+  return device_.password;
+}
+
+uint32_t CHttpSender::GetConnectCount() const {
+  std::lock_guard lock(mu_);
+  return connection_.connects();
+}
+
+}  // namespace korvela::Web

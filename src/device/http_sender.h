@@ -1,0 +1,145 @@
+// The device HTTP client: one small synchronous client per device user, over
+// one persistent connection, with at most one open request. Also the request
+// description HttpRequest and the result record CResultDef that the request
+// functions report with.
+//
+// Threading: one owner thread calls everything, except that CloseRequest()
+// may come from any thread to abort a request the owner is blocked in (the
+// blocked call then fails at once). `mu_` guards every field below it;
+// blocking network steps run outside it with `in_call_` set, and while
+// `in_call_` is set only the owner touches the connection (others only abort
+// it). std::mutex carries no capability annotation, hence no GUARDED_BY.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "driver/device_info.h"
+#include "platform/http_connection.h"
+
+namespace korvela::Web {
+
+// Authentication types of a request; the scheme used is 1 << type.
+inline constexpr uint32_t kAuthTypeBasic = 0;
+inline constexpr uint32_t kAuthTypeNtlm = 1;
+inline constexpr uint32_t kAuthTypePassport = 2;
+inline constexpr uint32_t kAuthTypeDigest = 3;
+inline constexpr uint32_t kAuthTypeNegotiate = 4;
+inline constexpr uint32_t kAuthTypeNone = 5;  // no credentials on the request
+
+// Request flag bits.
+inline constexpr uint32_t kFlagEscapeDisableQuery = 1;  // query goes out as written
+inline constexpr uint32_t kFlagIgnoreCertErrors = 2;    // secure requests only
+inline constexpr uint32_t kFlagNoRedirects = 4;
+inline constexpr uint32_t kFlagNoWaitForResponse = 8;   // return once sent
+inline constexpr uint32_t kDefaultRequestFlags = kFlagEscapeDisableQuery | kFlagNoRedirects;
+
+// One request as the caller describes it.
+struct HttpRequest {
+  HttpRequest(std::string verb_in, std::string object_in)
+      : verb(std::move(verb_in)), object(std::move(object_in)) {}
+
+  std::string verb;                  // "GET", "POST", ...
+  std::string object;                // path and query, e.g. "/get.oid?1.3.15"
+  uint32_t secure = 0;               // 1 = HTTPS (not available: such requests fail)
+  uint32_t auth_type = kAuthTypeBasic;
+  std::vector<uint8_t> body;         // bytes sent with the request
+  uint32_t total_length = 0;         // announced body length; above body.size(): WriteData follows
+  std::vector<std::string> headers;  // complete header lines, e.g. "Content-Type: audio/ulaw"
+  uint32_t flags = kDefaultRequestFlags;
+};
+
+// Outcome of a device request: code 0 is success; `message` is the finished
+// log text of a failure, logged by the caller at `level` (4: not logged).
+class CResultDef {
+ public:
+  CResultDef() = default;
+  CResultDef(uint32_t level_in, uint32_t code_in, std::string message_in)
+      : level(level_in), code(code_in), message(std::move(message_in)) {}
+  CResultDef(const CResultDef&) = default;
+  CResultDef& operator=(const CResultDef&) = default;
+  virtual ~CResultDef() = default;
+
+  void Set(uint32_t level_in, uint32_t code_in, std::string message_in) {
+    level = level_in;
+    code = code_in;
+    message = std::move(message_in);
+  }
+  bool Succeeded() const { return code == 0; }
+
+  uint32_t level = 3;
+  uint32_t code = 0;
+  std::string message;
+};
+
+class CHttpSender {
+ public:
+  static constexpr uint32_t kDefaultReadChunkSize = 8192;
+  // ReadAll stops once this much has been collected: an endless or hostile
+  // body must not grow memory without bound.
+  static constexpr uint32_t kMaxReadAllBytes = 268435456;  // 256 MiB
+  static constexpr uint32_t kReadAllPieceBytes = 8192;
+  static constexpr const char* kAgent = "Korvela::HttpClient";
+
+  explicit CHttpSender(const DEVICE_INFO& device);
+  virtual ~CHttpSender();
+  CHttpSender(const CHttpSender&) = delete;
+  CHttpSender& operator=(const CHttpSender&) = delete;
+
+  // Sends one request and, unless the body continues with WriteData or
+  // kFlagNoWaitForResponse is set, waits for the response head. On true the
+  // request stays open for reading. A 401 while no scheme is remembered
+  // remembers the device's first offered scheme and, when it differs from the
+  // one tried, sends once more with it.
+  bool SendRequest(const HttpRequest& request);
+  // Reads the whole body (pieces of 8192 bytes) into `body`, up to
+  // kMaxReadAllBytes; returns its size.
+  uint32_t ReadAll(std::vector<uint8_t>& body);
+  // One read of at most the read chunk size; returns the bytes read (0 on
+  // failure, at the end, or with no request open).
+  uint32_t ReadChunk(std::vector<uint8_t>& chunk);
+  // Continues the body of an open upload; false for empty data (no I/O),
+  // with no request open, beyond the announced length, or on failure.
+  bool WriteData(const std::vector<uint8_t>& data);
+  // Replaces the credentials of the device copy and closes the open request.
+  void SetCredentials(const std::string& user, const std::string& password);
+  // Closes the open request. From another thread: aborts a blocked call.
+  void CloseRequest();
+
+  uint32_t GetStatusCode() const;
+  uint32_t GetContentLength() const;
+  uint32_t GetAuthScheme() const;  // remembered scheme bit, 0 until a 401
+  bool IsRequestOpen() const;
+  void SetReadChunkSize(uint32_t bytes);  // at least 1
+  uint32_t GetReadChunkSize() const;
+
+  // Copies of the device description fields.
+  std::string GetAddress() const;
+  uint16_t GetPort() const;
+  std::string GetUserName() const;
+  std::string GetPassword() const;
+
+  // Connections made so far (tests of connection reuse).
+  uint32_t GetConnectCount() const;
+
+ private:
+  // Ends the open request gracefully (keeping the connection when it can).
+  void CloseRequestLocked();
+  // Marks the start / end of a blocking step; false from Leave when the
+  // request was aborted meanwhile.
+  bool LeaveCall(std::unique_lock<std::mutex>& lock);
+
+  mutable std::mutex mu_;
+  DEVICE_INFO device_;
+  uint32_t auth_scheme_ = 0;
+  uint32_t status_code_ = 0;
+  uint32_t content_length_ = 0;
+  bool request_open_ = false;
+  bool in_call_ = false;
+  uint32_t read_chunk_size_ = kDefaultReadChunkSize;
+  platform::HttpConnection connection_;
+};
+
+}  // namespace korvela::Web
