@@ -1,0 +1,39 @@
+// HOOKS: each function below makes one concrete class. Until a class exists
+// in the build, its function returns null (for digital I/O: kDigitalIOBuilt
+// false), and the driver behaves as for an unknown stream type or a device
+// without that object. Owners replace the body with the nothrow `new` of
+// their class and add their component to korvela_driver's DEPS.
+#include "driver/object_factory.h"
+
+namespace korvela::factory {
+
+ICameraChannel* NewMjpegChannel(IDriver*, uint32_t, ipcapture::IFrameReceiver*) {
+  return nullptr;  // HOOK(mjpeg): new (std::nothrow) CMjpegChannelHTTP(input, driver, receiver)
+}
+
+ICameraChannel* NewH264Channel(IDriver*, uint32_t, ipcapture::IFrameReceiver*) {
+  return nullptr;  // HOOK(h264): new (std::nothrow) CH264ChannelRTSP(input, driver, receiver)
+}
+
+IAudioInputChannel* NewAudioCaptureChannel(IDriver*, uint32_t, uint32_t, ipcapture::IAudioCallback*,
+                                           ipcapture::IAudioFormatList*) {
+  return nullptr;  // HOOK(audio): new (std::nothrow) CQuarnoAudioCaptureChannel(...)
+}
+
+IAudioOutputChannel* NewAudioOutputChannel(IDriver*, uint32_t, uint32_t,
+                                           ipcapture::IAudioSenderCallback*,
+                                           ipcapture::IAudioOutputFormatList*) {
+  return nullptr;  // HOOK(audio): new (std::nothrow) CQuarnoAudioOutputChannel(...)
+}
+
+const bool kDigitalIOBuilt = false;  // HOOK(dio): true once NewDigitalIO makes CQuarnoDigitalIO
+
+ipcapture::ICaptureIOApi* NewDigitalIO(IDriver*) {
+  return nullptr;  // HOOK(dio): new (std::nothrow) CQuarnoDigitalIO(driver)
+}
+
+ipcapture::IPrivacyZones* NewPrivacyZones(IDriver*) {
+  return nullptr;  // HOOK(dio): new (std::nothrow) CQuarnoPrivacyZone(driver)
+}
+
+}  // namespace korvela::factory
