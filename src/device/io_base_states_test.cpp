@@ -38,7 +38,12 @@ TEST(IOStateTableTest, OutputClaimsDropRepeatsAndUnknownOutputs) {
   EXPECT_TRUE(table.ClaimOutput(0, 0));
   EXPECT_FALSE(table.ClaimOutput(0, 0));
   EXPECT_FALSE(table.ClaimOutput(1, 0));
-  // After a reset the next command for the output is written again.
+  // After a reset the next command for the output is written again,
+  // including "closed", which equals the reset value 0.
+  table.Reset(0, 1);
+  EXPECT_EQ(table.Output(0), 0u);
+  EXPECT_TRUE(table.ClaimOutput(0, 0));
+  EXPECT_FALSE(table.ClaimOutput(0, 0));
   table.Reset(0, 1);
   EXPECT_TRUE(table.ClaimOutput(0, kOutputOpen));
 }

@@ -42,15 +42,15 @@ CPrivacyZoneEx CPrivacyZoneEx::CopyOf(ipcapture::IPrivacyZone& zone) {
 void CBasePrivacyZone::SetZones(ipcapture::IPrivacyZoneList* list) {
   // The recorder's objects are read before taking the lock.
   std::vector<CPrivacyZoneEx> zones = CopyZones(list);
-  std::lock_guard guard(zones_lock_);
+  CSyncLockGuard guard(zones_lock_);
   changed_ = !SameSet(zones, zones_);
   zones_ = std::move(zones);
 }
 
 bool CBasePrivacyZone::Apply() {
-  std::lock_guard apply(apply_lock_);
+  CSyncLockGuard apply(apply_lock_);
   {
-    std::lock_guard guard(zones_lock_);
+    CSyncLockGuard guard(zones_lock_);
     if (!changed_) return true;
     applying_ = zones_;
   }
@@ -60,12 +60,12 @@ bool CBasePrivacyZone::Apply() {
 }
 
 bool CBasePrivacyZone::Changed() const {
-  std::lock_guard guard(zones_lock_);
+  CSyncLockGuard guard(zones_lock_);
   return changed_;
 }
 
 std::vector<PrivacyZoneRecord> CBasePrivacyZone::Zones() const {
-  std::lock_guard guard(zones_lock_);
+  CSyncLockGuard guard(zones_lock_);
   std::vector<PrivacyZoneRecord> records;
   records.reserve(zones_.size());
   for (const auto& zone : zones_) records.push_back(zone.Record());

@@ -12,9 +12,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
+#include "base/sync_lock.h"
+#include "base/thread_annotations.h"
 #include "device/privacy_zone_request.h"
 #include "korvela/ipcapture.h"
 
@@ -56,35 +57,39 @@ class CBasePrivacyZone : public ipcapture::IPrivacyZones {
   // 1: copies up to kMaxPrivacyZones zones, stopping at the first null one,
   // and sets changed to whether they differ from the previous set. A null
   // list or zone collection is an empty set.
-  void SetZones(ipcapture::IPrivacyZoneList* list) override;
+  void SetZones(ipcapture::IPrivacyZoneList* list) override EXCLUDES(zones_lock_);
 
   // 2: when changed is set, EnableMasking and, with at least one zone,
   // WriteZones. Changed stays set, so every Apply until an identical
   // SetZones writes again (a restarted camera gets its masks back). Always
   // true: write failures are logged, not reported.
-  bool Apply() override;
+  bool Apply() override EXCLUDES(apply_lock_, zones_lock_);
 
   bool Changed() const;
   std::vector<PrivacyZoneRecord> Zones() const;
 
  protected:
   // 3 and 4; called by Apply only, with apply_lock_ held. Nothing here.
-  virtual void WriteZones() {}
-  virtual void EnableMasking() {}
+  virtual void WriteZones() REQUIRES(apply_lock_) {}
+  virtual void EnableMasking() REQUIRES(apply_lock_) {}
 
   // The set the running Apply writes, in the recorder's order.
-  const std::vector<CPrivacyZoneEx>& ZonesToWrite() const { return applying_; }
+  const std::vector<CPrivacyZoneEx>& ZonesToWrite() const REQUIRES(apply_lock_) {
+    return applying_;
+  }
+
+  // Serialises Apply; subclasses guard their sender with it.
+  CSyncLock apply_lock_;
   IDriver* driver() const { return driver_; }
 
  private:
   IDriver* const driver_;
 
-  mutable std::mutex zones_lock_;
-  std::vector<CPrivacyZoneEx> zones_;  // guarded by zones_lock_
-  bool changed_ = false;               // guarded by zones_lock_
+  mutable CSyncLock zones_lock_;  // taken after apply_lock_, never before
+  std::vector<CPrivacyZoneEx> zones_ GUARDED_BY(zones_lock_);
+  bool changed_ GUARDED_BY(zones_lock_) = false;
 
-  std::mutex apply_lock_;
-  std::vector<CPrivacyZoneEx> applying_;  // guarded by apply_lock_
+  std::vector<CPrivacyZoneEx> applying_ GUARDED_BY(apply_lock_);
 };
 
 }  // namespace korvela

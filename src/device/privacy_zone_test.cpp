@@ -45,8 +45,8 @@ class RecordingZones : public CBasePrivacyZone {
   std::vector<std::vector<PrivacyZoneRecord>> writes;
 
  protected:
-  void EnableMasking() override { ++masking_calls; }
-  void WriteZones() override {
+  void EnableMasking() override REQUIRES(apply_lock_) { ++masking_calls; }
+  void WriteZones() override REQUIRES(apply_lock_) {
     std::vector<PrivacyZoneRecord> set;
     for (const auto& zone : ZonesToWrite()) set.push_back(zone.Record());
     writes.push_back(std::move(set));
@@ -144,7 +144,7 @@ TEST(PrivacyZoneTest, SetZonesDoesNotWaitForAnApplyInProgress) {
     std::promise<void> entered;
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
-    void WriteZones() override {
+    void WriteZones() override REQUIRES(apply_lock_) {
       RecordingZones::WriteZones();
       entered.set_value();
       released.wait();
@@ -176,7 +176,7 @@ TEST(PrivacyZoneTest, ConcurrentAppliesAreSerialised) {
   struct CountingZones : RecordingZones {
     std::atomic<int> inside{0};
     std::atomic<bool> overlapped{false};
-    void WriteZones() override {
+    void WriteZones() override REQUIRES(apply_lock_) {
       if (inside.fetch_add(1) != 0) overlapped = true;
       std::this_thread::yield();
       RecordingZones::WriteZones();
