@@ -1,0 +1,312 @@
+// The device HTTP client against a real HTTP server: lighttpd with Basic and
+// Digest authentication (mod_auth, htdigest user file), a CGI that streams its
+// answer (sent chunked to HTTP/1.1 clients) and a CGI that takes an upload.
+// lighttpd is started on a free loopback port with a generated configuration;
+// a machine without lighttpd fails these tests.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/http_sender.h"
+#include "device/md5.h"
+#include "platform/http_connection.h"
+
+namespace korvela {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kRealm[] = "cam";
+constexpr char kUser[] = "admin";
+constexpr char kPassword[] = "s3cret pass";
+
+std::string FindLighttpd() {
+  for (const char* dir : {"/usr/sbin", "/usr/bin", "/sbin", "/usr/local/sbin"}) {
+    const std::string path = std::string(dir) + "/lighttpd";
+    if (::access(path.c_str(), X_OK) == 0) return path;
+  }
+  return {};
+}
+
+uint16_t FreeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+bool Accepts(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return ok;
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Payload(size_t size) {
+  std::string s;
+  s.reserve(size);
+  for (size_t i = 0; i < size; ++i) s.push_back(static_cast<char>('A' + (i * 7 + i / 13) % 26));
+  return s;
+}
+
+class LighttpdServer {
+ public:
+  bool Start() {
+    const std::string binary = FindLighttpd();
+    if (binary.empty()) {
+      error_ = "lighttpd is not installed (Debian package lighttpd)";
+      return false;
+    }
+    char pattern[] = "/tmp/korvela_lighttpd_XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) {
+      error_ = "mkdtemp failed";
+      return false;
+    }
+    dir_ = pattern;
+    const fs::path www = dir_ / "www";
+    fs::create_directories(www / "basic");
+    fs::create_directories(www / "digest");
+    fs::create_directories(www / "cgi");
+    WriteFile(www / "basic" / "index.txt", "basic area\n");
+    WriteFile(www / "digest" / "index.txt", Payload(20000));
+    // Streams five lines with pauses, without a length: lighttpd must send it
+    // chunked.
+    WriteFile(www / "cgi" / "stream.cgi",
+              "printf 'Content-Type: text/plain\\r\\n\\r\\n'\n"
+              "for i in 1 2 3 4 5; do printf 'line %s\\n' $i; sleep 0.05; done\n");
+    // Answers with the byte count and MD5 of the uploaded body.
+    WriteFile(www / "cgi" / "upload.cgi",
+              "sum=$(head -c \"$CONTENT_LENGTH\" | tee \"$UPLOAD_FILE\" | md5sum | cut -d' ' -f1)\n"
+              "printf 'Content-Type: text/plain\\r\\n\\r\\n'\n"
+              "printf '%s %s' \"$(stat -c %s \"$UPLOAD_FILE\")\" \"$sum\"\n");
+    // htdigest line: user:realm:MD5(user:realm:password).
+    WriteFile(dir_ / "htdigest", std::string(kUser) + ":" + kRealm + ":" +
+                                     codec::Md5HexOf(std::string(kUser) + ":" + kRealm + ":" +
+                                                     kPassword) +
+                                     "\n");
+    port_ = FreeLoopbackPort();
+    const std::string conf =
+        "server.modules = (\"mod_auth\", \"mod_authn_file\", \"mod_cgi\", \"mod_setenv\")\n"
+        "server.document-root = \"" + www.string() + "\"\n"
+        "server.bind = \"127.0.0.1\"\n"
+        "server.port = " + std::to_string(port_) + "\n"
+        "server.errorlog = \"" + (dir_ / "error.log").string() + "\"\n"
+        "server.stream-response-body = 2\n"
+        "mimetype.assign = (\".txt\" => \"text/plain\")\n"
+        "cgi.assign = (\".cgi\" => \"/bin/sh\")\n"
+        "setenv.add-environment = (\"UPLOAD_FILE\" => \"" + (dir_ / "upload.bin").string() + "\")\n"
+        "auth.backend = \"htdigest\"\n"
+        "auth.backend.htdigest.userfile = \"" + (dir_ / "htdigest").string() + "\"\n"
+        "auth.require = (\n"
+        "  \"/basic/\" => (\"method\" => \"basic\", \"realm\" => \"cam\", \"require\" => \"valid-user\"),\n"
+        "  \"/digest/\" => (\"method\" => \"digest\", \"realm\" => \"cam\", \"require\" => \"valid-user\", \"algorithm\" => \"MD5\")\n"
+        ")\n";
+    WriteFile(dir_ / "lighttpd.conf", conf);
+
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const std::string conf_path = (dir_ / "lighttpd.conf").string();
+      ::execl(binary.c_str(), binary.c_str(), "-D", "-f", conf_path.c_str(),
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    if (pid_ < 0) {
+      error_ = "fork failed";
+      return false;
+    }
+    // Bounded wait for the listening socket.
+    for (int i = 0; i < 250; ++i) {
+      if (Accepts(port_)) return true;
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::ifstream log(dir_ / "error.log");
+    error_ = "lighttpd did not start: " +
+             std::string(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>());
+    return false;
+  }
+
+  ~LighttpdServer() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+    }
+    if (!dir_.empty()) {
+      std::error_code ec;
+      fs::remove_all(dir_, ec);
+    }
+  }
+
+  uint16_t port() const { return port_; }
+  const std::string& error() const { return error_; }
+  fs::path dir() const { return dir_; }
+
+ private:
+  fs::path dir_;
+  uint16_t port_ = 0;
+  pid_t pid_ = -1;
+  std::string error_;
+};
+
+class LighttpdTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(server_.Start()) << server_.error(); }
+
+  DEVICE_INFO Device(std::string user = kUser, std::string password = kPassword) const {
+    DEVICE_INFO d;
+    d.address = "127.0.0.1";
+    d.port = server_.port();
+    d.user_name = std::move(user);
+    d.password = std::move(password);
+    d.connect_timeout_ms = 5000;
+    return d;
+  }
+
+  LighttpdServer server_;
+};
+
+std::string AsString(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+
+TEST_F(LighttpdTest, BasicCredentialsAreAcceptedAndWrongOnesRefused) {
+  Web::CHttpSender sender(Device());
+  ASSERT_TRUE(sender.SendRequest(Web::HttpRequest("GET", "/basic/index.txt")));
+  EXPECT_EQ(sender.GetStatusCode(), 200u);
+  std::vector<uint8_t> body;
+  EXPECT_EQ(sender.ReadAll(body), 11u);
+  EXPECT_EQ(AsString(body), "basic area\n");
+  EXPECT_EQ(sender.GetAuthScheme(), 0u);  // never challenged
+
+  Web::CHttpSender wrong(Device(kUser, "wrong"));
+  // Basic tried and Basic offered: no retry, the request fails with 401.
+  EXPECT_FALSE(wrong.SendRequest(Web::HttpRequest("GET", "/basic/index.txt")));
+  EXPECT_EQ(wrong.GetStatusCode(), 401u);
+  EXPECT_EQ(wrong.GetAuthScheme(), platform::kAuthSchemeBasic);
+}
+
+TEST_F(LighttpdTest, DigestIsLearnedFromTheChallengeAndReused) {
+  Web::CHttpSender sender(Device());
+  const std::string expected = Payload(20000);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(sender.SendRequest(Web::HttpRequest("GET", "/digest/index.txt"))) << i;
+    EXPECT_EQ(sender.GetStatusCode(), 200u) << i;
+    EXPECT_EQ(sender.GetContentLength(), expected.size());
+    std::vector<uint8_t> body;
+    EXPECT_EQ(sender.ReadAll(body), expected.size());
+    EXPECT_EQ(AsString(body), expected);
+    EXPECT_EQ(sender.GetAuthScheme(), platform::kAuthSchemeDigest);
+  }
+  // A persistent connection carried all of it.
+  EXPECT_EQ(sender.GetConnectCount(), 1u);
+}
+
+TEST_F(LighttpdTest, DigestRequestedFromTheStartAndWrongPassword) {
+  Web::CHttpSender sender(Device());
+  Web::HttpRequest request("GET", "/digest/index.txt");
+  request.auth_type = Web::kAuthTypeDigest;
+  ASSERT_TRUE(sender.SendRequest(request));
+  EXPECT_EQ(sender.GetStatusCode(), 200u);
+  EXPECT_EQ(sender.GetAuthScheme(), 0u);  // the transport answered; no 401 reached the sender
+
+  Web::CHttpSender wrong(Device(kUser, "wrong"));
+  EXPECT_FALSE(wrong.SendRequest(request));
+  EXPECT_EQ(wrong.GetStatusCode(), 401u);
+}
+
+TEST_F(LighttpdTest, StreamingResponseIsReadChunkByChunk) {
+  // The transport reports the framing; the sender reads the stream in chunks.
+  platform::HttpConnection connection("127.0.0.1", server_.port(), {5000, 5000, 5000}, "test");
+  platform::HttpRequestSpec spec;
+  spec.method = "GET";
+  spec.target = "/cgi/stream.cgi";
+  ASSERT_TRUE(connection.Send(spec));
+  ASSERT_TRUE(connection.ReceiveResponse());
+  EXPECT_EQ(connection.response().status_code, 200);
+  EXPECT_EQ(connection.response().Field("Transfer-Encoding").value_or(""), "chunked");
+  connection.EndRequest();
+
+  Web::CHttpSender sender(Device());
+  sender.SetReadChunkSize(4);
+  ASSERT_TRUE(sender.SendRequest(Web::HttpRequest("GET", "/cgi/stream.cgi")));
+  EXPECT_EQ(sender.GetContentLength(), 0u);
+  std::string got;
+  std::vector<uint8_t> chunk;
+  while (sender.ReadChunk(chunk) > 0) {
+    EXPECT_LE(chunk.size(), 4u);
+    got += AsString(chunk);
+  }
+  EXPECT_EQ(got, "line 1\nline 2\nline 3\nline 4\nline 5\n");
+}
+
+TEST_F(LighttpdTest, UploadWithAnnouncedLengthContinuedByWrites) {
+  const std::string payload = Payload(100000);
+  const std::vector<uint8_t> bytes(payload.begin(), payload.end());
+  // Through the sender, as the talk-back channel uses it.
+  Web::CHttpSender sender(Device());
+  Web::HttpRequest post("POST", "/cgi/upload.cgi");
+  post.headers = {"Content-Type: audio/ulaw"};
+  post.body.assign(bytes.begin(), bytes.begin() + 1000);
+  post.total_length = static_cast<uint32_t>(bytes.size());
+  ASSERT_TRUE(sender.SendRequest(post));
+  for (size_t pos = 1000; pos < bytes.size(); pos += 8000) {
+    const size_t end = std::min(bytes.size(), pos + 8000);
+    ASSERT_TRUE(sender.WriteData(std::vector<uint8_t>(bytes.begin() + static_cast<long>(pos),
+                                                      bytes.begin() + static_cast<long>(end))));
+  }
+  EXPECT_FALSE(sender.WriteData({'x'}));  // the announced length is used up
+  sender.CloseRequest();
+
+  // Through the transport, reading the server's account of what arrived.
+  platform::HttpConnection connection("127.0.0.1", server_.port(), {5000, 5000, 5000}, "test");
+  platform::HttpRequestSpec spec;
+  spec.method = "POST";
+  spec.target = "/cgi/upload.cgi";
+  spec.body.assign(bytes.begin(), bytes.begin() + 10);
+  spec.total_length = bytes.size();
+  ASSERT_TRUE(connection.Send(spec));
+  ASSERT_TRUE(connection.Write(std::span(bytes).subspan(10)));
+  ASSERT_TRUE(connection.ReceiveResponse());
+  EXPECT_EQ(connection.response().status_code, 200);
+  std::string answer;
+  std::vector<uint8_t> buf(256);
+  for (;;) {
+    auto n = connection.Read(buf);
+    ASSERT_TRUE(n.has_value());
+    if (*n == 0) break;
+    answer.append(reinterpret_cast<char*>(buf.data()), *n);
+  }
+  EXPECT_EQ(answer, std::to_string(bytes.size()) + " " + codec::Md5HexOf(payload));
+}
+
+}  // namespace
+}  // namespace korvela
