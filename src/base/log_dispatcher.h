@@ -21,6 +21,10 @@ namespace korvela {
 
 class LogDispatcher : public IDebugMessage {
  public:
+  // The version to assume when the recorder's cannot be read.
+  static constexpr uint16_t kUnreadableVersionMajor = 5;
+  static constexpr uint16_t kUnreadableVersionMinor = 12;
+
   LogDispatcher() = default;
 
   void SetSink(ipcapture::IDebugInfoSink* sink) { sink_.store(sink); }

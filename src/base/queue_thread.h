@@ -68,8 +68,11 @@ class CQueueThread : public CBaseThread {
   // is stopped, the queue is full, or the item is null.
   bool AddItem(T* item) {
     std::unique_ptr<T> owned(item);
-    if (!owned || IsStopSignalled()) return false;
+    if (!owned) return false;
     CSyncLockGuard guard(queue_lock_);
+    // Checked under the lock: Stop signals before it empties the queue, so an
+    // item can never slip in behind its clean-up.
+    if (IsStopSignalled()) return false;
     if (queue_.size() >= max_items_) {
       ++dropped_;
       if (Log() != nullptr && LogThrottle(overflow_log_counter_)) {
