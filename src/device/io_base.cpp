@@ -28,6 +28,7 @@ uint32_t CIOBase::GetOutputCount() {
 }
 
 bool CIOBase::Start() {
+  stopping_ = false;
   ResetStates();
   bool ok = true;
   const uint32_t outputs = GetOutputCount();
@@ -54,6 +55,7 @@ bool CIOBase::Stop() {
 
 bool CIOBase::StopThreads() {
   accepting_outputs_ = false;
+  stopping_ = true;
   AbortRequests();
   const bool output_stopped = output_thread_.Stop();
   const bool input_stopped = input_thread_.StopTicking();
@@ -93,6 +95,7 @@ ipcapture::ICaptureIOCallback* CIOBase::Callback() {
 }
 
 void CIOBase::ReportDeviceError() {
+  if (stopping_) return;
   if (auto* callback = Callback()) callback->OnDeviceError();
 }
 

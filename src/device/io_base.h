@@ -89,6 +89,9 @@ class CIOBase : public ipcapture::ICaptureIOApi {
   // Set while the output thread takes commands: SetOutput before Start,
   // after Stop or without outputs fails instead of queueing into nothing.
   std::atomic<bool> accepting_outputs_{false};
+  // Set by Stop before it aborts the requests in progress: a request that
+  // fails because of the stop is no device error.
+  std::atomic<bool> stopping_{false};
   CSyncLock callback_lock_;
   ipcapture::ICaptureIOCallback* callback_ GUARDED_BY(callback_lock_) = nullptr;
   TOutputHandler<CIOBase> output_thread_;
