@@ -10,7 +10,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -18,6 +17,7 @@
 #include <utility>
 
 #include "base/testing/recording_log.h"
+#include "driver/camera_parameters.h"
 #include "driver/idriver.h"
 
 namespace korvela::testing {
@@ -95,16 +95,11 @@ class FakeDriver : public IDriver {
     return it->second;
   }
 
-  // Simplified number reading for tests: optional sign, then digits only.
+  // Same number rule as the driver.
   int32_t GetParameterInt(uint32_t index) override {
     auto it = parameters.find(index);
     if (it == parameters.end()) return kParameterNotANumber;
-    const std::string& t = it->second;
-    size_t i = (!t.empty() && (t[0] == '+' || t[0] == '-')) ? 1 : 0;
-    if (i == t.size()) return kParameterNotANumber;
-    for (size_t k = i; k < t.size(); ++k)
-      if (t[k] < '0' || t[k] > '9') return kParameterNotANumber;
-    return static_cast<int32_t>(std::strtol(t.c_str(), nullptr, 10));
+    return ParseParameterNumber(it->second).value_or(kParameterNotANumber);
   }
 
   ICameraChannel* CreateVideoChannel(uint32_t input, ipcapture::IFrameReceiver* receiver) override {
