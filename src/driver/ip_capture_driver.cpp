@@ -75,8 +75,8 @@ void CIPCaptureDriver::ReadRecorderVersion() {
   uint16_t v[4] = {0, 0, 0, 0};
   if (!version_reader_(v)) v[0] = v[1] = v[2] = v[3] = 0;
   if (v[0] == 0 && v[1] == 0 && v[2] == 0 && v[3] == 0) {
-    v[0] = kFallbackMajor;
-    v[1] = kFallbackMinor;
+    v[0] = LogDispatcher::kUnreadableVersionMajor;
+    v[1] = LogDispatcher::kUnreadableVersionMinor;
   }
   recorder_version_ = {v[0], v[1], v[2], v[3]};
   log_.SetRecorderVersion(v[0], v[1]);

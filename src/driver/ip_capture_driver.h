@@ -58,9 +58,6 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx4,
                          public IAudioChannelCreator,
                          public IDriver {
  public:
-  // Assumed when the recorder core's version cannot be read.
-  static constexpr uint16_t kFallbackMajor = 5;
-  static constexpr uint16_t kFallbackMinor = 12;
   // More video inputs than any device has: a larger count from the recorder
   // is refused rather than allocated.
   static constexpr uint32_t kMaxVideoInputs = 64;
