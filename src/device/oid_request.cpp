@@ -34,6 +34,11 @@ Web::CResultDef MakeResult(uint32_t level, uint32_t code, std::string message = 
   return Web::CResultDef(level, code, std::move(message));
 }
 
+std::string QuotableErrorText(const std::string& text) {
+  if (text.size() <= kMaxQuotedErrorChars) return text;
+  return text.substr(0, kMaxQuotedErrorChars) + "...";
+}
+
 std::string DeviceWithPort(const Web::CHttpSender& sender) {
   return StrFormat("%s:%u", sender.GetAddress().c_str(), static_cast<unsigned>(sender.GetPort()));
 }
@@ -104,10 +109,10 @@ Web::CResultDef GetOidRD(Web::CHttpSender& sender, const std::string& oids, std:
 
   OidReply reply = ParseOidReply(std::span<const uint8_t>(body), IsMultiOidList(oids));
   if (!reply.error.empty()) {
-    return MakeResult(
-        kLevelFailure, kCodeDeviceError,
-        StrFormat("%s: device %s returns error message \"%s\" for request \"%s\"", kGetOidOrigin,
-                  sender.GetAddress().c_str(), reply.error.c_str(), path.c_str()));
+    return MakeResult(kLevelFailure, kCodeDeviceError,
+                      StrFormat("%s: device %s returns error message \"%s\" for request \"%s\"",
+                                kGetOidOrigin, sender.GetAddress().c_str(),
+                                QuotableErrorText(reply.error).c_str(), path.c_str()));
   }
   value = std::move(reply.value);
   return result;

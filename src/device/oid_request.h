@@ -2,11 +2,15 @@
 // to read ("/get.oid?...") and write ("/set.oid?...") object identifiers, with
 // the result codes, log levels and messages they report.
 //
+// A failed result's message quotes text the device sent: log it as an
+// argument ("%s"), never as the format itself.
+//
 // Threading: free functions without state of their own, reentrant. They use
 // the caller's sender, which no other thread may use at the same time (only
 // closing its open request from another thread is allowed, to abort a call).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,6 +27,10 @@ inline constexpr uint32_t kCodeBadStatus = 7;     // status not 2xx or 3xx
 inline constexpr uint32_t kCodeNotSent = 10;      // not sent, or no status code
 inline constexpr uint32_t kCodeBadResponse = 11;  // body unreadable or empty
 inline constexpr uint32_t kCodeDeviceError = 12;  // single-OID read answered with an error
+
+// The device's error text quoted in a code-12 message is cut to this many
+// characters (then "..." follows): the reply may be as large as a body can be.
+inline constexpr size_t kMaxQuotedErrorChars = 256;
 
 // Log levels a result carries (CResultDef::level).
 inline constexpr uint32_t kLevelFailure = 1;

@@ -107,6 +107,22 @@ TEST(GetOidTest, SingleOidErrorReport) {
   EXPECT_EQ(value, "");
 }
 
+TEST(GetOidTest, QuotedErrorTextIsBounded) {
+  OidFixture f;
+  const std::string at_limit = "ERROR " + std::string(kMaxQuotedErrorChars - 6, 'x');
+  const std::string past_limit = at_limit + "y";
+  f.server.AddConnection({HttpReply(Reply(200, "OK", OidPage(at_limit))),
+                          HttpReply(Reply(200, "OK", OidPage(past_limit)))});
+  std::string value;
+  const Web::CResultDef whole = GetOidRD(f.sender, "9.9.9", value);
+  EXPECT_EQ(whole.code, kCodeDeviceError);
+  EXPECT_NE(whole.message.find("\"" + at_limit + "\""), std::string::npos);
+  const Web::CResultDef cut = GetOidRD(f.sender, "9.9.9", value);
+  EXPECT_EQ(cut.code, kCodeDeviceError);
+  EXPECT_NE(cut.message.find("\"" + at_limit + "...\""), std::string::npos);
+  EXPECT_EQ(cut.message.find('y'), std::string::npos);
+}
+
 TEST(GetOidTest, AttributedBlockIsSkippedOnTheWire) {
   OidFixture f;
   f.server.AddConnection({HttpReply(
