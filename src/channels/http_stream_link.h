@@ -1,0 +1,53 @@
+// IHttpStreamLink: what an HTTP video channel needs of its connection to the
+// device — OID writes, one streaming GET read chunk by chunk, and an abort
+// that another thread may call to end a blocked read at once.
+//
+// The production link runs over the channel's own HTTP client and the OID
+// request functions; unit tests script it.
+//
+// Threading: one thread uses a link at a time, except Abort, which any thread
+// may call at any time. After Abort every call fails at once until Rearm.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/device_info.h"
+
+namespace korvela {
+
+class IHttpStreamLink {
+ public:
+  // Outcome of a write judged by its status code: code 0 is success; on
+  // failure `message` is a finished log line for level `level` (4: not to be
+  // logged).
+  struct Result {
+    uint32_t code = 0;
+    uint32_t level = 3;
+    std::string message;
+  };
+
+  virtual ~IHttpStreamLink() = default;
+  // A request whose reply must be a successful, non-empty body.
+  virtual bool RequestOk(const std::string& path) = 0;
+  // A request judged by its status code alone.
+  virtual Result RequestStatus(const std::string& path) = 0;
+  // Sends the streaming GET and leaves it open for ReadChunk.
+  virtual bool OpenStream(const std::string& path) = 0;
+  // One read of the open stream into `chunk` (emptied first); the number of
+  // bytes, 0 at its end, on failure or when nothing is open.
+  virtual size_t ReadChunk(std::vector<uint8_t>& chunk) = 0;
+  virtual void CloseStream() = 0;
+  virtual void Abort() = 0;
+  virtual void Rearm() = 0;
+};
+
+// Makes a link to the device described.
+using HttpStreamLinkFactory =
+    std::function<std::unique_ptr<IHttpStreamLink>(const DEVICE_INFO& device)>;
+
+}  // namespace korvela

@@ -1,0 +1,77 @@
+#include "channels/mjpeg_channel_http.h"
+
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "base/log_throttle.h"
+#include "channels/jpeg_media_parser.h"
+#include "channels/mjpeg_stream_config.h"
+
+namespace korvela {
+
+namespace {
+
+// Camera parameter 3: the camera group; parameter 6: the sensor size.
+constexpr uint32_t kParamCameraGroup = 3;
+constexpr uint32_t kParamSensorSize = 6;
+
+uint32_t ReadCameraGroup(IDriver* driver) {
+  if (driver == nullptr) return 0;
+  const std::string text = driver->GetParameter(kParamCameraGroup);
+  const int value = std::atoi(text.c_str());
+  return value > 0 ? static_cast<uint32_t>(value) : 0;
+}
+
+std::unique_ptr<CHttpMediaParser> MakeParser(IDriver* driver) {
+  return std::unique_ptr<CHttpMediaParser>(new (std::nothrow) CJpegMediaParser(driver, kDriverName));
+}
+
+}  // namespace
+
+CMjpegChannelHTTP::CMjpegChannelHTTP(IDriver* driver, uint32_t input_index,
+                                     ipcapture::IFrameReceiver* receiver,
+                                     const HttpStreamLinkFactory& make_link,
+                                     const platform::Clock& clock, HttpChannelTiming timing)
+    : CBaseHttpChannel(input_index, driver, receiver, MakeParser(driver), make_link, clock, timing),
+      camera_group_(ReadCameraGroup(driver)) {}
+
+CMjpegChannelHTTP::~CMjpegChannelHTTP() { Stop(); }
+
+bool CMjpegChannelHTTP::SetResolution(uint32_t, uint32_t) { return false; }
+
+bool CMjpegChannelHTTP::SetFrameRate(uint32_t fps) {
+  const IHttpStreamLink::Result result = control_link().RequestStatus(FrameRateRequest(fps));
+  if (result.code != 0) {
+    if (LogThrottle(frame_rate_errors_) && !result.message.empty() && result.level != 4 &&
+        driver() != nullptr) {
+      driver()->Message(result.level, "%s", result.message.c_str());
+    }
+    return false;
+  }
+  SetStatus(kCameraStopped);
+  StopWorker();
+  StoreFrameRate(fps);
+  return StartWorker();
+}
+
+bool CMjpegChannelHTTP::OpenStream() {
+  if (driver() != nullptr) {
+    if (ipcapture::IPrivacyZones* zones = driver()->GetPrivacyZones()) zones->Apply();
+  }
+  const StreamSettings s = GetSettings();
+  const std::string sensor = driver() != nullptr ? driver()->GetParameter(kParamSensorSize) : "";
+  const MjpegRequests requests =
+      BuildMjpegRequests({s.frame_rate, s.quality, s.width, s.height}, camera_group_, sensor);
+  IHttpStreamLink& link = stream_link();
+  if (requests.crop) link.RequestOk(*requests.crop);  // answer not judged
+  if (!link.RequestOk(requests.configure)) return false;
+  link.RequestOk(requests.after_configure);  // answer not judged
+  return link.OpenStream(requests.stream_path);
+}
+
+void CMjpegChannelHTTP::OnStreamClosed() {
+  stream_link().RequestOk(StreamClosedRequest(GetSettings().frame_rate));
+}
+
+}  // namespace korvela
