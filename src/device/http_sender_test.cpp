@@ -304,6 +304,7 @@ class EndlessPeer {
     thread_ = std::thread([this] { Run(); });
   }
   ~EndlessPeer() {
+    ::shutdown(fd_, SHUT_RDWR);  // wakes an accept that never got its client
     thread_.join();
     ::close(fd_);
   }

@@ -93,6 +93,8 @@ class LighttpdServer {
     fs::create_directories(www / "basic");
     fs::create_directories(www / "digest");
     fs::create_directories(www / "cgi");
+    fs::create_directories(www / "both");
+    WriteFile(www / "both" / "index.txt", "sha or md5\n");
     WriteFile(www / "basic" / "index.txt", "basic area\n");
     WriteFile(www / "digest" / "index.txt", Payload(20000));
     // Streams five lines with pauses, without a length: lighttpd must send it
@@ -110,6 +112,8 @@ class LighttpdServer {
                                      codec::Md5HexOf(std::string(kUser) + ":" + kRealm + ":" +
                                                      kPassword) +
                                      "\n");
+    // The plain backend can answer SHA-256 as well as MD5 Digest.
+    WriteFile(dir_ / "plain", std::string(kUser) + ":" + kPassword + "\n");
     port_ = FreeLoopbackPort();
     const std::string conf =
         "server.modules = (\"mod_auth\", \"mod_authn_file\", \"mod_cgi\", \"mod_setenv\")\n"
@@ -125,8 +129,13 @@ class LighttpdServer {
         "auth.backend.htdigest.userfile = \"" + (dir_ / "htdigest").string() + "\"\n"
         "auth.require = (\n"
         "  \"/basic/\" => (\"method\" => \"basic\", \"realm\" => \"cam\", \"require\" => \"valid-user\"),\n"
-        "  \"/digest/\" => (\"method\" => \"digest\", \"realm\" => \"cam\", \"require\" => \"valid-user\", \"algorithm\" => \"MD5\")\n"
-        ")\n";
+        "  \"/digest/\" => (\"method\" => \"digest\", \"realm\" => \"cam\", \"require\" => \"valid-user\", \"algorithm\" => \"MD5\"),\n"
+        "  \"/both/\" => (\"method\" => \"digest\", \"realm\" => \"cam\", \"require\" => \"valid-user\", \"algorithm\" => \"SHA-256|MD5\")\n"
+        ")\n"
+        "$HTTP[\"url\"] =~ \"^/both/\" {\n"
+        "  auth.backend = \"plain\"\n"
+        "  auth.backend.plain.userfile = \"" + (dir_ / "plain").string() + "\"\n"
+        "}\n";
     WriteFile(dir_ / "lighttpd.conf", conf);
 
     pid_ = ::fork();
@@ -241,6 +250,16 @@ TEST_F(LighttpdTest, DigestRequestedFromTheStartAndWrongPassword) {
   Web::CHttpSender wrong(Device(kUser, "wrong"));
   EXPECT_FALSE(wrong.SendRequest(request));
   EXPECT_EQ(wrong.GetStatusCode(), 401u);
+}
+
+TEST_F(LighttpdTest, Md5ChallengeIsChosenWhenSha256IsOfferedFirst) {
+  Web::CHttpSender sender(Device());
+  ASSERT_TRUE(sender.SendRequest(Web::HttpRequest("GET", "/both/index.txt")));
+  EXPECT_EQ(sender.GetStatusCode(), 200u);
+  std::vector<uint8_t> body;
+  sender.ReadAll(body);
+  EXPECT_EQ(AsString(body), "sha or md5\n");
+  EXPECT_EQ(sender.GetAuthScheme(), platform::kAuthSchemeDigest);
 }
 
 TEST_F(LighttpdTest, StreamingResponseIsReadChunkByChunk) {
