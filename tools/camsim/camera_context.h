@@ -1,0 +1,95 @@
+// The state one simulated camera shares between its connection handlers:
+// configuration, OID table, records, fault switches, authentication, RTSP
+// sessions and the media it serves.
+//
+// Threading: built before any thread starts and destroyed after all have
+// ended. OidStore, Observations, FaultSwitches, Authenticator and
+// MediaPump are thread-safe themselves; sessions_mu guards sessions.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "auth.h"
+#include "base/thread_annotations.h"
+#include "camsim.h"
+#include "faults.h"
+#include "h264_clip.h"
+#include "media_pump.h"
+#include "observations.h"
+#include "oid_store.h"
+
+namespace camsim {
+
+// Sample media loaded once per simulator, read-only afterwards.
+struct MediaLibrary {
+  H264Clip video_large;                 // 1280x720
+  H264Clip video_small;                 // 640x480
+  std::vector<std::string> jpeg_large;  // 1280x1024
+  std::vector<std::string> jpeg_small;  // 640x480
+  std::string audio;                    // G.711 mu-law, 8 kHz
+
+  static std::optional<MediaLibrary> Load(const std::string& dir, std::string* error);
+};
+
+struct RtspSession {
+  std::vector<uint64_t> streams;  // media pump stream ids
+  std::vector<std::string> track_urls;
+};
+
+struct CameraContext {
+  CameraContext(int index, const CameraOptions& opts, ModelSpec spec, std::string mac,
+                uint16_t http, uint16_t rtsp, const MediaLibrary* lib, MediaPump* media_pump,
+                std::function<void(std::string_view)> log_sink)
+      : id(index),
+        options(opts),
+        http_port(http),
+        rtsp_port(rtsp),
+        oids(std::move(spec), std::move(mac), rtsp),
+        auth(opts.auth, "IQeye"),
+        media(lib),
+        pump(media_pump),
+        log_sink_(std::move(log_sink)) {}
+
+  void Log(const std::string& line) const {
+    if (log_sink_) log_sink_("cam" + std::to_string(id) + " " + line);
+  }
+  Credentials credentials() const { return {options.user, options.password}; }
+
+  const int id;
+  const CameraOptions options;
+  const uint16_t http_port;
+  const uint16_t rtsp_port;
+  OidStore oids;
+  Observations observations;
+  FaultSwitches faults;
+  Authenticator auth;
+  const MediaLibrary* const media;
+  MediaPump* const pump;
+
+  // Maximum RTSP sessions a camera holds; SETUP beyond it gets 453.
+  static constexpr size_t kMaxSessions = 64;
+  std::mutex sessions_mu;
+  std::map<std::string, RtspSession> sessions GUARDED_BY(sessions_mu);
+
+ private:
+  std::function<void(std::string_view)> log_sink_;
+};
+
+// Serve one accepted connection until it ends; fd is owned by the caller,
+// which may shutdown() it from another thread to stop the handler.
+void ServeHttpConnection(CameraContext& camera, int fd);
+void ServeRtspConnection(CameraContext& camera, int fd);
+
+// Bytes that are not a reply of any protocol (garble fault).
+std::string GarbageBytes();
+
+// Waits up to ms, returning early when the connection is closed by either
+// side; true when the connection is still usable.
+bool PauseOnConnection(int fd, int ms);
+
+}  // namespace camsim

@@ -1,0 +1,401 @@
+#include "media_pump.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "auth.h"
+
+namespace camsim {
+namespace {
+
+// A pump that fell this far behind (machine stalled) skips instead of bursting.
+constexpr auto kMaxLag = std::chrono::milliseconds(500);
+// Longest poll sleep when nothing is due (session expiry is checked as often).
+constexpr int kMaxPollMs = 200;
+
+uint32_t RandomU32() {
+  const std::string hex = RandomHex(4);
+  return uint32_t(std::stoul(hex, nullptr, 16));
+}
+
+// The second source address for the alternate-source fault: on loopback
+// another 127/8 address, elsewhere the same address with another port.
+std::string AltHost(const std::string& host) {
+  return host.starts_with("127.") && host != "127.0.0.2" ? "127.0.0.2" : host;
+}
+
+// Even RTP port with RTCP on the next one (RFC 3550 11).
+bool OpenPortPair(const std::string& host, UniqueFd* rtp, UniqueFd* rtcp, std::string* error) {
+  for (int attempt = 0; attempt < 32; ++attempt) {
+    UniqueFd probe = OpenUdp(host, 0, error);
+    if (!probe.valid()) return false;
+    uint16_t port = LocalPort(probe.get());
+    if (port % 2 != 0) {
+      if (port >= 65534) continue;
+      ++port;
+      probe.reset();
+    }
+    UniqueFd a = probe.valid() ? std::move(probe) : OpenUdp(host, port, nullptr);
+    if (!a.valid()) continue;
+    UniqueFd b = OpenUdp(host, uint16_t(port + 1), nullptr);
+    if (!b.valid()) continue;
+    *rtp = std::move(a);
+    *rtcp = std::move(b);
+    return true;
+  }
+  if (error) *error = "no free UDP port pair";
+  return false;
+}
+
+}  // namespace
+
+struct MediaPump::Stream {
+  uint64_t id = 0;
+  StreamSetup setup;
+  UniqueFd rtp_fd;
+  UniqueFd rtcp_fd;
+  UniqueFd alt_fd;
+  RtpPacketiser packetiser;
+  uint32_t ts_base = 0;
+  uint32_t clock_rate = 90000;
+  uint32_t ticks_per_unit = 3600;
+  std::chrono::milliseconds period{40};
+  bool playing = false;
+  Clock::time_point start;
+  Clock::time_point next_due;
+  Clock::time_point next_report;
+  Clock::time_point last_activity;
+  uint64_t units = 0;          // units of the timeline, sent or not
+  size_t clip_index = 0;       // next access unit / audio offset
+  uint32_t packets_sent = 0;   // for the sender report
+  uint32_t octets_sent = 0;
+  uint64_t drop_counter = 0;
+  std::string held;            // reorder fault: packet waiting for its successor
+
+  Stream(StreamSetup s, uint8_t pt, uint32_t ssrc)
+      : setup(std::move(s)), packetiser(pt, ssrc, uint16_t(RandomU32())) {}
+};
+
+MediaPump::MediaPump() = default;
+MediaPump::~MediaPump() { Stop(); }
+
+bool MediaPump::Start(std::string* error) {
+  wake_fd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!wake_fd_.valid()) {
+    if (error) *error = std::string("eventfd: ") + std::strerror(errno);
+    return false;
+  }
+  thread_ = std::thread([this] { Run(); });
+  return true;
+}
+
+void MediaPump::Stop() {
+  if (thread_.joinable()) {
+    stop_ = true;
+    Wake();
+    thread_.join();
+  }
+  std::lock_guard lock(mu_);
+  streams_.clear();
+  graveyard_.clear();
+}
+
+void MediaPump::Wake() {
+  const uint64_t one = 1;
+  if (wake_fd_.valid()) [[maybe_unused]] auto n = ::write(wake_fd_.get(), &one, sizeof(one));
+}
+
+std::optional<StreamPorts> MediaPump::AddStream(StreamSetup setup, std::string* error) {
+  const bool video = setup.kind == MediaKind::kVideo;
+  if ((video && !setup.clip) || (!video && (!setup.audio || setup.audio->empty()))) {
+    if (error) *error = "no media for this stream";
+    return std::nullopt;
+  }
+  const uint32_t ssrc = RandomU32();
+  auto stream = std::make_unique<Stream>(std::move(setup), video ? 96 : 0, ssrc);
+  if (!OpenPortPair(stream->setup.bind_host, &stream->rtp_fd, &stream->rtcp_fd, error)) {
+    return std::nullopt;
+  }
+  stream->clock_rate = video ? 90000 : 8000;
+  stream->period = std::chrono::milliseconds(video ? kVideoPeriodMs : kAudioPeriodMs);
+  stream->ticks_per_unit = video ? 90000 / (1000 / kVideoPeriodMs) : uint32_t(kAudioPacketBytes);
+  stream->ts_base = RandomU32();
+  stream->last_activity = Clock::now();
+  StreamPorts ports{0, LocalPort(stream->rtp_fd.get()), LocalPort(stream->rtcp_fd.get()), ssrc};
+  {
+    std::lock_guard lock(mu_);
+    if (streams_.size() >= kMaxStreams) {
+      if (error) *error = "too many streams";
+      return std::nullopt;
+    }
+    stream->id = next_id_++;
+    ports.id = stream->id;
+    streams_[stream->id] = std::move(stream);
+  }
+  Wake();
+  return ports;
+}
+
+std::optional<PlayInfo> MediaPump::Play(uint64_t id) {
+  PlayInfo info;
+  {
+    std::lock_guard lock(mu_);
+    const auto it = streams_.find(id);
+    if (it == streams_.end()) return std::nullopt;
+    Stream& s = *it->second;
+    const auto now = Clock::now();
+    if (!s.playing) {
+      s.playing = true;
+      s.start = now - s.period * s.units;  // a resumed stream keeps its timeline
+      s.next_due = now;
+      s.next_report = now + std::chrono::milliseconds(100);
+    }
+    s.last_activity = now;
+    info.sequence = s.packetiser.next_sequence();
+    info.rtp_timestamp = s.ts_base + uint32_t(s.units) * s.ticks_per_unit;
+  }
+  Wake();
+  return info;
+}
+
+bool MediaPump::Exists(uint64_t id) const {
+  std::lock_guard lock(mu_);
+  return streams_.count(id) != 0;
+}
+
+void MediaPump::KeepAlive(uint64_t id) {
+  std::lock_guard lock(mu_);
+  const auto it = streams_.find(id);
+  if (it != streams_.end()) it->second->last_activity = Clock::now();
+}
+
+void MediaPump::Remove(uint64_t id) {
+  {
+    std::lock_guard lock(mu_);
+    const auto it = streams_.find(id);
+    if (it == streams_.end()) return;
+    graveyard_.push_back(std::move(it->second));
+    streams_.erase(it);
+  }
+  Wake();
+}
+
+void MediaPump::RemoveCamera(int camera_id) {
+  {
+    std::lock_guard lock(mu_);
+    for (auto it = streams_.begin(); it != streams_.end();) {
+      if (it->second->setup.camera_id == camera_id) {
+        graveyard_.push_back(std::move(it->second));
+        it = streams_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  Wake();
+}
+
+size_t MediaPump::stream_count() const {
+  std::lock_guard lock(mu_);
+  return streams_.size();
+}
+
+void MediaPump::SendDatagram(Stream& s, const std::string& packet, MediaCounters* delta) {
+  int fd = s.rtp_fd.get();
+  if (s.setup.faults && s.setup.faults->alt_source()) {
+    if (!s.alt_fd.valid()) s.alt_fd = OpenUdp(AltHost(s.setup.bind_host), 0, nullptr);
+    if (s.alt_fd.valid()) fd = s.alt_fd.get();
+  }
+  const ssize_t n = ::sendto(fd, packet.data(), packet.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                             reinterpret_cast<const sockaddr*>(&s.setup.client_rtp),
+                             sizeof(s.setup.client_rtp));
+  if (n < 0) return;  // a full socket buffer loses the packet, as on a real network
+  ++delta->rtp_packets_sent;
+  ++s.packets_sent;
+  s.octets_sent += uint32_t(packet.size() - kRtpHeaderSize);
+}
+
+void MediaPump::SendRtp(Stream& s, std::string packet, MediaCounters* delta) {
+  const int drop = s.setup.faults ? s.setup.faults->drop_every() : 0;
+  if (drop > 0 && ++s.drop_counter % uint64_t(drop) == 0) {
+    ++delta->rtp_packets_dropped;
+    return;
+  }
+  if (s.setup.faults && s.setup.faults->reorder()) {
+    if (s.held.empty()) {
+      s.held = std::move(packet);
+      return;
+    }
+    SendDatagram(s, packet, delta);
+    SendDatagram(s, s.held, delta);
+    s.held.clear();
+    return;
+  }
+  if (!s.held.empty()) {
+    SendDatagram(s, s.held, delta);
+    s.held.clear();
+  }
+  SendDatagram(s, packet, delta);
+}
+
+void MediaPump::SendUnit(Stream& s, MediaCounters* delta) {
+  const uint32_t ts = s.ts_base + uint32_t(s.units) * s.ticks_per_unit;
+  ++s.units;
+  if (s.setup.faults && s.setup.faults->stop_media()) return;
+  if (s.setup.kind == MediaKind::kVideo) {
+    const auto& units = s.setup.clip->units();
+    const AccessUnit& unit = units[s.clip_index];
+    s.clip_index = (s.clip_index + 1) % units.size();
+    for (auto& packet : s.packetiser.PacketiseH264(unit, ts)) SendRtp(s, std::move(packet), delta);
+    ++delta->video_access_units_sent;
+  } else {
+    const std::string& samples = *s.setup.audio;
+    std::string payload;
+    while (payload.size() < kAudioPacketBytes) {
+      const size_t n = std::min(kAudioPacketBytes - payload.size(), samples.size() - s.clip_index);
+      payload.append(samples, s.clip_index, n);
+      s.clip_index = (s.clip_index + n) % samples.size();
+    }
+    SendRtp(s, s.packetiser.Packet(payload, ts, false), delta);
+    ++delta->audio_packets_sent;
+  }
+}
+
+void MediaPump::SendReport(Stream& s, Clock::time_point now, MediaCounters* delta) {
+  if (s.packets_sent == 0) return;  // nothing to report yet
+  const auto since_start = std::chrono::duration_cast<std::chrono::microseconds>(now - s.start);
+  SenderReportInfo info;
+  info.ssrc = s.packetiser.ssrc();
+  info.ntp = NtpFromUnixMicros(std::chrono::duration_cast<std::chrono::microseconds>(
+                                   std::chrono::system_clock::now().time_since_epoch())
+                                   .count());
+  info.rtp_timestamp = s.ts_base + uint32_t(uint64_t(since_start.count()) * s.clock_rate / 1000000);
+  info.packet_count = s.packets_sent;
+  info.octet_count = s.octets_sent;
+  info.cname = "camsim@" + s.setup.bind_host;
+  const std::string report = BuildSenderReport(info);
+  if (::sendto(s.rtcp_fd.get(), report.data(), report.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+               reinterpret_cast<const sockaddr*>(&s.setup.client_rtcp),
+               sizeof(s.setup.client_rtcp)) > 0) {
+    ++delta->rtcp_sender_reports;
+  }
+}
+
+void MediaPump::SendDue(Stream& s, Clock::time_point now, MediaCounters* delta) {
+  if (now - s.next_due > kMaxLag) {
+    const auto skipped = (now - s.next_due) / s.period;
+    s.units += uint64_t(skipped);
+    s.next_due += s.period * skipped;
+  }
+  while (s.next_due <= now) {
+    SendUnit(s, delta);
+    s.next_due += s.period;
+  }
+  if (now >= s.next_report) {
+    if (!(s.setup.faults && s.setup.faults->stop_media())) SendReport(s, now, delta);
+    s.next_report = now + s.setup.rtcp_interval;
+  }
+}
+
+void MediaPump::ReceiveRtcp(Stream& s) {
+  char buf[2048];
+  while (true) {
+    sockaddr_in from{};
+    socklen_t len = sizeof(from);
+    const ssize_t n = ::recvfrom(s.rtcp_fd.get(), buf, sizeof(buf), MSG_DONTWAIT | MSG_TRUNC,
+                                 reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 0) return;
+    const size_t size = std::min(size_t(n), sizeof(buf));
+    RtcpRecord record;
+    record.bytes.assign(buf, buf + size);
+    record.from = AddressText(from);
+    const RtcpSummary summary = InspectRtcp(std::string_view(buf, size));
+    record.has_receiver_report = summary.has_receiver_report;
+    record.has_bye = summary.has_bye;
+    if (summary.valid) s.last_activity = Clock::now();  // receiver reports keep a session alive
+    if (s.setup.observations) s.setup.observations->AddRtcp(std::move(record));
+    if (s.setup.log && summary.has_bye) s.setup.log("RTCP BYE from " + AddressText(from));
+  }
+}
+
+void MediaPump::Run() {
+  pthread_setname_np(pthread_self(), "camsim media");
+  std::vector<pollfd> fds;
+  std::vector<Stream*> owners;  // stream of each pollfd (null: wake fd)
+  std::map<Observations*, MediaCounters> deltas;
+  while (!stop_) {
+    int timeout_ms = kMaxPollMs;
+    {
+      std::lock_guard lock(mu_);
+      graveyard_.clear();  // closes the sockets of removed streams
+      fds.clear();
+      owners.clear();
+      fds.push_back({wake_fd_.get(), POLLIN, 0});
+      owners.push_back(nullptr);
+      const auto now = Clock::now();
+      for (auto& [id, s] : streams_) {
+        fds.push_back({s->rtcp_fd.get(), POLLIN, 0});
+        owners.push_back(s.get());
+        fds.push_back({s->rtp_fd.get(), POLLIN, 0});  // clients may send NAT openers here
+        owners.push_back(s.get());
+        if (s->playing) {
+          const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+              std::min(s->next_due, s->next_report) - now);
+          timeout_ms = std::max(0, std::min<int>(timeout_ms, int(wait.count()) + 1));
+        }
+      }
+    }
+    const int r = ::poll(fds.data(), fds.size(), timeout_ms);
+    if (r < 0 && errno != EINTR) break;
+    if (fds[0].revents & POLLIN) {
+      uint64_t v;
+      [[maybe_unused]] auto n = ::read(wake_fd_.get(), &v, sizeof(v));
+    }
+    std::vector<std::string> expired;
+    {
+      std::lock_guard lock(mu_);
+      for (size_t i = 1; i < fds.size(); ++i) {
+        if (!(fds[i].revents & POLLIN)) continue;
+        Stream* s = owners[i];
+        if (!s) continue;
+        // The stream may have been removed meanwhile; it then sits in the
+        // graveyard with open sockets, and reading from it is harmless.
+        if (fds[i].fd == s->rtcp_fd.get()) {
+          ReceiveRtcp(*s);
+        } else {
+          char sink[2048];
+          while (::recv(fds[i].fd, sink, sizeof(sink), MSG_DONTWAIT) >= 0) {
+          }
+        }
+      }
+      const auto now = Clock::now();
+      for (auto it = streams_.begin(); it != streams_.end();) {
+        Stream& s = *it->second;
+        if (now - s.last_activity > s.setup.timeout) {
+          if (s.setup.log) s.setup.log("RTSP session stream " + std::to_string(s.id) + " timed out");
+          graveyard_.push_back(std::move(it->second));
+          it = streams_.erase(it);
+          continue;
+        }
+        if (s.playing) SendDue(s, now, &deltas[s.setup.observations]);
+        ++it;
+      }
+    }
+    for (auto& [obs, delta] : deltas) {
+      if (obs && (delta.rtp_packets_sent || delta.rtp_packets_dropped || delta.rtcp_sender_reports ||
+                  delta.audio_packets_sent || delta.video_access_units_sent)) {
+        obs->CountMedia(delta);
+      }
+      delta = MediaCounters{};
+    }
+  }
+}
+
+}  // namespace camsim

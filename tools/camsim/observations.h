@@ -1,0 +1,67 @@
+// What one simulated camera received and sent, kept for assertions and logs.
+//
+// Threading: written by the connection threads and the media pump, read by
+// any thread. mu_ guards every record list; cv_ is notified after each change
+// (also by Touch(), which the pump calls after sending media) so WaitUntil
+// re-checks its predicate.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/thread_annotations.h"
+#include "camsim.h"
+
+namespace camsim {
+
+class Observations {
+ public:
+  // Records kept per list; older ones are dropped and counted.
+  static constexpr size_t kMaxRecords = 4096;
+  // Talk-back bytes kept (the total is counted beyond it): 64 s of G.711.
+  static constexpr size_t kMaxAudioBytes = 512 * 1024;
+
+  void AddOidWrite(OidWrite write);
+  void AddHttpRequest(HttpRequestRecord record);
+  void AddRtspRequest(RtspRequestRecord record);
+  void AddRtcp(RtcpRecord record);
+  void AddAudio(const char* data, size_t size);
+  void CountMedia(const MediaCounters& delta);
+
+  std::vector<OidWrite> oid_writes() const;
+  std::vector<HttpRequestRecord> http_requests() const;
+  std::vector<RtspRequestRecord> rtsp_requests() const;
+  std::vector<RtcpRecord> rtcp_received() const;
+  std::vector<uint8_t> audio_received() const;
+  uint64_t audio_bytes_total() const;
+  MediaCounters counters() const;
+  uint64_t dropped_records() const;
+  void Clear();
+
+  bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) const;
+
+ private:
+  template <typename T>
+  void Push(std::deque<T>& list, T record) REQUIRES(mu_);
+
+  mutable std::mutex mu_;
+  mutable std::condition_variable cv_;
+  std::deque<OidWrite> oid_writes_ GUARDED_BY(mu_);
+  std::deque<HttpRequestRecord> http_ GUARDED_BY(mu_);
+  std::deque<RtspRequestRecord> rtsp_ GUARDED_BY(mu_);
+  std::deque<RtcpRecord> rtcp_ GUARDED_BY(mu_);
+  std::vector<uint8_t> audio_ GUARDED_BY(mu_);
+  uint64_t audio_total_ GUARDED_BY(mu_) = 0;
+  MediaCounters counters_ GUARDED_BY(mu_);
+  uint64_t dropped_ GUARDED_BY(mu_) = 0;
+};
+
+// Header list for a record: Authorization values reduced to their scheme.
+HeaderList RedactHeaders(const HeaderList& headers);
+
+}  // namespace camsim

@@ -1,0 +1,136 @@
+#include "oid_store.h"
+
+#include <gtest/gtest.h>
+
+namespace camsim {
+namespace {
+
+OidStore MakeStore(std::string_view model = "IQ765") {
+  return OidStore(*FindModel(model), "02-00-5E-10-00-07", 8554);
+}
+
+// Text between "<xmp>" and "</xmp>" of a reply page.
+std::string Xmp(const std::string& page) {
+  const size_t open = page.find("<xmp>");
+  const size_t close = page.find("</xmp>");
+  EXPECT_NE(open, std::string::npos);
+  EXPECT_NE(close, std::string::npos);
+  return page.substr(open + 5, close - open - 5);
+}
+
+TEST(DeviceModelTest, VariantSuffixesRemoveFeatures) {
+  const auto full = FindModel("IQ765");
+  ASSERT_TRUE(full);
+  EXPECT_TRUE(full->audio && full->io && full->privacy && full->h264 && full->has_modes);
+  const auto bare = FindModel("IQ765-noaudio-noio-noprivacy");
+  ASSERT_TRUE(bare);
+  EXPECT_FALSE(bare->audio || bare->io || bare->privacy);
+  EXPECT_EQ(bare->name, "IQ765");
+  EXPECT_FALSE(FindModel("IQ765-nosuch"));
+  EXPECT_FALSE(FindModel("XYZ"));
+  // Every base model reports a maximum size and, when it has modes, a valid default.
+  for (const auto& name : BaseModelNames()) {
+    const auto spec = FindModel(name);
+    ASSERT_TRUE(spec) << name;
+    EXPECT_GT(spec->max_width, 0);
+    if (spec->has_modes) {
+      EXPECT_NE(FindMode(*spec, spec->default_mode), nullptr) << name;
+    }
+  }
+}
+
+TEST(OidStoreTest, SingleReadGivesTheBareValueAndSeveralGiveLines) {
+  OidStore store = MakeStore();
+  EXPECT_EQ(Xmp(store.GetPage("2.8")), "IQ765");
+  EXPECT_EQ(Xmp(store.GetPage("1.17.3.1")), "8554");
+  EXPECT_EQ(Xmp(store.GetPage("2.7")), "02-00-5E-10-00-07");
+  EXPECT_EQ(Xmp(store.GetPage("1.17.1.2&1.9.5&4.4.4&1.9.7")),
+            "1.17.1.2=64\r\n1.9.5=disabled\r\n4.4.4=ERROR: unknown OID\r\n1.9.7=half\r\n");
+  // Unknown objects answer with a text a client recognises as an error.
+  const std::string unknown = Xmp(store.GetPage("9.9.9"));
+  EXPECT_NE(unknown.find("ERR"), std::string::npos);
+  EXPECT_NE(Xmp(store.GetPage("")).find("ERR"), std::string::npos);
+}
+
+TEST(OidStoreTest, ModelsDifferInModesSizesAndOptionalObjects) {
+  OidStore iq042 = MakeStore("IQ042");
+  EXPECT_FALSE(iq042.Read("1.17.2.6"));  // selects sizes by scaling, not by mode
+  EXPECT_EQ(iq042.Read("1.17.6"), "disabled");
+  OidStore iq511 = MakeStore("IQ511");
+  EXPECT_EQ(iq511.Read("1.2.20.5"), "2048");
+  EXPECT_EQ(iq511.Read("1.2.20.6"), "1536");
+  EXPECT_FALSE(iq511.Read("1.17.2.6"));
+  OidStore noio = MakeStore("IQ031-noio-noaudio-noprivacy");
+  EXPECT_EQ(noio.Read("1.3.15"), "disabled");
+  EXPECT_EQ(noio.Read("1.3.5.1"), "disabled");
+  EXPECT_FALSE(noio.Read("1.17.1.2"));
+  EXPECT_FALSE(noio.Read("1.9.5"));
+  EXPECT_FALSE(noio.Read("1.2.26.5"));
+  EXPECT_EQ(MakeStore("IQA30").Read("1.17.2.6"), "mode9");
+}
+
+TEST(OidStoreTest, WritesAreValidatedStoredInOrderAndReadBack) {
+  OidStore store = MakeStore();
+  std::vector<OidWrite> writes;
+  const std::string page = store.SetPage(
+      "OidTR1.17.2.6=mode2&OidTR1.17.2.4=45&OidTR1.17.2.7=cbr&OidTR1.17.2.2=5500&OidTR1.17.2.10=45",
+      &writes);
+  ASSERT_EQ(writes.size(), 5u);
+  EXPECT_EQ(writes[0].oid, "1.17.2.6");
+  EXPECT_EQ(writes[4].oid, "1.17.2.10");
+  for (const auto& w : writes) EXPECT_TRUE(w.accepted) << w.oid;
+  EXPECT_EQ(store.Read("1.17.2.6"), "mode2");
+  EXPECT_EQ(store.Read("1.17.2.2"), "5500");
+  EXPECT_EQ(Xmp(page).find("ERR"), std::string::npos);
+
+  // A leading "&" (empty item) is skipped; a bad mode name is refused.
+  writes.clear();
+  const std::string bad = store.SetPage("&OidTR1.17.2.6=mode99&OidTR1.2.7=0&OidTR2.8=X&OidTR7.7=1&junk=1", &writes);
+  ASSERT_EQ(writes.size(), 5u);
+  for (const auto& w : writes) EXPECT_FALSE(w.accepted) << w.oid;
+  EXPECT_EQ(store.Read("1.17.2.6"), "mode2");
+  EXPECT_EQ(store.Read("2.8"), "IQ765");
+  EXPECT_FALSE(store.Read("7.7"));  // writes never create objects
+  EXPECT_NE(Xmp(bad).find("1.17.2.6=ERROR"), std::string::npos);
+}
+
+TEST(OidStoreTest, TableElementsBooleansAndEscapes) {
+  OidStore store = MakeStore();
+  std::vector<OidWrite> writes;
+  store.SetPage(
+      "OidTB1.2.26.1.1.1=128&OidTB1.2.26.1.2.1=204&OidTB1.2.26.1.3.1=640&OidTB1.2.26.1.4.1=614", &writes);
+  EXPECT_EQ(store.Read("1.2.26.1.1.1"), "128");
+  EXPECT_EQ(store.Read("1.2.26.1.4.1"), "614");
+  // The camera has eight zones; a ninth does not exist.
+  EXPECT_FALSE(store.Write("1.2.26.1.1.9", "1").accepted);
+  EXPECT_TRUE(store.Write("1.2.26.4", "ON").accepted);
+  EXPECT_FALSE(store.Write("1.2.26.4", "yes").accepted);
+  EXPECT_TRUE(store.Write("1.3.5.1", "CLOSED").accepted);
+  EXPECT_FALSE(store.Write("1.3.5.1", "closed").accepted);
+  writes.clear();
+  store.SetPage("OidTR1.9.10=ab%43d&OidTR2.27=My+Cam", &writes);
+  EXPECT_EQ(store.Read("1.9.10"), "abCd");
+  EXPECT_EQ(store.Read("2.27"), "My Cam");
+  EXPECT_EQ(UnescapeQueryItem("%4"), "%4");  // truncated escape stays as it is
+  EXPECT_EQ(UnescapeQueryItem("%zz%41"), "%zzA");
+}
+
+TEST(OidStoreTest, LimitsOnValueLengthAndItemCount) {
+  OidStore store = MakeStore();
+  EXPECT_TRUE(store.Write("2.27", std::string(OidStore::kMaxValueLength, 'a')).accepted);
+  EXPECT_FALSE(store.Write("2.27", std::string(OidStore::kMaxValueLength + 1, 'a')).accepted);
+
+  std::string at_limit;
+  for (size_t i = 0; i < OidStore::kMaxItemsPerRequest; ++i) at_limit += "OidTR1.2.7=" + std::to_string(1 + i % 90) + "&";
+  std::vector<OidWrite> writes;
+  store.SetPage(at_limit, &writes);
+  EXPECT_EQ(writes.size(), OidStore::kMaxItemsPerRequest);
+  writes.clear();
+  const std::string page = store.SetPage(at_limit + "OidTR1.2.7=50", &writes);
+  EXPECT_EQ(writes.size(), OidStore::kMaxItemsPerRequest);
+  EXPECT_NE(page.find("too many"), std::string::npos);
+  EXPECT_NE(store.Read("1.2.7"), "50");
+}
+
+}  // namespace
+}  // namespace camsim
