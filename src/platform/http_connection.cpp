@@ -237,22 +237,35 @@ std::optional<size_t> HttpConnection::Fill() {
 }
 
 bool HttpConnection::ReadHead() {
+  // Bytes after rpos_ already searched for the blank line ending a head; the
+  // parser only runs once the end is in sight (or the limit is reached), so a
+  // peer that trickles its head byte by byte costs linear, not quadratic, work.
+  size_t scanned = 0;
   for (;;) {
-    HttpResponseHead head;
-    size_t consumed = 0;
-    const HeadParse parsed =
-        ParseResponseHead(std::span(rbuf_.data() + rpos_, rend_ - rpos_), &head, &consumed);
-    if (parsed == HeadParse::kError) return false;
-    if (parsed == HeadParse::kDone) {
-      rpos_ += consumed;
-      if (head.status_code == 101) return false;  // we never ask to switch protocols
-      if (head.status_code < 200) continue;       // interim answer (100 Continue, ...)
-      const auto framing = DetermineBodyFraming(head, method_ == "HEAD");
-      if (!framing) return false;
-      head_ = std::move(head);
-      framing_ = *framing;
-      decoder_.emplace(framing_);
-      return true;
+    const std::string_view pending(reinterpret_cast<const char*>(rbuf_.data()) + rpos_,
+                                   rend_ - rpos_);
+    const size_t from = scanned > 2 ? scanned - 2 : 0;
+    const bool complete = pending.find("\n\n", from) != std::string_view::npos ||
+                          pending.find("\n\r\n", from) != std::string_view::npos;
+    scanned = pending.size();
+    if (complete || pending.size() >= kMaxHeaderBlockBytes) {
+      HttpResponseHead head;
+      size_t consumed = 0;
+      const HeadParse parsed = ParseResponseHead(
+          std::span(rbuf_.data() + rpos_, rend_ - rpos_), &head, &consumed);
+      if (parsed == HeadParse::kError) return false;
+      if (parsed == HeadParse::kDone) {
+        rpos_ += consumed;
+        scanned = 0;
+        if (head.status_code == 101) return false;  // we never ask to switch protocols
+        if (head.status_code < 200) continue;       // interim answer (100 Continue, ...)
+        const auto framing = DetermineBodyFraming(head, method_ == "HEAD");
+        if (!framing) return false;
+        head_ = std::move(head);
+        framing_ = *framing;
+        decoder_.emplace(framing_);
+        return true;
+      }
     }
     const auto got = Fill();
     if (!got || *got == 0) return false;

@@ -77,6 +77,21 @@ TEST(HttpConnectionTest, FramingSplitAtEveryBytePosition) {
   }
 }
 
+TEST(HttpConnectionTest, ReplyTrickledByteByByte) {
+  const std::string reply =
+      "HTTP/1.1 100 Continue\r\n\r\n"
+      "HTTP/1.1 200 OK\nTransfer-Encoding: chunked\n\n3\nabc\n0\n\n";
+  std::vector<size_t> every;
+  for (size_t i = 1; i < reply.size(); ++i) every.push_back(i);
+  ScriptedServer server;
+  server.AddConnection({testing::HttpReplySplit(reply, every, 0)});
+  HttpConnection c("127.0.0.1", server.port(), kShort, "test");
+  ASSERT_TRUE(c.Send(Get("/")));
+  ASSERT_TRUE(c.ReceiveResponse());
+  EXPECT_EQ(c.response().status_code, 200);
+  EXPECT_EQ(ReadBody(c, 1).value_or("<error>"), "abc");
+}
+
 TEST(HttpConnectionTest, CloseDelimitedBodyEndsWithTheConnection) {
   ScriptedServer server;
   server.AddConnection({testing::HttpReplyThenClose("HTTP/1.0 200 OK\r\n\r\nuntil close")});
