@@ -40,8 +40,7 @@ bool CBaseThread::StopThread(uint32_t timeout_ms) {
   return StopAndWait(timeout_ms, kStopOrigin, kStopTimeout);
 }
 
-bool CBaseThread::StopAndWait(uint32_t timeout_ms, const char* origin,
-                              const char* timeout_format) {
+bool CBaseThread::StopAndWait(uint32_t timeout_ms, const char* origin, const char* timeout_format) {
   stop_event_.Set();
   if (!thread_.IsHeld()) return true;
   if (thread_.IsCurrentThread()) return false;

@@ -23,8 +23,9 @@
 #include <cstdint>
 #include <string>
 
-#include "base/event.h"
 #include "korvela/debug_message.h"
+
+#include "base/event.h"
 #include "platform/thread.h"
 
 namespace korvela {

@@ -1,11 +1,11 @@
 #include "base/base_thread.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "base/log_levels.h"
 #include "base/testing/recording_log.h"
@@ -133,8 +133,8 @@ TEST(CBaseThreadTest, TimeoutWarnsThenWaitsForTheThreadAndReportsTheStop) {
     worker.ignore_stop = true;
     ASSERT_TRUE(worker.StartThread("Digital Output thread"));
     ASSERT_TRUE(worker.running.Wait(kInfinite));
-    const std::string who = std::string(c.origin) + ": Thread (id=" +
-                            std::to_string(worker.GetThreadId()) +
+    const std::string who = std::string(c.origin) +
+                            ": Thread (id=" + std::to_string(worker.GetThreadId()) +
                             ", name=\"Digital Output thread\")";
     EXPECT_TRUE(c.stop ? worker.StopThread(1) : worker.JoinThread(1));
     EXPECT_FALSE(worker.IsRunning()) << "returned only once the thread had ended";

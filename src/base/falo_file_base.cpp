@@ -1,10 +1,10 @@
 #include "base/falo_file_base.h"
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 namespace korvela {
 

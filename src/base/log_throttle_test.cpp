@@ -1,8 +1,8 @@
 #include "base/log_throttle.h"
 
-#include <gtest/gtest.h>
-
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace korvela {
 namespace {

@@ -1,12 +1,12 @@
 #include "base/queue_thread.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <mutex>
 #include <stdexcept>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "base/output_handler.h"
 #include "base/testing/recording_log.h"
@@ -42,7 +42,7 @@ class RecordingQueue : public CQueueThread<Item> {
   void RequestStop() { StopEvent().Set(); }
 
   int wanted = 0;
-  CEvent done;     // set once `wanted` items were processed
+  CEvent done;        // set once `wanted` items were processed
   CManualEvent gate;  // ProcessItem waits here when block_first is set
   CEvent entered;
   bool block_first = false;

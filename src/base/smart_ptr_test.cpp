@@ -1,11 +1,11 @@
 #include "base/smart_ptr.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace korvela {
 namespace {

@@ -1,9 +1,9 @@
 #include "base/sync_lock.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "base/event.h"
 

@@ -1,8 +1,8 @@
 #include "base/tick_thread.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
+
+#include <gtest/gtest.h>
 
 namespace korvela {
 namespace {

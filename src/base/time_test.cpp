@@ -25,7 +25,8 @@ TEST(CTimeTest, StampsNowAndMeasuresOnTheMonotonicLine) {
 }
 
 TEST(CTimeTest, SettingTheWallClockBackNeitherHidesNorFakesElapsedTime) {
-  platform::ManualClock clock(platform::kFileTimeUnixEpoch + 3600 * platform::kFileTimeUnitsPerSecond, 0);
+  platform::ManualClock clock(
+      platform::kFileTimeUnixEpoch + 3600 * platform::kFileTimeUnitsPerSecond, 0);
   CTime time(clock);
   clock.SetFileTime(platform::kFileTimeUnixEpoch);  // an hour back
   clock.AdvanceMs(250);

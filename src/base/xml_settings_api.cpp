@@ -3,10 +3,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <exception>
-#include <pugixml.hpp>
 
 #include "base/falo_file_base.h"
 #include "platform/process.h"
+#include <pugixml.hpp>
 
 namespace korvela {
 
@@ -67,6 +67,8 @@ bool CXMLSettingsAPI::GetValue(std::string& value, const char* path_format, ...)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #endif
+  // The analyzer misreads va_start here.
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
   const int length = std::vsnprintf(path, sizeof path, path_format, args);
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop

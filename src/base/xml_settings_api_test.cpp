@@ -1,13 +1,13 @@
 #include "base/xml_settings_api.h"
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include "base/falo_file_base.h"
 #include "platform/process.h"
@@ -42,12 +42,11 @@ std::string Read(CXMLSettingsAPI& settings, const char* path) {
 }
 
 TEST(CXMLSettingsAPITest, UnusableFilesFailWithGenericFailureAndReadNothing) {
-  const char* contents[] = {
-      nullptr,                           // no file at all
-      "",                                // zero bytes
-      "<root><CCFIA value=\"1\"></root>",  // not well-formed
-      "   \n",                           // no document element
-      "garbage"};
+  const char* contents[] = {nullptr,                             // no file at all
+                            "",                                  // zero bytes
+                            "<root><CCFIA value=\"1\"></root>",  // not well-formed
+                            "   \n",                             // no document element
+                            "garbage"};
   for (const char* content : contents) {
     TempFolder folder;
     if (content != nullptr) folder.Write(content);

@@ -1,11 +1,11 @@
 #include "platform/event.h"
 
+#include <cerrno>
+#include <chrono>
+
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
 
 namespace korvela::platform {
 namespace {

@@ -1,14 +1,14 @@
 #include "platform/event.h"
 
-#include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
 namespace korvela::platform {
 namespace {

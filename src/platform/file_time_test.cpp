@@ -1,8 +1,8 @@
 #include "platform/file_time.h"
 
-#include <gtest/gtest.h>
-
 #include <ctime>
+
+#include <gtest/gtest.h>
 
 #include "platform/clock.h"
 
@@ -60,9 +60,10 @@ TEST(FileTimeTest, RoundTripKeepsEveryFieldAndComputesWeekday) {
 }
 
 TEST(FileTimeTest, RejectsOutOfRangeFields) {
-  const SystemTime bad[] = {Make(1600, 12, 31),       Make(2023, 2, 29), Make(2024, 13, 1),
-                            Make(2024, 0, 1),         Make(2024, 4, 31), Make(2024, 1, 0),
-                            Make(2024, 1, 1, 24),     Make(2024, 1, 1, 0, 60),
+  const SystemTime bad[] = {Make(1600, 12, 31),         Make(2023, 2, 29),
+                            Make(2024, 13, 1),          Make(2024, 0, 1),
+                            Make(2024, 4, 31),          Make(2024, 1, 0),
+                            Make(2024, 1, 1, 24),       Make(2024, 1, 1, 0, 60),
                             Make(2024, 1, 1, 0, 0, 60), Make(2024, 1, 1, 0, 0, 0, 1000)};
   for (const auto& st : bad) {
     uint64_t ft = 7;
@@ -77,8 +78,7 @@ TEST(FileTimeTest, RejectsOutOfRangeFields) {
 TEST(FileTimeTest, UnixMicrosConversionAndSystemClockAgreeWithTime) {
   EXPECT_EQ(FileTimeFromUnixMicros(0), kFileTimeUnixEpoch);
   EXPECT_EQ(FileTimeFromUnixMicros(-11644473600000001LL), 0u);  // before 1601
-  EXPECT_EQ(UnixMicrosFromFileTime(FileTimeFromUnixMicros(1234567890123456LL)),
-            1234567890123456LL);
+  EXPECT_EQ(UnixMicrosFromFileTime(FileTimeFromUnixMicros(1234567890123456LL)), 1234567890123456LL);
   const int64_t before = static_cast<int64_t>(std::time(nullptr));
   const int64_t now_s = UnixMicrosFromFileTime(NowFileTime()) / 1000000;
   const int64_t after = static_cast<int64_t>(std::time(nullptr));

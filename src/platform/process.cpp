@@ -1,9 +1,9 @@
 #include "platform/process.h"
 
+#include <array>
+
 #include <dlfcn.h>
 #include <unistd.h>
-
-#include <array>
 
 namespace korvela::platform {
 

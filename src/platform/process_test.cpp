@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-
 // The test binary plays the host: it exports the version function (the target
 // is linked with exported symbols).
 extern "C" __attribute__((visibility("default"))) void korvela_recorder_core_version(

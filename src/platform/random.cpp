@@ -1,9 +1,9 @@
 #include "platform/random.h"
 
-#include <sys/random.h>
-
 #include <cerrno>
 #include <random>
+
+#include <sys/random.h>
 
 namespace korvela::platform {
 

@@ -1,9 +1,9 @@
 #include "platform/random.h"
 
-#include <gtest/gtest.h>
-
 #include <set>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace korvela::platform {
 namespace {

@@ -1,10 +1,10 @@
 #include "platform/thread.h"
 
+#include <system_error>
+
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include <system_error>
 
 namespace korvela::platform {
 

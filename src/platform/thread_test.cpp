@@ -1,10 +1,10 @@
 #include "platform/thread.h"
 
-#include <gtest/gtest.h>
-#include <pthread.h>
-
 #include <atomic>
 #include <cstring>
+
+#include <gtest/gtest.h>
+#include <pthread.h>
 
 namespace korvela::platform {
 namespace {

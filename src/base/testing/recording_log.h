@@ -12,8 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "base/thread_annotations.h"
 #include "korvela/debug_message.h"
+
+#include "base/thread_annotations.h"
 
 namespace korvela::testing {
 
