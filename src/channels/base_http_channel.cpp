@@ -28,10 +28,14 @@ MediaParserCounters CBaseHttpChannel::parser_counters() const {
 void CBaseHttpChannel::OnStopping() {
   // Makes a read blocked on the stream return at once; the worker then sees
   // the stop event.
-  stream_link_->Abort();
+  if (stream_link_) stream_link_->Abort();
 }
 
 uint32_t CBaseHttpChannel::Run() {
+  if (!stream_link_ || !control_link_) {
+    SetStatus(kCameraFailed);  // no link could be made: nothing to run on
+    return 0;
+  }
   last_frame_time().Reset();  // the silence is counted from the start
   stream_link_->Rearm();
   bool lost = false;

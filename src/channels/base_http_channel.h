@@ -39,6 +39,8 @@ struct HttpChannelTiming {
 
 class CBaseHttpChannel : public CBaseCameraChannel, private IMediaReceiver {
  public:
+  // Status of a channel that could not allocate its links.
+  static constexpr uint32_t kCameraFailed = 1;
   static constexpr uint32_t kRetryAfterLossMs = 5000;
   static constexpr uint32_t kRetryAfterFailureMs = 1000;
 
@@ -62,8 +64,11 @@ class CBaseHttpChannel : public CBaseCameraChannel, private IMediaReceiver {
   // After every connection attempt.
   virtual void OnStreamClosed() = 0;
 
+  // Valid whenever Run or SetFrameRate can run (Run refuses to start
+  // without links, and SetFrameRate checks has_links()).
   IHttpStreamLink& stream_link() { return *stream_link_; }
   IHttpStreamLink& control_link() { return *control_link_; }
+  bool has_links() const { return stream_link_ && control_link_; }
 
  private:
   bool ReceiveFrame(ipcapture::IVideoFrame* frame) override;

@@ -7,6 +7,7 @@
 #include "base/log_throttle.h"
 #include "channels/jpeg_media_parser.h"
 #include "channels/mjpeg_stream_config.h"
+#include "channels/sender_stream_link.h"
 
 namespace korvela {
 
@@ -30,6 +31,11 @@ std::unique_ptr<CHttpMediaParser> MakeParser(IDriver* driver) {
 }  // namespace
 
 CMjpegChannelHTTP::CMjpegChannelHTTP(IDriver* driver, uint32_t input_index,
+                                     ipcapture::IFrameReceiver* receiver)
+    : CMjpegChannelHTTP(driver, input_index, receiver, MakeSenderStreamLink,
+                        platform::SystemClock()) {}
+
+CMjpegChannelHTTP::CMjpegChannelHTTP(IDriver* driver, uint32_t input_index,
                                      ipcapture::IFrameReceiver* receiver,
                                      const HttpStreamLinkFactory& make_link,
                                      const platform::Clock& clock, HttpChannelTiming timing)
@@ -41,6 +47,7 @@ CMjpegChannelHTTP::~CMjpegChannelHTTP() { Stop(); }
 bool CMjpegChannelHTTP::SetResolution(uint32_t, uint32_t) { return false; }
 
 bool CMjpegChannelHTTP::SetFrameRate(uint32_t fps) {
+  if (!has_links()) return false;
   const IHttpStreamLink::Result result = control_link().RequestStatus(FrameRateRequest(fps));
   if (result.code != 0) {
     if (LogThrottle(frame_rate_errors_) && !result.message.empty() && result.level != 4 &&

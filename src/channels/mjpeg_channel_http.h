@@ -23,6 +23,8 @@ namespace korvela {
 
 class CMjpegChannelHTTP : public CBaseHttpChannel {
  public:
+  // Talks to the device over the channel's own HTTP clients.
+  CMjpegChannelHTTP(IDriver* driver, uint32_t input_index, ipcapture::IFrameReceiver* receiver);
   // Talks to the device over links from `make_link`, timed by `clock`.
   CMjpegChannelHTTP(IDriver* driver, uint32_t input_index, ipcapture::IFrameReceiver* receiver,
                     const HttpStreamLinkFactory& make_link, const platform::Clock& clock,

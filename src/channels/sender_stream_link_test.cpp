@@ -1,0 +1,83 @@
+#include "channels/sender_stream_link.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/testing/scripted_server.h"
+
+namespace korvela {
+namespace {
+
+using testing::HttpReply;
+using testing::ScriptedServer;
+using testing::ScriptStep;
+
+constexpr char kOidOk[] =
+    "HTTP/1.1 200 OK\r\nContent-Length: 26\r\n\r\n<html><xmp>OK</xmp></html>";
+
+std::string PushHead() {
+  return "HTTP/1.1 200 OK\r\nConnection: close\r\n"
+         "Content-Type: multipart/x-mixed-replace; boundary=frame\r\n\r\n";
+}
+
+struct LinkFixture : ::testing::Test {
+  LinkFixture() {
+    device.address = "127.0.0.1";
+    device.port = server.port();
+    // A failed abort would leave a read blocked this long: the test would
+    // crawl rather than pass.
+    device.connect_timeout_ms = 60000;
+  }
+  ScriptedServer server;
+  DEVICE_INFO device;
+};
+
+TEST_F(LinkFixture, WritesOpensReadsAndAbortEndsABlockedRead) {
+  ASSERT_TRUE(server.ok());
+  ScriptStep stream = HttpReply(PushHead() + "--frame\r\nabc");
+  server.AddConnection({HttpReply(kOidOk), stream});
+  CSenderStreamLink link(device);
+  EXPECT_TRUE(link.RequestOk("/set.oid?OidTR1.2.7=58"));
+  ASSERT_TRUE(link.OpenStream("/now.jpg?snap=spush0.03"));
+  std::vector<uint8_t> chunk;
+  ASSERT_GT(link.ReadChunk(chunk), 0u);
+  EXPECT_EQ(std::string(chunk.begin(), chunk.end()), "--frame\r\nabc");
+
+  std::thread stopper([&] { link.Abort(); });
+  // Blocked (the server sends nothing more) until the abort, or failing at
+  // once when the abort came first.
+  EXPECT_EQ(link.ReadChunk(chunk), 0u);
+  stopper.join();
+  EXPECT_TRUE(chunk.empty());
+
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_THAT(requests[0].head, ::testing::StartsWith("GET /set.oid?OidTR1.2.7=58 HTTP/1.1"));
+  EXPECT_THAT(requests[1].head, ::testing::StartsWith("GET /now.jpg?snap=spush0.03 HTTP/1.1"));
+}
+
+TEST_F(LinkFixture, AbortIsStickyUntilRearmed) {
+  ASSERT_TRUE(server.ok());
+  server.AddConnection({HttpReply("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")});
+  CSenderStreamLink link(device);
+  link.Abort();
+  EXPECT_FALSE(link.RequestOk("/set.oid?OidTR1.2.31=40"));
+  EXPECT_FALSE(link.OpenStream("/now.jpg?snap=spush0.03"));
+  const IHttpStreamLink::Result aborted = link.RequestStatus("/set.oid?OidTR1.2.31=40");
+  EXPECT_NE(aborted.code, 0u);
+  EXPECT_EQ(aborted.level, 4u);  // not a device failure: nothing to log
+  EXPECT_EQ(server.AcceptedConnections(), 0u);
+
+  link.Rearm();
+  const IHttpStreamLink::Result refused = link.RequestStatus("/set.oid?OidTR1.2.31=40");
+  EXPECT_EQ(refused.code, 7u);
+  EXPECT_EQ(refused.level, 1u);
+  EXPECT_THAT(refused.message, ::testing::HasSubstr("status code = 404"));
+}
+
+}  // namespace
+}  // namespace korvela
