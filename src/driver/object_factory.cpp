@@ -5,10 +5,15 @@
 // their class and add their component to korvela_driver's DEPS.
 #include "driver/object_factory.h"
 
+#include <new>
+
+#include "channels/mjpeg_channel_http.h"
+
 namespace korvela::factory {
 
-ICameraChannel* NewMjpegChannel(IDriver*, uint32_t, ipcapture::IFrameReceiver*) {
-  return nullptr;  // HOOK(mjpeg): new (std::nothrow) CMjpegChannelHTTP(input, driver, receiver)
+ICameraChannel* NewMjpegChannel(IDriver* driver, uint32_t input,
+                                ipcapture::IFrameReceiver* receiver) {
+  return new (std::nothrow) CMjpegChannelHTTP(driver, input, receiver);
 }
 
 ICameraChannel* NewH264Channel(IDriver*, uint32_t, ipcapture::IFrameReceiver*) {
