@@ -82,6 +82,8 @@ std::optional<std::string> QueryParam(std::string_view query, std::string_view n
   return std::nullopt;
 }
 
+// One accepted HTTP connection. Threading: lives on its connection thread
+// only; shared camera state is reached through the thread-safe context.
 class HttpConnection {
  public:
   HttpConnection(CameraContext& camera, int fd) : cam_(camera), fd_(fd), reader_(fd) {}

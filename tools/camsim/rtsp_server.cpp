@@ -83,6 +83,9 @@ MediaUrl ParseMediaUrl(std::string_view url) {
   return m;
 }
 
+// One accepted RTSP control connection. Threading: lives on its connection
+// thread only; sessions are camera-wide under CameraContext::sessions_mu, so a
+// client may tear a session down from another connection.
 class RtspConnection {
  public:
   RtspConnection(CameraContext& camera, int fd) : cam_(camera), fd_(fd), reader_(fd) {

@@ -1,0 +1,346 @@
+// In-process tests of the simulator's servers and media pump over loopback,
+// with a hand-written client, for what the real-client interop tests cannot
+// provoke (pipelining, limits, refused transports, faults on the RTP level).
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+
+#include "camsim.h"
+#include "crypto.h"
+#include "media_pump.h"
+#include "net.h"
+
+#ifndef CAMSIM_TESTDATA_DIR
+#define CAMSIM_TESTDATA_DIR "testdata"
+#endif
+
+namespace camsim {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct RtpPacket {
+  uint16_t seq;
+  uint32_t ts;
+  bool marker;
+  uint8_t pt;
+  std::string from;
+};
+
+// A client UDP port pair that collects RTP and RTCP.
+struct UdpClient {
+  UdpClient() {
+    for (int i = 0; i < 16 && !rtcp.valid(); ++i) {
+      rtp = OpenUdp("127.0.0.1", 0, nullptr);
+      if (LocalPort(rtp.get()) % 2 == 0) rtcp = OpenUdp("127.0.0.1", uint16_t(LocalPort(rtp.get()) + 1), nullptr);
+    }
+    EXPECT_TRUE(rtcp.valid());
+  }
+  sockaddr_in Address(int fd) const {
+    sockaddr_in a;
+    MakeAddress("127.0.0.1", LocalPort(fd), &a);
+    return a;
+  }
+  // Receives RTP packets until n arrived or 3 s passed.
+  std::vector<RtpPacket> Receive(size_t n) {
+    std::vector<RtpPacket> out;
+    char buf[2048];
+    while (out.size() < n && WaitReadable(rtp.get(), 3000) > 0) {
+      sockaddr_in from{};
+      socklen_t len = sizeof(from);
+      const ssize_t got = ::recvfrom(rtp.get(), buf, sizeof(buf), 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (got < 12) continue;
+      auto u8 = [&](int i) { return uint32_t(uint8_t(buf[i])); };
+      out.push_back({uint16_t(u8(2) << 8 | u8(3)), u8(4) << 24 | u8(5) << 16 | u8(6) << 8 | u8(7),
+                     bool(u8(1) & 0x80), uint8_t(u8(1) & 0x7f), AddressText(from)});
+    }
+    return out;
+  }
+  UniqueFd rtp;
+  UniqueFd rtcp;
+};
+
+struct PumpFixture {
+  PumpFixture() {
+    std::string error;
+    clip = H264Clip::Load(std::string(CAMSIM_TESTDATA_DIR) + "/h264_640x480.h264", &error);
+    EXPECT_TRUE(clip) << error;
+    EXPECT_TRUE(pump.Start(&error)) << error;
+  }
+  StreamPorts Add(MediaKind kind, std::chrono::milliseconds timeout = 60s) {
+    StreamSetup s;
+    s.kind = kind;
+    s.clip = &*clip;
+    s.audio = &audio;
+    s.bind_host = "127.0.0.1";
+    s.client_rtp = client.Address(client.rtp.get());
+    s.client_rtcp = client.Address(client.rtcp.get());
+    s.observations = &observations;
+    s.faults = &faults;
+    s.timeout = timeout;
+    s.rtcp_interval = 100ms;
+    std::string error;
+    const auto ports = pump.AddStream(std::move(s), &error);
+    EXPECT_TRUE(ports) << error;
+    return ports.value_or(StreamPorts{});
+  }
+  std::optional<H264Clip> clip;
+  std::string audio = std::string(400, '\x55');
+  Observations observations;
+  FaultSwitches faults;
+  UdpClient client;
+  MediaPump pump;
+};
+
+TEST(MediaPumpTest, VideoPacketsFollowSequenceTimestampAndMarkerRules) {
+  PumpFixture f;
+  const StreamPorts ports = f.Add(MediaKind::kVideo);
+  EXPECT_EQ(ports.server_rtp % 2, 0);
+  EXPECT_EQ(ports.server_rtcp, ports.server_rtp + 1);
+  const auto play = f.pump.Play(ports.id);
+  ASSERT_TRUE(play);
+  const auto packets = f.client.Receive(60);
+  ASSERT_EQ(packets.size(), 60u);
+  EXPECT_EQ(packets[0].seq, play->sequence);
+  EXPECT_EQ(packets[0].ts, play->rtp_timestamp);
+  for (size_t i = 1; i < packets.size(); ++i) {
+    EXPECT_EQ(packets[i].seq, uint16_t(packets[i - 1].seq + 1));
+    EXPECT_EQ(packets[i].pt, 96);
+    // The timestamp advances by one 25 fps frame exactly after each marker.
+    EXPECT_EQ(packets[i].ts - packets[i - 1].ts, packets[i - 1].marker ? 3600u : 0u) << i;
+  }
+  // The client gets sender reports on its RTCP port.
+  ASSERT_GT(WaitReadable(f.client.rtcp.get(), 3000), 0);
+  char buf[512];
+  const ssize_t n = ::recv(f.client.rtcp.get(), buf, sizeof(buf), 0);
+  ASSERT_GT(n, 8);
+  EXPECT_EQ(uint8_t(buf[1]), 200);
+  f.pump.Remove(ports.id);
+  EXPECT_FALSE(f.pump.Exists(ports.id));
+}
+
+TEST(MediaPumpTest, FaultsReorderDropAndChangeTheSource) {
+  PumpFixture f;
+  const StreamPorts ports = f.Add(MediaKind::kAudio);
+  f.faults.Set({Fault::Kind::kReorder, 0});
+  f.pump.Play(ports.id);
+  auto packets = f.client.Receive(10);
+  ASSERT_EQ(packets.size(), 10u);
+  for (size_t i = 0; i + 1 < packets.size(); i += 2) {
+    EXPECT_EQ(packets[i].seq, uint16_t(packets[i + 1].seq + 1)) << "pair " << i;  // swapped
+    EXPECT_EQ(packets[i].pt, 0);
+    EXPECT_FALSE(packets[i].marker);
+  }
+  f.faults.ClearAll();
+  f.faults.Set({Fault::Kind::kDropEveryNth, 3});
+  packets = f.client.Receive(20);
+  size_t gaps = 0;
+  for (size_t i = 1; i < packets.size(); ++i) gaps += packets[i].seq != uint16_t(packets[i - 1].seq + 1);
+  EXPECT_GE(gaps, 5u);
+  f.faults.ClearAll();
+  f.faults.Set({Fault::Kind::kRtpAltSource, 0});
+  packets = f.client.Receive(20);
+  ASSERT_FALSE(packets.empty());
+  const std::string server = "127.0.0.1:" + std::to_string(ports.server_rtp);
+  EXPECT_NE(packets.back().from, server);
+  f.faults.ClearAll();
+  packets = f.client.Receive(20);
+  ASSERT_FALSE(packets.empty());
+  EXPECT_EQ(packets.back().from, server);
+}
+
+TEST(MediaPumpTest, ReceiverReportsAreRecordedAndKeepTheSessionAlive) {
+  PumpFixture f;
+  const StreamPorts ports = f.Add(MediaKind::kAudio, 600ms);
+  f.pump.Play(ports.id);
+  sockaddr_in server;
+  MakeAddress("127.0.0.1", ports.server_rtcp, &server);
+  const std::string rr_bye("\x80\xc9\x00\x01\x00\x00\x00\x01\x81\xcb\x00\x01\x00\x00\x00\x01", 16);
+  // Reports more often than the time-out keep the stream for several time-outs.
+  for (int i = 0; i < 8; ++i) {
+    ::sendto(f.client.rtcp.get(), rr_bye.data(), rr_bye.size(), 0, reinterpret_cast<sockaddr*>(&server),
+             sizeof(server));
+    const size_t want = size_t(i + 1);
+    ASSERT_TRUE(f.observations.WaitUntil([&] { return f.observations.rtcp_received().size() >= want; }, 3s));
+    f.client.Receive(10);  // 200 ms of audio
+    EXPECT_TRUE(f.pump.Exists(ports.id)) << i;
+  }
+  const auto records = f.observations.rtcp_received();
+  EXPECT_TRUE(records[0].has_receiver_report && records[0].has_bye);
+  EXPECT_EQ(std::string(records[0].bytes.begin(), records[0].bytes.end()), rr_bye);
+  // Without reports or requests the session times out.
+  EXPECT_TRUE(f.observations.WaitUntil([&] { return !f.pump.Exists(ports.id); }, 5s));
+}
+
+// ---- HTTP and RTSP servers with a raw client ----
+
+struct SimFixture {
+  explicit SimFixture(std::string model = "IQ765", AuthMode auth = AuthMode::kNone) {
+    SimulatorOptions o;
+    o.camera.model = std::move(model);
+    o.camera.auth = auth;
+    std::string error;
+    sim = Simulator::Start(o, &error);
+    EXPECT_TRUE(sim) << error;
+  }
+  UniqueFd Connect(uint16_t port) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in a;
+    MakeAddress("127.0.0.1", port, &a);
+    EXPECT_EQ(::connect(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    return fd;
+  }
+  // Reads until the text holds `count` occurrences of `marker` or the peer closes.
+  static std::string ReadUntil(int fd, const std::string& marker, size_t count = 1) {
+    std::string text;
+    char buf[8192];
+    auto occurrences = [&] {
+      size_t c = 0;
+      for (size_t p = text.find(marker); p != std::string::npos; p = text.find(marker, p + 1)) ++c;
+      return c;
+    };
+    while (occurrences() < count && WaitReadable(fd, 3000) > 0) {
+      const ssize_t n = ::recv(fd, buf, sizeof(buf), 0);
+      if (n <= 0) break;
+      text.append(buf, size_t(n));
+    }
+    return text;
+  }
+  Camera& cam() { return sim->camera(0); }
+  std::unique_ptr<Simulator> sim;
+};
+
+TEST(SimulatorHttpTest, PipelinedRequestsAreAnsweredInOrderOnOneConnection) {
+  SimFixture f;
+  UniqueFd c = f.Connect(f.cam().http_port());
+  ASSERT_TRUE(SendAll(c.get(), "GET /get.oid?2.8 HTTP/1.1\r\nHost: x\r\n\r\nGET /get.oid?2.5 HTTP/1.1\r\nHost: x\r\n\r\n"));
+  const std::string replies = SimFixture::ReadUntil(c.get(), "</html>", 2);
+  const size_t first = replies.find("<xmp>IQ765</xmp>");
+  const size_t second = replies.find("<xmp>3.5/4</xmp>");
+  ASSERT_NE(first, std::string::npos) << replies;
+  ASSERT_NE(second, std::string::npos) << replies;
+  EXPECT_LT(first, second);
+  // Connection: close ends the connection after the reply.
+  ASSERT_TRUE(SendAll(c.get(), "GET /get.oid?2.27 HTTP/1.1\r\nConnection: close\r\n\r\n"));
+  const std::string last = SimFixture::ReadUntil(c.get(), "never");
+  EXPECT_NE(last.find("Connection: close"), std::string::npos);
+  EXPECT_EQ(f.cam().http_requests().size(), 3u);
+}
+
+TEST(SimulatorHttpTest, OversizeHeadIsRefusedAndTalkBackHonoursExpect) {
+  SimFixture f;
+  {
+    UniqueFd c = f.Connect(f.cam().http_port());
+    SendAll(c.get(), "GET / HTTP/1.1\r\nX: " + std::string(20000, 'a') + "\r\n\r\n");
+    EXPECT_NE(SimFixture::ReadUntil(c.get(), "\r\n\r\n").find("431"), std::string::npos);
+  }
+  {
+    UniqueFd c = f.Connect(f.cam().http_port());
+    SendAll(c.get(), "POST /audiorx.cgi HTTP/1.1\r\nAuthorization: Basic " + Base64Encode("audio:plume") +
+                         "\r\nContent-Type: audio/ulaw\r\nContent-Length: 999999\r\nExpect: 100-continue\r\n\r\n");
+    EXPECT_NE(SimFixture::ReadUntil(c.get(), "\r\n\r\n").find("100 Continue"), std::string::npos);
+    // Bytes are recorded as they arrive, long before the declared length.
+    SendAll(c.get(), std::string(1600, '\x7f'));
+    EXPECT_TRUE(f.cam().WaitUntil([&] { return f.cam().audio_bytes_total() == 1600; }, 3s));
+  }
+  {
+    // Wrong talk-back password: refused before the body is read.
+    UniqueFd c = f.Connect(f.cam().http_port());
+    SendAll(c.get(), "POST /audiorx.cgi HTTP/1.1\r\nAuthorization: Basic " + Base64Encode("audio:nope") +
+                         "\r\nContent-Type: audio/ulaw\r\nContent-Length: 10\r\n\r\n0123456789");
+    EXPECT_NE(SimFixture::ReadUntil(c.get(), "\r\n\r\n").find("401"), std::string::npos);
+  }
+  SimFixture without_audio("IQ765-noaudio");
+  UniqueFd c = without_audio.Connect(without_audio.cam().http_port());
+  SendAll(c.get(), "POST /audiorx.cgi HTTP/1.1\r\nContent-Type: audio/ulaw\r\nContent-Length: 1\r\n\r\nx");
+  EXPECT_NE(SimFixture::ReadUntil(c.get(), "\r\n\r\n").find("404"), std::string::npos);
+}
+
+std::string Rtsp(int fd, const std::string& request) {
+  SendAll(fd, request);
+  return SimFixture::ReadUntil(fd, "\r\n\r\n");
+}
+
+TEST(SimulatorRtspTest, SessionLifecycleAndRefusedRequests) {
+  SimFixture f;
+  UniqueFd c = f.Connect(f.cam().rtsp_port());
+  const std::string url = "rtsp://127.0.0.1:" + std::to_string(f.cam().rtsp_port()) + "/now.mp4?mm=v";
+  EXPECT_NE(Rtsp(c.get(), "OPTIONS " + url + " RTSP/1.0\r\n\r\n").find("RTSP/1.0 400"), std::string::npos);
+  const std::string describe = Rtsp(c.get(), "DESCRIBE " + url + " RTSP/1.0\r\nCSeq: 1\r\n\r\n");
+  EXPECT_NE(describe.find("RTSP/1.0 200"), std::string::npos);
+  EXPECT_NE(describe.find("CSeq: 1"), std::string::npos);
+  const std::string sdp =
+      describe.find("trackID=1\r\n") != std::string::npos ? describe : describe + SimFixture::ReadUntil(c.get(), "trackID=1\r\n");
+  EXPECT_NE(sdp.find("packetization-mode=1"), std::string::npos);
+  EXPECT_NE(sdp.find("sprop-parameter-sets="), std::string::npos);
+  EXPECT_EQ(sdp.find("m=audio"), std::string::npos);  // mm=v: video only
+  EXPECT_NE(Rtsp(c.get(), "SETUP " + url + "/trackID=1 RTSP/1.0\r\nCSeq: 2\r\nTransport: RTP/AVP/TCP;interleaved=0-1\r\n\r\n")
+                .find("461"),
+            std::string::npos);
+  EXPECT_NE(Rtsp(c.get(), "PLAY " + url + " RTSP/1.0\r\nCSeq: 3\r\nSession: 1234\r\n\r\n").find("454"),
+            std::string::npos);
+  UdpClient udp;
+  const uint16_t p = LocalPort(udp.rtp.get());
+  const std::string setup = Rtsp(c.get(), "SETUP " + url + "/trackID=1 RTSP/1.0\r\nCSeq: 4\r\nTransport: RTP/AVP;unicast;client_port=" +
+                                              std::to_string(p) + "-" + std::to_string(p + 1) + "\r\n\r\n");
+  ASSERT_NE(setup.find("RTSP/1.0 200"), std::string::npos) << setup;
+  EXPECT_NE(setup.find("server_port="), std::string::npos);
+  const size_t at = setup.find("Session: ") + 9;
+  const std::string session = setup.substr(at, setup.find(';', at) - at);
+  EXPECT_NE(setup.find(";timeout=60"), std::string::npos);
+  const std::string play = Rtsp(c.get(), "PLAY " + url + " RTSP/1.0\r\nCSeq: 5\r\nSession: " + session + "\r\n\r\n");
+  EXPECT_NE(play.find("RTP-Info: url=" + url + "/trackID=1;seq="), std::string::npos) << play;
+  EXPECT_EQ(udp.Receive(5).size(), 5u);
+  EXPECT_NE(Rtsp(c.get(), "TEARDOWN " + url + " RTSP/1.0\r\nCSeq: 6\r\nSession: " + session + "\r\n\r\n").find("200"),
+            std::string::npos);
+  EXPECT_NE(Rtsp(c.get(), "TEARDOWN " + url + " RTSP/1.0\r\nCSeq: 7\r\nSession: " + session + "\r\n\r\n").find("454"),
+            std::string::npos);
+  const auto requests = f.cam().rtsp_requests();
+  ASSERT_GE(requests.size(), 7u);
+  EXPECT_EQ(requests[0].status, 400);  // no CSeq
+  EXPECT_EQ(requests[3].status, 454);
+  EXPECT_EQ(requests[4].method, "SETUP");
+  EXPECT_EQ(requests[4].status, 200);
+
+  // A camera without H.264 has no video stream to describe.
+  SimFixture mjpeg_only("IQ042");
+  UniqueFd m = mjpeg_only.Connect(mjpeg_only.cam().rtsp_port());
+  EXPECT_NE(Rtsp(m.get(), "DESCRIBE rtsp://127.0.0.1/now.mp4?mm=v RTSP/1.0\r\nCSeq: 1\r\n\r\n").find("404"),
+            std::string::npos);
+}
+
+TEST(SimulatorFaultTest, RestartClosesConnectionsAndSlowRepliesStillArrive) {
+  SimFixture f("IQ765", AuthMode::kBasic);
+  UniqueFd c = f.Connect(f.cam().http_port());
+  ASSERT_TRUE(SendAll(c.get(), "GET /now.jpg?snap=spush0.1 HTTP/1.1\r\nAuthorization: Basic " +
+                                   Base64Encode("root:system") + "\r\n\r\n"));
+  EXPECT_NE(SimFixture::ReadUntil(c.get(), "Content-Type: image/jpeg").find("multipart/x-mixed-replace"),
+            std::string::npos);
+  f.cam().InjectFault({Fault::Kind::kRestart, 200});
+  // The push connection is closed by the restart.
+  std::string rest;
+  char buf[65536];
+  ssize_t n;
+  while (WaitReadable(c.get(), 3000) > 0 && (n = ::recv(c.get(), buf, sizeof(buf), 0)) > 0) rest.append(buf, size_t(n));
+  EXPECT_EQ(::recv(c.get(), buf, sizeof(buf), 0), 0);
+  // After the refusal period it serves again; a slow reply still arrives whole.
+  f.cam().InjectFault({Fault::Kind::kSlowReplies, 100});
+  bool served = false;
+  for (int i = 0; i < 100 && !served; ++i) {
+    UniqueFd d(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in a;
+    MakeAddress("127.0.0.1", f.cam().http_port(), &a);
+    if (::connect(d.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
+      f.cam().WaitUntil([] { return false; }, 20ms);
+      continue;
+    }
+    SendAll(d.get(), "GET /get.oid?2.8 HTTP/1.1\r\nAuthorization: Basic " + Base64Encode("root:system") + "\r\n\r\n");
+    served = SimFixture::ReadUntil(d.get(), "</html>").find("<xmp>IQ765</xmp>") != std::string::npos;
+  }
+  EXPECT_TRUE(served);
+}
+
+}  // namespace
+}  // namespace camsim
