@@ -8,6 +8,8 @@
 #include <new>
 
 #include "channels/mjpeg_channel_http.h"
+#include "device/digital_io.h"
+#include "device/privacy_zone_quarno.h"
 
 namespace korvela::factory {
 
@@ -31,14 +33,14 @@ IAudioOutputChannel* NewAudioOutputChannel(IDriver*, uint32_t, uint32_t,
   return nullptr;  // HOOK(audio): new (std::nothrow) CQuarnoAudioOutputChannel(...)
 }
 
-const bool kDigitalIOBuilt = false;  // HOOK(dio): true once NewDigitalIO makes CQuarnoDigitalIO
+const bool kDigitalIOBuilt = true;
 
-ipcapture::ICaptureIOApi* NewDigitalIO(IDriver*) {
-  return nullptr;  // HOOK(dio): new (std::nothrow) CQuarnoDigitalIO(driver)
+ipcapture::ICaptureIOApi* NewDigitalIO(IDriver* driver) {
+  return new (std::nothrow) CQuarnoDigitalIO(driver);
 }
 
-ipcapture::IPrivacyZones* NewPrivacyZones(IDriver*) {
-  return nullptr;  // HOOK(dio): new (std::nothrow) CQuarnoPrivacyZone(driver)
+ipcapture::IPrivacyZones* NewPrivacyZones(IDriver* driver) {
+  return new (std::nothrow) CQuarnoPrivacyZone(driver);
 }
 
 }  // namespace korvela::factory

@@ -1,0 +1,170 @@
+#include "device/digital_io.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "device/digital_io_test_callback.h"
+#include "driver/testing/fake_driver.h"
+#include "platform/testing/scripted_server.h"
+
+namespace korvela {
+namespace {
+
+using testing::FakeDriver;
+using testing::HangAfterRequest;
+using testing::HttpReply;
+using testing::HttpReplyThenClose;
+using testing::IoCallbackRecorder;
+using testing::ScriptedServer;
+using testing::ScriptStep;
+
+constexpr uint32_t kWaitMs = 20'000;  // bound for a correct build on a busy machine
+
+std::string Reply(const std::string& body, const std::string& status = "200 OK") {
+  return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\nContent-Type: text/html\r\n\r\n" + body;
+}
+
+std::string OidPage(const std::string& value) {
+  return Reply("<html><body><xmp>" + value + "</xmp></body></html>\r\n");
+}
+
+// Request line of every request the camera received, in order.
+std::vector<std::string> RequestLines(const ScriptedServer& server) {
+  std::vector<std::string> lines;
+  for (const auto& r : server.Requests()) lines.push_back(r.head.substr(0, r.head.find("\r\n")));
+  return lines;
+}
+
+struct Camera {
+  Camera(uint32_t inputs, uint32_t outputs) {
+    driver.device.address = "127.0.0.1";
+    driver.device.port = server.port();
+    driver.device.connect_timeout_ms = 2000;
+    driver.input_count = inputs;
+    driver.output_count = outputs;
+  }
+  ScriptedServer server;
+  FakeDriver driver;
+  IoCallbackRecorder callback;
+};
+
+std::unique_ptr<CQuarnoDigitalIO> MakeIO(Camera& camera, uint32_t poll_ms = 10) {
+  auto io = std::make_unique<CQuarnoDigitalIO>(&camera.driver);
+  io->SetPollPeriod(poll_ms);
+  io->SetCallback(&camera.callback);
+  return io;
+}
+
+TEST(QuarnoDigitalIOTest, InputOpenClosedThenLostIsReportedEveryPoll) {
+  Camera camera(1, 0);
+  ASSERT_TRUE(camera.server.ok());
+  // One keep-alive connection answers four polls, then the camera is gone:
+  // later connections are closed at once.
+  camera.server.AddConnection({HttpReply(OidPage("OPEN")), HttpReply(OidPage("OPEN")),
+                               HttpReply(OidPage("CLOSED")),
+                               HttpReplyThenClose(OidPage("CLOSED"))});
+  auto io = MakeIO(camera);
+  ASSERT_TRUE(io->Start());
+  ASSERT_TRUE(camera.callback.WaitFor(6));
+  EXPECT_TRUE(io->Stop());
+
+  const auto events = camera.callback.Events();
+  ASSERT_GE(events.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 6),
+            (std::vector<std::string>{"in0=1", "in0=2", "in0=0", "error", "error", "error"}));
+  for (size_t i = 3; i < events.size(); ++i) EXPECT_EQ(events[i], "error");
+  const auto lines = RequestLines(camera.server);
+  ASSERT_GE(lines.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(lines[i], "GET /get.oid?1.3.15 HTTP/1.1");
+  EXPECT_EQ(io->InputState(0), 0u);  // reset by Stop
+}
+
+TEST(QuarnoDigitalIOTest, ReplyHoldingBothWordsCountsAsOpen) {
+  Camera camera(1, 0);
+  camera.server.AddConnection({HttpReply(OidPage("CLOSED OPEN"))});
+  auto io = MakeIO(camera, 60'000);  // one poll only
+  ASSERT_TRUE(io->Start());
+  ASSERT_TRUE(camera.callback.WaitFor(1));
+  io->Stop();
+  EXPECT_EQ(camera.callback.Events(), (std::vector<std::string>{"in0=1"}));
+}
+
+TEST(QuarnoDigitalIOTest, UnknownWordOrErrorStatusIsAFailedPoll) {
+  for (const std::string& reply :
+       {OidPage("disabled"), Reply("", "200 OK"), Reply("<xmp>OPEN</xmp>", "404 Not Found")}) {
+    Camera camera(1, 0);
+    camera.server.AddConnection({HttpReply(reply)});
+    auto io = MakeIO(camera, 60'000);
+    ASSERT_TRUE(io->Start());
+    ASSERT_TRUE(camera.callback.WaitFor(1));
+    io->Stop();
+    // The state was already 0: no change, only the device error.
+    EXPECT_EQ(camera.callback.Events(), (std::vector<std::string>{"error"})) << reply;
+  }
+}
+
+TEST(QuarnoDigitalIOTest, OutputWritesOnlyChanges) {
+  Camera camera(0, 1);
+  camera.server.AddConnection({HttpReply(OidPage("OK")), HttpReply(OidPage("OK"))});
+  auto io = MakeIO(camera);
+  ASSERT_TRUE(io->Start());
+  EXPECT_TRUE(io->SetOutput(0, 1));  // open already: nothing sent
+  EXPECT_TRUE(io->SetOutput(0, 0));
+  EXPECT_TRUE(io->SetOutput(0, 0));  // closed already: nothing sent
+  EXPECT_TRUE(io->SetOutput(0, 1));
+  ASSERT_TRUE(camera.server.WaitForRequests(2, kWaitMs));
+  EXPECT_TRUE(io->Stop());
+  EXPECT_EQ(RequestLines(camera.server),
+            (std::vector<std::string>{"GET /set.oid?OidTR1.3.5.1=CLOSED HTTP/1.1",
+                                      "GET /set.oid?OidTR1.3.5.1=OPEN HTTP/1.1"}));
+  EXPECT_TRUE(camera.callback.Events().empty());
+}
+
+TEST(QuarnoDigitalIOTest, RefusedWriteIsADeviceErrorAndIsWrittenAgain) {
+  Camera camera(0, 1);
+  camera.server.AddConnection(
+      {HttpReply(Reply("denied", "403 Forbidden")), HttpReply(OidPage("OK"))});
+  auto io = MakeIO(camera);
+  ASSERT_TRUE(io->Start());
+  io->SetOutput(0, 0);
+  ASSERT_TRUE(camera.callback.WaitFor(1));
+  EXPECT_EQ(camera.callback.Events(), (std::vector<std::string>{"error"}));
+  io->SetOutput(0, 0);  // the state is unknown after the failure: written again
+  ASSERT_TRUE(camera.server.WaitForRequests(2, kWaitMs));
+  io->Stop();
+  EXPECT_EQ(RequestLines(camera.server),
+            (std::vector<std::string>{"GET /set.oid?OidTR1.3.5.1=CLOSED HTTP/1.1",
+                                      "GET /set.oid?OidTR1.3.5.1=CLOSED HTTP/1.1"}));
+  EXPECT_EQ(camera.callback.Events().size(), 1u);
+}
+
+TEST(QuarnoDigitalIOTest, OnlyOutputZeroExists) {
+  Camera camera(0, 2);
+  auto io = MakeIO(camera);
+  ASSERT_TRUE(io->Start());
+  io->SetOutput(1, 0);
+  ASSERT_TRUE(camera.callback.WaitFor(1));
+  io->Stop();
+  EXPECT_EQ(camera.callback.Events(), (std::vector<std::string>{"error"}));
+  EXPECT_EQ(camera.server.AcceptedConnections(), 0u);
+}
+
+TEST(QuarnoDigitalIOTest, StopCutsAPollTheCameraNeverAnswers) {
+  Camera camera(1, 0);
+  camera.driver.device.connect_timeout_ms = 600'000;
+  camera.server.AddConnection({HangAfterRequest()});
+  auto io = MakeIO(camera);
+  ASSERT_TRUE(io->Start());
+  ASSERT_TRUE(camera.server.WaitForRequests(1, kWaitMs));  // the poll is now blocked
+  EXPECT_TRUE(io->Stop());
+  // Without the abort, the join would wait for the 10-minute time-out and
+  // log that the thread did not stop in time.
+  EXPECT_FALSE(camera.driver.log.Contains("was not stopped during"));
+  EXPECT_TRUE(camera.callback.Events().empty());  // our own stop is no device error
+}
+
+}  // namespace
+}  // namespace korvela

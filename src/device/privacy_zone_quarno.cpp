@@ -1,0 +1,51 @@
+#include "device/privacy_zone_quarno.h"
+
+#include "base/log_throttle.h"
+#include "driver/idriver.h"
+#include "device/oid_request.h"
+
+namespace korvela {
+namespace {
+
+// Maximum resolution camera parameter ("1280x1024").
+constexpr uint32_t kParamMaximumResolution = 6;
+
+DEVICE_INFO DeviceOf(IDriver* driver) {
+  const DEVICE_INFO* info = driver != nullptr ? driver->GetDeviceInfo() : nullptr;
+  return info != nullptr ? *info : DEVICE_INFO();
+}
+
+}  // namespace
+
+CQuarnoPrivacyZone::CQuarnoPrivacyZone(IDriver* driver)
+    : CBasePrivacyZone(driver), sender_(DeviceOf(driver)) {}
+
+void CQuarnoPrivacyZone::EnableMasking() {
+  reachable_ = true;
+  Send(BuildMaskingOnPath());
+}
+
+void CQuarnoPrivacyZone::WriteZones() {
+  const PictureSize picture = ParseMaximumResolution(
+      driver() != nullptr ? driver()->GetParameter(kParamMaximumResolution) : std::string());
+  uint32_t number = 0;
+  for (const CPrivacyZoneEx& zone : ZonesToWrite()) {
+    ++number;
+    if (!reachable_) break;
+    if (zone.Record().enabled == 0) continue;
+    Send(BuildZoneWritePath(number, zone.Record(), picture));
+  }
+}
+
+bool CQuarnoPrivacyZone::Send(const std::string& path) {
+  if (!reachable_) return false;
+  const Web::CResultDef result = HUtils::RequestStatus(path, sender_);
+  if (result.code == HUtils::kCodeNotSent) reachable_ = false;
+  if (result.code != 0 && LogThrottle(log_counter_) && !result.message.empty() &&
+      result.level != HUtils::kLevelSilent && driver() != nullptr) {
+    driver()->Message(result.level, "%s", result.message.c_str());
+  }
+  return reachable_;
+}
+
+}  // namespace korvela

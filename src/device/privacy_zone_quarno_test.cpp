@@ -1,0 +1,169 @@
+#include "device/privacy_zone_quarno.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "driver/testing/fake_driver.h"
+#include "platform/testing/scripted_server.h"
+
+namespace korvela {
+namespace {
+
+using testing::FakeDriver;
+using testing::HttpReply;
+using testing::ScriptedServer;
+using testing::ScriptStep;
+
+constexpr uint32_t kWaitMs = 20'000;
+
+std::string Reply(const std::string& status = "200 OK") {
+  return "HTTP/1.1 " + status + "\r\nContent-Length: 2\r\n\r\nOK";
+}
+
+class ZoneList : public ipcapture::IVideoParams, public ipcapture::IPrivacyZoneCollection {
+ public:
+  explicit ZoneList(std::vector<PrivacyZoneRecord> records) {
+    for (const auto& r : records) zones_.emplace_back(r);
+  }
+  ipcapture::IVideoFormat* GetFormat() override { return nullptr; }
+  ipcapture::IVideoRate* GetRate() override { return nullptr; }
+  ipcapture::IPrivacyZoneCollection* GetPrivacyZones() override { return this; }
+  ipcapture::IPrivacyZone* GetZone(uint32_t i) override {
+    return i < zones_.size() ? &zones_[i] : nullptr;
+  }
+
+ private:
+  std::vector<CPrivacyZoneEx> zones_;
+};
+
+PrivacyZoneRecord Zone(float l, float t, float r, float b, uint32_t enabled = 1) {
+  return {0, 0, enabled, l, t, r, b};
+}
+
+struct Camera {
+  Camera() {
+    driver.device.address = "127.0.0.1";
+    driver.device.port = server.port();
+    driver.device.connect_timeout_ms = 2000;
+    driver.SetParameter(6, "1280x1024");
+  }
+  std::vector<std::string> Paths() const {
+    std::vector<std::string> paths;
+    for (const auto& r : server.Requests()) {
+      const size_t start = r.head.find(' ') + 1;
+      paths.push_back(r.head.substr(start, r.head.find(' ', start) - start));
+    }
+    return paths;
+  }
+  ScriptedServer server;
+  FakeDriver driver;
+};
+
+TEST(QuarnoPrivacyZoneTest, ZoneIsWrittenInCameraPixels) {
+  Camera camera;
+  camera.server.AddConnection({HttpReply(Reply()), HttpReply(Reply())});
+  CQuarnoPrivacyZone zones(&camera.driver);
+  ZoneList list({Zone(10, 20, 50, 60)});
+  zones.SetZones(&list);
+  EXPECT_TRUE(zones.Apply());
+  ASSERT_TRUE(camera.server.WaitForRequests(2, kWaitMs));
+  EXPECT_EQ(camera.Paths(),
+            (std::vector<std::string>{
+                "/set.oid?OidTB1.2.26.4=ON",
+                "/set.oid?OidTB1.2.26.1.1.1=128&OidTB1.2.26.1.2.1=204&OidTB1.2.26.1.3.1=640&"
+                "OidTB1.2.26.1.4.1=614"}));
+  EXPECT_TRUE(camera.driver.log.Lines().empty());
+}
+
+TEST(QuarnoPrivacyZoneTest, DisabledZonesKeepTheirNumber) {
+  Camera camera;
+  camera.server.AddConnection({HttpReply(Reply()), HttpReply(Reply()), HttpReply(Reply())});
+  CQuarnoPrivacyZone zones(&camera.driver);
+  ZoneList list({Zone(0, 0, 10, 10), Zone(0, 0, 20, 20, 0), Zone(50, 50, 100, 100)});
+  zones.SetZones(&list);
+  zones.Apply();
+  ASSERT_TRUE(camera.server.WaitForRequests(3, kWaitMs));
+  const auto paths = camera.Paths();
+  ASSERT_EQ(paths.size(), 3u);
+  EXPECT_EQ(paths[1].substr(0, 31), "/set.oid?OidTB1.2.26.1.1.1=0&Oi");
+  EXPECT_EQ(paths[2],
+            "/set.oid?OidTB1.2.26.1.1.3=640&OidTB1.2.26.1.2.3=512&OidTB1.2.26.1.3.3=1280&"
+            "OidTB1.2.26.1.4.3=1024");
+}
+
+TEST(QuarnoPrivacyZoneTest, UnchangedZonesAreNotWrittenAgain) {
+  Camera camera;
+  camera.server.AddConnection({HttpReply(Reply()), HttpReply(Reply())});
+  CQuarnoPrivacyZone zones(&camera.driver);
+  ZoneList list({Zone(10, 20, 50, 60)});
+  zones.SetZones(&list);
+  zones.Apply();
+  ZoneList same({Zone(10, 20, 50, 60)});
+  zones.SetZones(&same);
+  zones.Apply();
+  EXPECT_EQ(camera.server.Requests().size(), 2u);
+}
+
+TEST(QuarnoPrivacyZoneTest, RefusedWriteIsLoggedAndApplyStillSucceeds) {
+  Camera camera;
+  camera.server.AddConnection(
+      {HttpReply(Reply("500 Internal Server Error")), HttpReply(Reply("500 Internal Server Error"))});
+  CQuarnoPrivacyZone zones(&camera.driver);
+  ZoneList list({Zone(10, 20, 50, 60)});
+  zones.SetZones(&list);
+  EXPECT_TRUE(zones.Apply());
+  EXPECT_EQ(camera.server.Requests().size(), 2u);  // a refusal does not end the pass
+  EXPECT_EQ(camera.driver.log.Count("status code = 500", 1), 2u);
+  EXPECT_TRUE(camera.driver.log.Contains("/set.oid?OidTB1.2.26.4=ON"));
+}
+
+TEST(QuarnoPrivacyZoneTest, UnreachableCameraEndsThePassSilently) {
+  Camera camera;  // no script: every connection is closed at once
+  CQuarnoPrivacyZone zones(&camera.driver);
+  ZoneList list({Zone(1, 1, 2, 2), Zone(3, 3, 4, 4), Zone(5, 5, 6, 6)});
+  zones.SetZones(&list);
+  EXPECT_TRUE(zones.Apply());
+  // Only the masking switch was tried; the three zone writes were skipped.
+  ASSERT_TRUE(camera.server.WaitForClosedConnections(1, kWaitMs));
+  EXPECT_EQ(camera.server.AcceptedConnections(), 1u);
+  EXPECT_TRUE(camera.driver.log.Lines().empty());  // level 4: never logged
+
+  // The next Apply tries again.
+  camera.server.AddConnection({HttpReply(Reply()), HttpReply(Reply()), HttpReply(Reply()),
+                               HttpReply(Reply())});
+  EXPECT_TRUE(zones.Apply());
+  ASSERT_TRUE(camera.server.WaitForRequests(4, kWaitMs));
+}
+
+TEST(QuarnoPrivacyZoneTest, FailuresAreThrottled) {
+  Camera camera;
+  std::vector<ScriptStep> steps;
+  for (int i = 0; i < 16; ++i) steps.push_back(HttpReply(Reply("404 Not Found")));
+  camera.server.AddConnection(steps);
+  CQuarnoPrivacyZone zones(&camera.driver);
+  ZoneList list({Zone(1, 1, 2, 2)});
+  zones.SetZones(&list);
+  for (int i = 0; i < 8; ++i) zones.Apply();  // 16 failed requests
+  EXPECT_EQ(camera.server.Requests().size(), 16u);
+  // Occurrences 1-14 and 16 pass the throttle; the 15th does not.
+  EXPECT_EQ(camera.driver.log.Count("status code = 404", 1), 15u);
+}
+
+TEST(QuarnoPrivacyZoneTest, WithoutMaximumResolutionEdgesAreZero) {
+  Camera camera;
+  camera.driver.SetParameter(6, "(none)");
+  camera.server.AddConnection({HttpReply(Reply()), HttpReply(Reply())});
+  CQuarnoPrivacyZone zones(&camera.driver);
+  ZoneList list({Zone(10, 20, 50, 60)});
+  zones.SetZones(&list);
+  zones.Apply();
+  ASSERT_TRUE(camera.server.WaitForRequests(2, kWaitMs));
+  EXPECT_EQ(camera.Paths()[1],
+            "/set.oid?OidTB1.2.26.1.1.1=0&OidTB1.2.26.1.2.1=0&OidTB1.2.26.1.3.1=0&"
+            "OidTB1.2.26.1.4.1=0");
+}
+
+}  // namespace
+}  // namespace korvela
