@@ -83,8 +83,12 @@ class CQueueThread : public CBaseThread {
       }
       return false;
     }
+    // The worker drains until it finds the queue empty (under this lock), so
+    // only the item that makes the queue non-empty needs to wake it; that
+    // saves a system call per item in a burst.
+    const bool was_empty = queue_.empty();
     queue_.push_back(std::move(owned));
-    item_event_.Set();
+    if (was_empty) item_event_.Set();
     return true;
   }
 

@@ -41,7 +41,12 @@ bool Thread::Start(std::string_view name, std::function<void()> body) {
       id_.store(CurrentThreadId(), std::memory_order_release);
       started_.Set();
       go_.Wait(kInfinite);
-      if (body) body();
+      try {
+        if (body) body();
+      } catch (...) {
+        // An exception must not take the host process down (std::terminate);
+        // the thread ends as if its body had returned.
+      }
       done_.Set();
     });
   } catch (const std::system_error&) {

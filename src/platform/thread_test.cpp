@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -87,6 +88,17 @@ TEST(ThreadTest, JoinWithoutThreadSucceedsAndDestructorWaitsForBody) {
     go.Set();
   }
   EXPECT_TRUE(finished.load());
+}
+
+TEST(ThreadTest, ExceptionFromTheBodyEndsOnlyTheThread) {
+  Thread thread;
+  ASSERT_TRUE(thread.Start("throws", [] { throw std::runtime_error("worker failure"); }));
+  EXPECT_TRUE(thread.Join(kInfinite));
+  EXPECT_TRUE(thread.HasEnded());
+  bool ran = false;
+  ASSERT_TRUE(thread.Start("after", [&] { ran = true; }));
+  EXPECT_TRUE(thread.Join(kInfinite));
+  EXPECT_TRUE(ran);
 }
 
 }  // namespace
