@@ -41,6 +41,9 @@ int32_t CXMLSettingsAPI::Open() {
     return kResultOk;
   }
   const std::string path = SettingsFilePath();
+  // Without a known folder the bare name would be looked up in the working
+  // directory, which is not where the settings live.
+  if (path == kFileName) return kResultFail;
   {
     // Only existence and a non-zero size are checked here.
     CFaloFileBase file;
