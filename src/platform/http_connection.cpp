@@ -179,8 +179,13 @@ bool HttpConnection::Send(const HttpRequestSpec& request) {
 
   const uint64_t total = std::max<uint64_t>(request.body.size(), request.total_length);
   resend_possible_ = request.body.size() == total && total <= kMaxResendBodyBytes;
-  resend_ = request;
-  if (!resend_possible_) resend_.body.clear();
+  resend_.method = request.method;
+  resend_.target = request.target;
+  resend_.extra_headers = request.extra_headers;
+  resend_.total_length = request.total_length;
+  resend_.credentials = request.credentials;
+  resend_.body.clear();
+  if (resend_possible_) resend_.body = request.body;
   method_ = request.method;
   // A bad method or header line fails before any I/O.
   if (!BuildHead(request, /*authorize=*/false)) return false;

@@ -150,6 +150,7 @@ SocketBase::~SocketBase() { Close(); }
 
 void SocketBase::Adopt(int fd) {
   Close();
+  shut_down_.Reset();
   fd_.store(fd, std::memory_order_release);
 }
 
@@ -159,6 +160,7 @@ void SocketBase::Close() {
 }
 
 void SocketBase::Shutdown() {
+  shut_down_.Set();
   int fd = fd_.load(std::memory_order_acquire);
   if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
 }
@@ -175,8 +177,11 @@ SocketError SocketBase::Wait(short events, uint32_t timeout_ms, Event* stop) con
   if (fd < 0) return SocketError::kNotInitialised;
   const auto end = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    pollfd fds[2] = {{fd, events, 0}, {stop ? stop->fd() : -1, POLLIN, 0}};
-    const int rc = ::poll(fds, stop ? 2 : 1, timeout_ms == kInfinite ? -1 : RemainingMs(end));
+    // A negative descriptor is ignored by poll().
+    pollfd fds[3] = {{fd, events, 0},
+                     {stop ? stop->fd() : -1, POLLIN, 0},
+                     {shut_down_.fd(), POLLIN, 0}};
+    const int rc = ::poll(fds, 3, timeout_ms == kInfinite ? -1 : RemainingMs(end));
     if (rc < 0) {
       if (errno == EINTR) continue;
       return SocketErrorFromErrno(errno);
@@ -184,6 +189,7 @@ SocketError SocketBase::Wait(short events, uint32_t timeout_ms, Event* stop) con
     // The stop event has priority over readiness: a stopping worker must not
     // start on more data.
     if (stop && (fds[1].revents & POLLIN)) return SocketError::kInterrupted;
+    if (fds[2].revents & POLLIN) return SocketError::kShutdown;
     if (rc == 0) return SocketError::kTimedOut;
     if (fds[0].revents & POLLNVAL) return SocketError::kNotInitialised;
     if (fds[0].revents & (events | POLLERR | POLLHUP)) return SocketError::kNone;

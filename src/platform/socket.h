@@ -89,15 +89,17 @@ class SocketBase {
   bool valid() const { return fd() >= 0; }
   int fd() const { return fd_.load(std::memory_order_acquire); }
   uint16_t LocalPort() const;
-  // Any thread: shuts the socket down in both directions so that a blocked
-  // wait of the owner returns. Safe to call repeatedly.
+  // Any thread: shuts the socket down in both directions and makes every
+  // wait of the owner, current or later, return kShutdown (the kernel alone
+  // does not wake a receive on an unconnected UDP socket or a connect in
+  // progress). Safe to call repeatedly; a new Connect/Bind re-arms.
   void Shutdown();
   // Owner thread: closes the descriptor.
   void Close();
 
   // Waits until the socket reports `events` (POLLIN / POLLOUT). kNone when
-  // ready, kTimedOut, kInterrupted when `stop` was set (stop wins), or the
-  // socket's error.
+  // ready, kTimedOut, kInterrupted when `stop` was set (stop wins), kShutdown
+  // after Shutdown(), or the socket's error.
   SocketError Wait(short events, uint32_t timeout_ms, Event* stop) const;
 
  protected:
@@ -108,6 +110,8 @@ class SocketBase {
   // Atomic only so that Shutdown() from another thread reads it race-free;
   // it changes on the owner thread alone.
   std::atomic<int> fd_{-1};
+  // Set by Shutdown(); polled by every wait.
+  Event shut_down_{Event::Mode::kManualReset};
 };
 
 class TcpSocket : public SocketBase {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -137,7 +138,8 @@ TEST(TcpSocketTest, ShutdownFromAnotherThreadEndsBlockedReceive) {
   uint8_t buf[8];
   IoResult r = socket.Receive(buf, kInfinite);
   closer.join();
-  EXPECT_EQ(r.bytes, 0u);  // reads as end of stream
+  EXPECT_EQ(r.error, SocketError::kShutdown);
+  EXPECT_EQ(r.bytes, 0u);
 }
 
 TEST(UdpSocketTest, OversizeDatagramIsReportedWithItsSize) {
@@ -173,6 +175,43 @@ TEST(UdpSocketTest, BindingAPortInUseFails) {
   EXPECT_EQ(second.Bind(first.LocalPort()), SocketError::kAddressInUse);
   EXPECT_FALSE(second.valid());
   EXPECT_EQ(second.LocalPort(), 0);
+}
+
+TEST(UdpSocketTest, ShutdownFromAnotherThreadEndsBlockedReceive) {
+  UdpSocket socket;
+  ASSERT_EQ(socket.Bind(0), SocketError::kNone);
+  std::thread closer([&] { socket.Shutdown(); });
+  uint8_t buf[16];
+  IoResult r = socket.ReceiveFrom(buf, nullptr, kInfinite);  // returns only through the shutdown
+  closer.join();
+  EXPECT_EQ(r.error, SocketError::kShutdown);
+  EXPECT_EQ(r.bytes, 0u);
+  EXPECT_TRUE(socket.valid());  // closing stays with the owner
+  socket.Close();
+  EXPECT_FALSE(socket.valid());
+  EXPECT_EQ(socket.LocalPort(), 0);
+}
+
+TEST(TcpSocketTest, ShutdownAbortsAConnectInProgress) {
+  TcpSocket socket;
+  std::atomic<bool> done{false};
+  // Shutdown before the socket exists is re-armed by the connect, so keep
+  // shutting down until the connect has returned.
+  std::thread closer([&] {
+    while (!done.load()) {
+      socket.Shutdown();
+      std::this_thread::yield();
+    }
+  });
+  // 192.0.2.1 (TEST-NET-1) does not answer; only the shutdown ends the wait
+  // (or the network reports at once that it has no route).
+  const SocketError err = socket.Connect(Endpoint{htonl(0xC0000201), 80}, kInfinite);
+  done = true;
+  closer.join();
+  EXPECT_TRUE(err == SocketError::kShutdown || err == SocketError::kNetworkUnreachable ||
+              err == SocketError::kHostUnreachable)
+      << SocketErrorName(err);
+  EXPECT_FALSE(socket.valid());
 }
 
 TEST(UdpSocketTest, ReceiveTimesOutAndStops) {
