@@ -189,7 +189,12 @@ SocketError SocketBase::Wait(short events, uint32_t timeout_ms, Event* stop) con
     // The stop event has priority over readiness: a stopping worker must not
     // start on more data.
     if (stop && (fds[1].revents & POLLIN)) return SocketError::kInterrupted;
-    if (fds[2].revents & POLLIN) return SocketError::kShutdown;
+    // The shutdown may wake the socket itself before its event shows (a
+    // connect in progress fails at once): an error then asks the flag.
+    if ((fds[2].revents & POLLIN) ||
+        ((fds[0].revents & (POLLERR | POLLHUP)) && shut_down_.IsSet())) {
+      return SocketError::kShutdown;
+    }
     if (rc == 0) return SocketError::kTimedOut;
     if (fds[0].revents & POLLNVAL) return SocketError::kNotInitialised;
     if (fds[0].revents & (events | POLLERR | POLLHUP)) return SocketError::kNone;
@@ -208,12 +213,13 @@ SocketError TcpSocket::Connect(const Endpoint& remote, uint32_t timeout_ms, Even
     return SocketError::kNone;
   }
   if (errno != EINPROGRESS) {
-    const SocketError err = SocketErrorFromErrno(errno);
+    const SocketError err = shut_down_.IsSet() ? SocketError::kShutdown : SocketErrorFromErrno(errno);
     Close();
     return err;
   }
   SocketError err = Wait(POLLOUT, timeout_ms, stop);
   if (err == SocketError::kNone) err = PendingSocketError(fd);
+  if (err != SocketError::kNone && shut_down_.IsSet()) err = SocketError::kShutdown;
   if (err != SocketError::kNone) Close();
   return err;
 }

@@ -165,6 +165,7 @@ bool ScriptedServer::ReadMore(Connection* conn) {
     conn->pending.append(buf, static_cast<size_t>(n));
     std::lock_guard lock(mu_);
     conn->received.append(buf, static_cast<size_t>(n));
+    changed_.notify_all();
     return true;
   }
 }
@@ -277,7 +278,7 @@ void ScriptedServer::Serve(Connection* conn, std::vector<ScriptStep> steps) {
         break;
     }
     if (step.hang) {
-      stop_.Wait(platform::kInfinite);
+      DrainUntilClosed(conn);
       return;
     }
     if (!SendReply(conn, step)) return;
@@ -290,6 +291,13 @@ bool ScriptedServer::WaitForRequests(size_t count, uint32_t timeout_ms) {
   std::unique_lock lock(mu_);
   return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
                            [&] { return requests_.size() >= count; });
+}
+
+bool ScriptedServer::WaitForReceivedBytes(size_t connection, size_t count, uint32_t timeout_ms) {
+  std::unique_lock lock(mu_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
+    return connection < connections_.size() && connections_[connection]->received.size() >= count;
+  });
 }
 
 bool ScriptedServer::WaitForClosedConnections(size_t count, uint32_t timeout_ms) {

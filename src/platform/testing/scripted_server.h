@@ -41,7 +41,7 @@ struct ScriptStep {
   std::vector<size_t> split_at;   // offsets (ascending) where `reply` is cut
   uint32_t piece_delay_ms = 0;    // pause before every piece after the first
   bool close_after = false;       // close the connection after this reply
-  bool hang = false;              // never answer; hold the connection until stopped
+  bool hang = false;              // never answer; keep recording until the client closes or stop
 };
 
 // Convenience constructors.
@@ -76,6 +76,8 @@ class ScriptedServer {
 
   // Waits (bounded) until `count` requests have been received.
   bool WaitForRequests(size_t count, uint32_t timeout_ms);
+  // Waits (bounded) until connection `connection` has received `count` bytes.
+  bool WaitForReceivedBytes(size_t connection, size_t count, uint32_t timeout_ms);
   // Waits (bounded) until `count` connections were accepted and have closed.
   bool WaitForClosedConnections(size_t count, uint32_t timeout_ms);
 
