@@ -278,6 +278,52 @@ TEST(HttpConnectionTest, RejectedDigestAnswerIsReturnedNotRepeated) {
   EXPECT_EQ(server.Requests().size(), 2u);
 }
 
+// A 401 body up to kMaxDiscardBodyBytes is read and dropped so the answer
+// goes out on the same connection; a longer one costs a new connection.
+TEST(HttpConnectionTest, ChallengeBodyDiscardLimitExactlyAndOnePast) {
+  for (size_t body_size : {HttpConnection::kMaxDiscardBodyBytes, HttpConnection::kMaxDiscardBodyBytes + 1}) {
+    const std::string challenge =
+        "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"
+        "Content-Length: " + std::to_string(body_size) + "\r\n\r\n" + std::string(body_size, 'd');
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+    ScriptedServer server;
+    server.AddConnection({HttpReply(challenge), HttpReply(ok)});
+    server.AddConnection({HttpReply(ok)});
+    HttpConnection c("127.0.0.1", server.port(), kShort, "test");
+    ASSERT_TRUE(c.Send(Get("/", {kAuthSchemeDigest, "u", "p"})));
+    ASSERT_TRUE(c.ReceiveResponse()) << body_size;
+    EXPECT_EQ(c.response().status_code, 200) << body_size;
+    EXPECT_EQ(c.connects(), body_size == HttpConnection::kMaxDiscardBodyBytes ? 1u : 2u);
+  }
+}
+
+// A request body is kept for the Digest answer up to kMaxResendBodyBytes;
+// beyond that the 401 goes back to the caller.
+TEST(HttpConnectionTest, ResendBodyLimitExactlyAndOnePast) {
+  const std::string challenge =
+      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"
+      "Content-Length: 0\r\n\r\n";
+  const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+  for (size_t body_size : {HttpConnection::kMaxResendBodyBytes, HttpConnection::kMaxResendBodyBytes + 1}) {
+    ScriptedServer server;
+    server.AddConnection({HttpReply(challenge), HttpReply(ok)});
+    HttpConnection c("127.0.0.1", server.port(), kShort, "test");
+    HttpRequestSpec post;
+    post.method = "POST";
+    post.target = "/upload";
+    post.body.assign(body_size, 'b');
+    post.credentials = {kAuthSchemeDigest, "u", "p"};
+    ASSERT_TRUE(c.Send(post));
+    ASSERT_TRUE(c.ReceiveResponse());
+    const bool resent = body_size == HttpConnection::kMaxResendBodyBytes;
+    EXPECT_EQ(c.response().status_code, resent ? 200 : 401) << body_size;
+    if (resent) {
+      ASSERT_TRUE(server.WaitForRequests(2, 5000));
+      EXPECT_EQ(server.Requests()[1].body.size(), body_size);
+    }
+  }
+}
+
 TEST(HttpConnectionTest, StaleKeptAliveConnectionIsReplaced) {
   ScriptedServer server;
   // The first connection answers once and is closed by the peer.
