@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "recorder/audio_host.h"
@@ -156,6 +159,81 @@ TEST(CIPAudioSender, LimitAndRepeatedKey) {
   EXPECT_EQ(creator.keys, (std::vector<uint32_t>{0}));
   EXPECT_TRUE(sender.CloseChannel(0));
   EXPECT_FALSE(sender.CloseChannel(0));
+}
+
+// SendFrame blocks until released, so a close can run while it is inside.
+class BlockingOutput final : public IAudioOutputChannel {
+ public:
+  struct Probe {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool inside = false;
+    bool release = false;
+    bool alive = true;
+  };
+  explicit BlockingOutput(Probe& probe) : probe_(probe) {}
+  ~BlockingOutput() override {
+    std::lock_guard<std::mutex> lock(probe_.mutex);
+    probe_.alive = false;
+  }
+  bool Start() override { return true; }
+  bool Stop() override { return true; }
+  uint32_t GetState() override { return 2; }
+  bool GetAudioFormat(ipcapture::IAudioFormat*) override { return false; }
+  bool SendFrame(ipcapture::IAudioFrame*) override {
+    std::unique_lock<std::mutex> lock(probe_.mutex);
+    probe_.inside = true;
+    probe_.changed.notify_all();
+    probe_.changed.wait(lock, [&] { return probe_.release; });
+    return probe_.alive;
+  }
+
+ private:
+  Probe& probe_;
+};
+
+class BlockingCreator final : public IAudioChannelCreator {
+ public:
+  explicit BlockingCreator(BlockingOutput::Probe& probe) : probe_(probe) {}
+  IAudioInputChannel* CreateAudioInputChannel(uint32_t, uint32_t, ipcapture::IAudioCallback*,
+                                              ipcapture::IAudioFormatList*) override {
+    return nullptr;
+  }
+  IAudioOutputChannel* CreateAudioOutputChannel(uint32_t, uint32_t, ipcapture::IAudioSenderCallback*,
+                                                ipcapture::IAudioOutputFormatList*) override {
+    return new BlockingOutput(probe_);
+  }
+
+ private:
+  BlockingOutput::Probe& probe_;
+};
+
+TEST(CIPAudioSender, ChannelInUseOutlivesAConcurrentClose) {
+  BlockingOutput::Probe probe;
+  BlockingCreator creator(probe);
+  CIPAudioSender sender(&creator, 1);
+  recorder::FrameAllocator allocator;
+  const uint8_t bytes[2] = {1, 2};
+  ipcapture::IAudioFrame* frame = allocator.NewTalkbackFrame(bytes, 2, 0, 64000);
+  ASSERT_TRUE(sender.OpenChannel(0, 0, nullptr, nullptr));
+
+  bool sent = false;
+  std::thread send([&] { sent = sender.SendAudioFrame(frame); });
+  {
+    std::unique_lock<std::mutex> lock(probe.mutex);
+    probe.changed.wait(lock, [&] { return probe.inside; });
+  }
+  EXPECT_TRUE(sender.CloseChannel(0));  // does not wait for the sender, must not delete it
+  {
+    std::lock_guard<std::mutex> lock(probe.mutex);
+    EXPECT_TRUE(probe.alive);
+    probe.release = true;
+    probe.changed.notify_all();
+  }
+  send.join();
+  EXPECT_TRUE(sent);  // the channel was alive throughout SendFrame
+  EXPECT_FALSE(probe.alive);
+  allocator.ReleaseAudioFrame(frame);
 }
 
 }  // namespace
