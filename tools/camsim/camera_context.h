@@ -81,8 +81,10 @@ struct CameraContext {
 };
 
 // Serve one accepted connection until it ends; fd is owned by the caller,
-// which may shutdown() it from another thread to stop the handler.
-void ServeHttpConnection(CameraContext& camera, int fd);
+// which may shutdown() it from another thread to stop the handler. The HTTP
+// handler returns true when it handed the connection (a duplicate of fd) to
+// the media pump for a Motion-JPEG push; the caller must then not shut it down.
+bool ServeHttpConnection(CameraContext& camera, int fd);
 void ServeRtspConnection(CameraContext& camera, int fd);
 
 // Bytes that are not a reply of any protocol (garble fault).

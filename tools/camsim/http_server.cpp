@@ -1,6 +1,7 @@
 // HTTP side of a simulated camera: OID pages, access pages, Motion-JPEG
 // server push and the talk-back sink, with keep-alive.
 #include <poll.h>
+#include <unistd.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -110,6 +111,8 @@ class HttpConnection {
       if (!keep) return;
     }
   }
+
+  bool handed_over() const { return handed_over_; }
 
  private:
   bool WantsClose(const Request& r) const {
@@ -282,26 +285,23 @@ class HttpConnection {
       return false;
     }
     if (!SendAll(fd_, head)) return false;
-    cam_.Log("Motion-JPEG push every " + std::to_string(interval.count()) + " us");
-    size_t index = 0;
-    auto next = std::chrono::steady_clock::now();
-    while (true) {
-      if (!cam_.faults.stop_media()) {
-        const std::string& picture = pictures[index++ % pictures.size()];
-        std::string part = "--" + std::string(kBoundary) +
-                           "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-                           std::to_string(picture.size()) + "\r\n\r\n";
-        part += picture;
-        part += "\r\n";
-        if (!SendAll(fd_, part)) return false;
-        cam_.observations.CountMedia({.jpeg_frames_sent = 1});
-      }
-      next += interval;
-      const auto now = std::chrono::steady_clock::now();
-      if (next < now) next = now;  // a slow reader does not get a burst
-      const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now);
-      if (!PauseOnConnection(fd_, int(wait.count()))) return false;
+    // From here the media pump paces the pictures; the socket goes with it.
+    PushSetup push;
+    push.fd.reset(::dup(fd_));
+    push.pictures = &pictures;
+    push.boundary = std::string(kBoundary);
+    push.interval = interval;
+    push.camera_id = cam_.id;
+    push.observations = &cam_.observations;
+    push.faults = &cam_.faults;
+    std::string error;
+    if (!cam_.pump->AddPush(std::move(push), &error)) {
+      cam_.Log("Motion-JPEG push refused: " + error);
+      return false;
     }
+    cam_.Log("Motion-JPEG push every " + std::to_string(interval.count()) + " us");
+    handed_over_ = true;
+    return false;
   }
 
   bool TalkBack(const Request& r, bool close, int* status) {
@@ -377,6 +377,7 @@ class HttpConnection {
   CameraContext& cam_;
   const int fd_;
   StreamReader reader_;
+  bool handed_over_ = false;  // the socket now belongs to a media pump push
 };
 
 }  // namespace
@@ -401,6 +402,10 @@ bool PauseOnConnection(int fd, int ms) {
   }
 }
 
-void ServeHttpConnection(CameraContext& camera, int fd) { HttpConnection(camera, fd).Serve(); }
+bool ServeHttpConnection(CameraContext& camera, int fd) {
+  HttpConnection connection(camera, fd);
+  connection.Serve();
+  return connection.handed_over();
+}
 
 }  // namespace camsim

@@ -83,6 +83,17 @@ struct MediaPump::Stream {
       : setup(std::move(s)), packetiser(pt, ssrc, uint16_t(RandomU32())) {}
 };
 
+// One Motion-JPEG push. At most one part waits in `pending`: a frame that
+// falls due while the client has not taken the previous one is skipped.
+struct MediaPump::Push {
+  PushSetup setup;
+  size_t index = 0;
+  Clock::time_point next_due;
+  Clock::time_point stalled_since;
+  std::string pending;
+  size_t offset = 0;
+};
+
 MediaPump::MediaPump() = default;
 MediaPump::~MediaPump() { Stop(); }
 
@@ -105,6 +116,8 @@ void MediaPump::Stop() {
   std::lock_guard lock(mu_);
   streams_.clear();
   graveyard_.clear();
+  pushes_.clear();
+  push_graveyard_.clear();
 }
 
 void MediaPump::Wake() {
@@ -141,6 +154,74 @@ std::optional<StreamPorts> MediaPump::AddStream(StreamSetup setup, std::string* 
   }
   Wake();
   return ports;
+}
+
+bool MediaPump::AddPush(PushSetup setup, std::string* error) {
+  if (!setup.fd.valid() || !setup.pictures || setup.pictures->empty()) {
+    if (error) *error = "nothing to push";
+    return false;
+  }
+  auto push = std::make_unique<Push>();
+  push->setup = std::move(setup);
+  push->next_due = Clock::now();
+  {
+    std::lock_guard lock(mu_);
+    if (pushes_.size() >= kMaxPushes) {
+      if (error) *error = "too many pushes";
+      return false;
+    }
+    pushes_.push_back(std::move(push));
+  }
+  Wake();
+  return true;
+}
+
+size_t MediaPump::push_count() const {
+  std::lock_guard lock(mu_);
+  return pushes_.size();
+}
+
+bool MediaPump::ServicePush(Push& p, short revents, Clock::time_point now, MediaCounters* delta) {
+  const int fd = p.setup.fd.get();
+  if (revents & (POLLERR | POLLHUP | POLLNVAL | POLLRDHUP)) return false;  // client gone
+  if (revents & POLLIN) {
+    char sink[1024];
+    const ssize_t n = ::recv(fd, sink, sizeof(sink), MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return false;
+  }
+  const bool stopped = p.setup.faults && p.setup.faults->stop_media();
+  if (now - p.next_due > kMaxLag) p.next_due = now;
+  if (now >= p.next_due) {
+    if (p.pending.empty() && !stopped) {
+      const std::string& picture = (*p.setup.pictures)[p.index++ % p.setup.pictures->size()];
+      p.pending = "--" + p.setup.boundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                  std::to_string(picture.size()) + "\r\n\r\n";
+      p.pending += picture;
+      p.pending += "\r\n";
+      p.offset = 0;
+      p.stalled_since = now;
+      ++delta->jpeg_frames_sent;
+    }
+    p.next_due += p.setup.interval;
+  }
+  while (p.offset < p.pending.size()) {
+    const ssize_t n = ::send(fd, p.pending.data() + p.offset, p.pending.size() - p.offset,
+                             MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n > 0) {
+      p.offset += size_t(n);
+      p.stalled_since = now;
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) break;
+    return false;
+  }
+  if (p.offset == p.pending.size()) {
+    p.pending.clear();
+    p.offset = 0;
+  } else if (now - p.stalled_since > kPushStall) {
+    return false;
+  }
+  return true;
 }
 
 std::optional<PlayInfo> MediaPump::Play(uint64_t id) {
@@ -190,6 +271,15 @@ void MediaPump::Remove(uint64_t id) {
 void MediaPump::RemoveCamera(int camera_id) {
   {
     std::lock_guard lock(mu_);
+    for (auto it = pushes_.begin(); it != pushes_.end();) {
+      if ((*it)->setup.camera_id == camera_id) {
+        ::shutdown((*it)->setup.fd.get(), SHUT_RDWR);
+        push_graveyard_.push_back(std::move(*it));
+        it = pushes_.erase(it);
+      } else {
+        ++it;
+      }
+    }
     for (auto it = streams_.begin(); it != streams_.end();) {
       if (it->second->setup.camera_id == camera_id) {
         graveyard_.push_back(std::move(it->second));
@@ -328,13 +418,15 @@ void MediaPump::ReceiveRtcp(Stream& s) {
 void MediaPump::Run() {
   pthread_setname_np(pthread_self(), "camsim media");
   std::vector<pollfd> fds;
-  std::vector<Stream*> owners;  // stream of each pollfd (null: wake fd)
+  std::vector<Stream*> owners;  // stream of each pollfd (null: wake fd or push)
+  size_t first_push = 0;        // pollfds from here on belong to pushes_, in order
   std::map<Observations*, MediaCounters> deltas;
   while (!stop_) {
     int timeout_ms = kMaxPollMs;
     {
       std::lock_guard lock(mu_);
       graveyard_.clear();  // closes the sockets of removed streams
+      push_graveyard_.clear();
       fds.clear();
       owners.clear();
       fds.push_back({wake_fd_.get(), POLLIN, 0});
@@ -350,6 +442,13 @@ void MediaPump::Run() {
               std::min(s->next_due, s->next_report) - now);
           timeout_ms = std::max(0, std::min<int>(timeout_ms, int(wait.count()) + 1));
         }
+      }
+      first_push = fds.size();
+      for (auto& p : pushes_) {
+        fds.push_back({p->setup.fd.get(), short(POLLIN | POLLRDHUP | (p->pending.empty() ? 0 : POLLOUT)), 0});
+        owners.push_back(nullptr);
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(p->next_due - now);
+        timeout_ms = std::max(0, std::min<int>(timeout_ms, int(wait.count()) + 1));
       }
     }
     const int r = ::poll(fds.data(), fds.size(), timeout_ms);
@@ -387,10 +486,23 @@ void MediaPump::Run() {
         if (s.playing) SendDue(s, now, &deltas[s.setup.observations]);
         ++it;
       }
+      // Pushes added since the poll have no pollfd yet; they get theirs next round.
+      for (size_t i = 0; i < pushes_.size();) {
+        Push& p = *pushes_[i];
+        const size_t slot = first_push + i;
+        const short revents = slot < fds.size() && fds[slot].fd == p.setup.fd.get() ? fds[slot].revents : 0;
+        if (ServicePush(p, revents, now, &deltas[p.setup.observations])) {
+          ++i;
+        } else {
+          push_graveyard_.push_back(std::move(pushes_[i]));
+          pushes_.erase(pushes_.begin() + long(i));
+          first_push = fds.size();  // later pushes moved; their pollfds no longer line up
+        }
+      }
     }
     for (auto& [obs, delta] : deltas) {
       if (obs && (delta.rtp_packets_sent || delta.rtp_packets_dropped || delta.rtcp_sender_reports ||
-                  delta.audio_packets_sent || delta.video_access_units_sent)) {
+                  delta.audio_packets_sent || delta.video_access_units_sent || delta.jpeg_frames_sent)) {
         obs->CountMedia(delta);
       }
       delta = MediaCounters{};

@@ -1,13 +1,14 @@
-// Sends the RTP media of every RTSP session of every camera in the process
-// from one thread, paced by a deadline per stream, and sends RTCP sender
-// reports; receives the clients' RTCP (receiver reports, BYE) on the server
-// ports and records it.
+// Sends the RTP media of every RTSP session and the pictures of every
+// Motion-JPEG push of every camera in the process from one thread, paced by
+// a deadline per stream; sends RTCP sender reports; receives the clients'
+// RTCP (receiver reports, BYE) on the server ports and records it.
 //
 // Threading: AddStream/Play/KeepAlive/Remove/RemoveCamera come from RTSP
-// connection threads; Run is the pump thread ("camsim media"). mu_ guards
-// streams_ and graveyard_. Removed streams go to the graveyard and their
-// sockets are closed by the pump thread, so a poll in progress never sees a
-// closed (or reused) descriptor.
+// connection threads, AddPush from HTTP connection threads; Run is the pump
+// thread ("camsim media"). mu_ guards streams_, pushes_ and graveyard_.
+// Removed streams go to the graveyard and their sockets are closed by the
+// pump thread, so a poll in progress never sees a closed (or reused)
+// descriptor.
 #pragma once
 
 #include <netinet/in.h>
@@ -50,6 +51,18 @@ struct StreamSetup {
   std::function<void(std::string_view)> log;
 };
 
+// A Motion-JPEG push whose response head has been sent; the pump owns the
+// socket from then on and writes one multipart part per interval.
+struct PushSetup {
+  UniqueFd fd;
+  const std::vector<std::string>* pictures = nullptr;  // owned by the simulator
+  std::string boundary;
+  std::chrono::microseconds interval{100000};
+  int camera_id = 0;
+  Observations* observations = nullptr;
+  FaultSwitches* faults = nullptr;
+};
+
 struct StreamPorts {
   uint64_t id = 0;
   uint16_t server_rtp = 0;
@@ -69,6 +82,10 @@ class MediaPump {
   static constexpr int kVideoPeriodMs = 40;  // the sample clips are 25 fps
   static constexpr int kAudioPeriodMs = 20;  // 160 samples of 8 kHz G.711
   static constexpr size_t kAudioPacketBytes = 160;
+  // Motion-JPEG pushes served at once.
+  static constexpr size_t kMaxPushes = 1024;
+  // A push whose client takes nothing for this long is closed.
+  static constexpr std::chrono::milliseconds kPushStall{10000};
 
   MediaPump();
   ~MediaPump();
@@ -79,6 +96,8 @@ class MediaPump {
   void Stop();
 
   std::optional<StreamPorts> AddStream(StreamSetup setup, std::string* error);
+  bool AddPush(PushSetup setup, std::string* error);
+  size_t push_count() const;
   std::optional<PlayInfo> Play(uint64_t id);
   bool Exists(uint64_t id) const;
   void KeepAlive(uint64_t id);
@@ -88,6 +107,7 @@ class MediaPump {
 
  private:
   struct Stream;
+  struct Push;
   using Clock = std::chrono::steady_clock;
 
   void Run();
@@ -98,10 +118,14 @@ class MediaPump {
   void SendDatagram(Stream& s, const std::string& packet, MediaCounters* delta) REQUIRES(mu_);
   void SendReport(Stream& s, Clock::time_point now, MediaCounters* delta) REQUIRES(mu_);
   void ReceiveRtcp(Stream& s) REQUIRES(mu_);
+  // False when the push is over (client gone, write failed or stalled).
+  bool ServicePush(Push& p, short revents, Clock::time_point now, MediaCounters* delta) REQUIRES(mu_);
 
   mutable std::mutex mu_;
   std::map<uint64_t, std::unique_ptr<Stream>> streams_ GUARDED_BY(mu_);
+  std::vector<std::unique_ptr<Push>> pushes_ GUARDED_BY(mu_);
   std::vector<std::unique_ptr<Stream>> graveyard_ GUARDED_BY(mu_);
+  std::vector<std::unique_ptr<Push>> push_graveyard_ GUARDED_BY(mu_);
   uint64_t next_id_ GUARDED_BY(mu_) = 1;
   UniqueFd wake_fd_;
   std::atomic<bool> stop_{false};

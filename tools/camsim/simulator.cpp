@@ -271,9 +271,10 @@ void SimulatorImpl::Accept(CameraImpl& camera, int listener, bool rtsp) {
     Connection* raw = conn.get();
     conn->thread = std::thread([raw, rtsp] {
       pthread_setname_np(pthread_self(), rtsp ? "camsim rtsp" : "camsim http");
+      bool handed_over = false;
       if (rtsp) ServeRtspConnection(raw->camera->ctx(), raw->fd.get());
-      else ServeHttpConnection(raw->camera->ctx(), raw->fd.get());
-      ::shutdown(raw->fd.get(), SHUT_RDWR);
+      else handed_over = ServeHttpConnection(raw->camera->ctx(), raw->fd.get());
+      if (!handed_over) ::shutdown(raw->fd.get(), SHUT_RDWR);
       raw->done = true;
     });
     connections_.push_back(std::move(conn));

@@ -174,6 +174,51 @@ TEST(MediaPumpTest, ReceiverReportsAreRecordedAndKeepTheSessionAlive) {
   EXPECT_TRUE(f.observations.WaitUntil([&] { return !f.pump.Exists(ports.id); }, 5s));
 }
 
+TEST(MediaPumpTest, PushWritesMultipartPartsAndNeverQueuesForASlowClient) {
+  PumpFixture f;
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  UniqueFd client(fds[0]);
+  const std::vector<std::string> pictures = {"\xff\xd8one\xff\xd9", "\xff\xd8two!\xff\xd9"};
+  PushSetup push;
+  push.fd.reset(fds[1]);
+  push.pictures = &pictures;
+  push.boundary = "b";
+  push.interval = 10ms;
+  push.observations = &f.observations;
+  ASSERT_TRUE(f.pump.AddPush(std::move(push), nullptr));
+  std::string text;
+  char buf[4096];
+  const std::string first = "--b\r\nContent-Type: image/jpeg\r\nContent-Length: 7\r\n\r\n\xff\xd8one\xff\xd9\r\n";
+  const std::string second = "--b\r\nContent-Type: image/jpeg\r\nContent-Length: 8\r\n\r\n\xff\xd8two!\xff\xd9\r\n";
+  while (text.size() < 2 * (first.size() + second.size()) && WaitReadable(client.get(), 3000) > 0) {
+    const ssize_t n = ::recv(client.get(), buf, sizeof(buf), 0);
+    if (n <= 0) break;
+    text.append(buf, size_t(n));
+  }
+  EXPECT_EQ(text.substr(0, 2 * (first.size() + second.size())), first + second + first + second);
+  client.reset();  // the client goes away: the push ends
+  EXPECT_TRUE(f.observations.WaitUntil([&] { return f.pump.push_count() == 0; }, 3s));
+
+  // A client that reads nothing: at most the part in flight is held, the
+  // rest of the frames are skipped (no growing buffer).
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  UniqueFd idle(fds[0]);
+  const int small = 4096;
+  ::setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
+  const std::vector<std::string> big = {std::string(1 << 20, 'j')};
+  PushSetup slow;
+  slow.fd.reset(fds[1]);
+  slow.pictures = &big;
+  slow.boundary = "b";
+  slow.interval = 5ms;
+  Observations slow_obs;
+  slow.observations = &slow_obs;
+  ASSERT_TRUE(f.pump.AddPush(std::move(slow), nullptr));
+  EXPECT_FALSE(slow_obs.WaitUntil([&] { return slow_obs.counters().jpeg_frames_sent >= 2; }, 300ms));
+  EXPECT_EQ(slow_obs.counters().jpeg_frames_sent, 1u);
+}
+
 // ---- HTTP and RTSP servers with a raw client ----
 
 struct SimFixture {
