@@ -141,7 +141,7 @@ void CapabilityHost::OnTerminated() { Report(CapabilityResult::Outcome::kTermina
 
 bool CapabilityHost::WaitForReport(std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(mutex_);
-  return reported_.wait_for(lock, timeout, [this]() REQUIRES(mutex_) {
+  return reported_.wait_for(lock, timeout, [this] {
     return result_.reports > 0;
   });
 }

@@ -5,8 +5,10 @@
 //
 // Threading: the driver calls the sink and the callback on the query's worker
 // thread; the owner reads snapshots and waits for the report on its own
-// thread. `mutex_` guards every collected field (the property and
-// connection-field objects write through their host).
+// thread. `mutex_` guards result_, fields_ and property_objects_ (the
+// property and connection-field objects write through their host); it is a
+// std::mutex for the condition variable, which carries no capability
+// annotation, hence no GUARDED_BY.
 #pragma once
 
 #include <chrono>
@@ -19,7 +21,6 @@
 #include <string>
 #include <vector>
 
-#include "base/thread_annotations.h"
 #include "korvela/capability_query.h"
 #include "recorder/driver_library.h"
 
@@ -99,10 +100,10 @@ class CapabilityHost : public ipcapture::ICapabilityResultSink,
 
   mutable std::mutex mutex_;
   mutable std::condition_variable reported_;
-  CapabilityResult result_ GUARDED_BY(mutex_);
+  CapabilityResult result_;
   // Recorder objects handed to the driver; they live as long as the host.
-  std::map<uint32_t, std::unique_ptr<Field>> fields_ GUARDED_BY(mutex_);
-  std::map<uint32_t, std::unique_ptr<Property>> property_objects_ GUARDED_BY(mutex_);
+  std::map<uint32_t, std::unique_ptr<Field>> fields_;
+  std::map<uint32_t, std::unique_ptr<Property>> property_objects_;
   std::unique_ptr<ResolutionList> resolution_list_;
   std::unique_ptr<FrameRateList> frame_rate_list_;
 };

@@ -1,0 +1,480 @@
+#include "device/camera_properties.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "recorder/capability_host.h"
+
+namespace korvela {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using recorder::CapabilityHost;
+using recorder::CapabilityResult;
+
+// A device that answers from tables and records what it was asked.
+class ScriptedDevice : public ICameraOidDevice {
+ public:
+  struct Script {
+    std::map<std::string, uint32_t> statuses;  // page -> status; absent: no answer
+    std::map<std::string, std::string> oids;   // absent: the device lacks the OID
+    std::optional<std::string> privacy_body;   // absent: request failed
+    std::vector<std::string> requests;
+    std::vector<std::string> writes;
+    std::function<void(const std::string&)> before_request;
+    int aborts = 0;
+  };
+  explicit ScriptedDevice(Script& script) : s_(script) {}
+
+  uint32_t GetStatus(const std::string& path) override {
+    Note(path);
+    auto it = s_.statuses.find(path);
+    if (it != s_.statuses.end()) last_status_ = it->second;
+    return last_status_;
+  }
+  std::string GetOid(const std::string& oids) override {
+    Note(oids);
+    if (oids.find('&') == std::string::npos) {
+      auto it = s_.oids.find(oids);
+      return it == s_.oids.end() ? "" : it->second;
+    }
+    std::string lines;
+    size_t start = 0;
+    while (start <= oids.size()) {
+      size_t end = oids.find('&', start);
+      if (end == std::string::npos) end = oids.size();
+      const std::string one = oids.substr(start, end - start);
+      if (auto it = s_.oids.find(one); it != s_.oids.end()) lines += one + "=" + it->second + "\n";
+      start = end + 1;
+    }
+    return lines;
+  }
+  bool GetBody(const std::string& path, std::string& body) override {
+    Note(path);
+    if (!s_.privacy_body) return false;
+    body = *s_.privacy_body;
+    body.push_back('\0');
+    return true;
+  }
+  void SendWithoutAnswer(const std::string& path) override {
+    Note(path);
+    s_.writes.push_back(path);
+  }
+  void Abort() override { ++s_.aborts; }
+
+ private:
+  void Note(const std::string& what) {
+    if (s_.before_request) s_.before_request(what);
+    s_.requests.push_back(what);
+  }
+  Script& s_;
+  uint32_t last_status_ = 0;
+};
+
+std::map<std::string, std::string> Iq765Oids() {
+  return {{"2.27", "Lobby"},        {"2.8", "IQ765"},       {"2.7", "00-50-1A-02-03-04"},
+          {"2.5", "3.4.2"},         {"1.17.2.6", "mode17"}, {"1.2.7", "50"},
+          {"1.17.6", "Enabled"},    {"1.17.3.1", "8554"},   {"1.2.20.5", "2592"},
+          {"1.2.20.6", "1944"},     {"1.3.15", "OPEN"},     {"1.3.5.1", "OPEN"},
+          {"1.17.1.2", "64"},       {"1.9.5", "on"},        {"1.9.6", "on"},
+          {"1.9.7", "on"}};
+}
+
+struct Fixture {
+  ScriptedDevice::Script script;
+  DEVICE_INFO device;
+  std::unique_ptr<CQuarnoCameraProperties> props;
+  CapabilityHost host;
+
+  explicit Fixture(std::map<std::string, std::string> oids = Iq765Oids(),
+                   uint32_t video_standard = 1) {
+    script.oids = std::move(oids);
+    script.statuses = {{"/basicset.html", 200}};
+    script.privacy_body = "<xmp>1.2.26.5=1</xmp>";
+    device.address = "10.1.2.3";
+    device.port = 8080;
+    device.user_name = "admin";
+    device.password = "secret";
+    props = std::make_unique<CQuarnoCameraProperties>(device, video_standard,
+                                                      std::make_unique<ScriptedDevice>(script));
+    props->set_settings_folder("/nonexistent-settings-folder");
+  }
+  bool Query(uint32_t& status) { return props->Query(status); }
+};
+
+TEST(CameraPropertiesTest, Iq765IsGroupFourFamilySixWithTableCAndMergedTableB) {
+  Fixture f;
+  uint32_t status = 0;
+  ASSERT_TRUE(f.Query(status));
+  EXPECT_EQ(f.props->camera_group(), 4u);
+  EXPECT_EQ(f.props->model_family(), 6u);
+  EXPECT_EQ(f.props->default_frame_rate(), 10u);
+  EXPECT_EQ(f.props->mac_address(), "00501A020304");
+  EXPECT_EQ(f.props->rtsp_port(), "8554");
+  EXPECT_THAT(f.props->stream_types(), ElementsAre(kReportedH264, kReportedMotionJpeg));
+  ASSERT_EQ(f.props->picture_sizes().entries().size(), 8u);
+  EXPECT_EQ(f.props->picture_sizes().entries()[0], (PictureSizeEntry{2592, 1944, 100}));
+  EXPECT_EQ(f.props->picture_sizes().entries()[7], (PictureSizeEntry{720, 480, 33}));
+  EXPECT_EQ(f.props->digital_inputs(), 1u);
+  EXPECT_EQ(f.props->digital_outputs(), 1u);
+  EXPECT_EQ(f.props->privacy_zone_count(), 8u);
+  EXPECT_EQ(f.props->privacy_zone_type(), 1u);
+  EXPECT_EQ(f.props->audio_bit_rate(), 64000u);
+  EXPECT_EQ(f.props->audio_input().channel_count, 1u);
+  EXPECT_EQ(f.props->audio_output().channel_count, 1u);
+  EXPECT_THAT(f.script.writes, ElementsAre("/set.oid?OidTB1.2.26.4=ON"));
+}
+
+TEST(CameraPropertiesTest, ReadSequenceAndOrder) {
+  Fixture f;
+  uint32_t status = 0;
+  ASSERT_TRUE(f.Query(status));
+  EXPECT_THAT(f.script.requests,
+              ElementsAre("/basicset.html", "2.27", "2.8", "1.17.2.6", "2.7", "2.5", "1.2.7",
+                          "1.17.6", "1.17.3.1", "1.2.20.5", "1.2.20.6", "1.3.5.1", "1.3.15",
+                          "/get.oid?1.2.26.5", "/set.oid?OidTB1.2.26.4=ON",
+                          "1.17.1.2&1.9.5&1.9.6&1.9.7"));
+}
+
+TEST(CameraPropertiesTest, Iq031WithModeIsGroupTwoLimitedTo1280) {
+  auto oids = Iq765Oids();
+  oids["2.8"] = "IQ031";
+  oids["1.17.2.6"] = "mode2";
+  Fixture f(oids);
+  uint32_t status = 0;
+  ASSERT_TRUE(f.Query(status));
+  EXPECT_EQ(f.props->camera_group(), 2u);
+  EXPECT_EQ(f.props->model_family(), 2u);
+  EXPECT_THAT(f.props->picture_sizes().entries(),
+              ElementsAre(PictureSizeEntry{1280, 720, 33}, PictureSizeEntry{720, 480, 33}));
+  EXPECT_EQ(f.props->default_frame_rate(), 30u);
+}
+
+TEST(CameraPropertiesTest, FixedSizeModelIsGroupOneWithoutReadingTheMode) {
+  auto oids = Iq765Oids();
+  oids["2.8"] = "IQ042S";
+  oids["1.2.20.5"] = "1280";
+  oids["1.2.20.6"] = "1024";
+  Fixture f(oids);
+  uint32_t status = 0;
+  ASSERT_TRUE(f.Query(status));
+  EXPECT_EQ(f.props->camera_group(), 1u);
+  EXPECT_EQ(std::count(f.script.requests.begin(), f.script.requests.end(), "1.17.2.6"), 0);
+  EXPECT_THAT(f.props->picture_sizes().entries(), ElementsAre(PictureSizeEntry{1280, 1024, 33}));
+}
+
+TEST(CameraPropertiesTest, UnknownModelWithoutModeIsGroupZero) {
+  for (const auto& [w, h, first_interval, default_fps] :
+       {std::tuple{"2048", "1536", 83u, 12u}, std::tuple{"1600", "1200", 33u, 30u}}) {
+    auto oids = Iq765Oids();
+    oids["2.8"] = "IQ511";
+    oids["1.17.2.6"] = "";
+    oids["1.2.20.5"] = w;
+    oids["1.2.20.6"] = h;
+    Fixture f(oids);
+    uint32_t status = 0;
+    ASSERT_TRUE(f.Query(status));
+    EXPECT_EQ(f.props->camera_group(), 0u);
+    EXPECT_EQ(f.props->model_family(), 0u);  // only looked up for mode cameras
+    ASSERT_EQ(f.props->picture_sizes().entries().size(), 4u);
+    EXPECT_EQ(f.props->picture_sizes().entries()[0].interval_ms, first_interval);
+    EXPECT_EQ(f.props->picture_sizes().entries()[3].interval_ms, 33u);
+    EXPECT_EQ(f.props->default_frame_rate(), default_fps);
+  }
+}
+
+struct AccessCase {
+  std::optional<uint32_t> basic;
+  std::optional<uint32_t> image;
+  bool passes;
+  std::vector<std::string> pages_asked;
+};
+
+TEST(CameraPropertiesTest, AccessCheckOutcomes) {
+  const AccessCase cases[] = {
+      {200, std::nullopt, true, {"/basicset.html"}},
+      {401, 200, false, {"/basicset.html"}},
+      {404, 401, false, {"/basicset.html", "/imageset.html"}},
+      {404, 404, true, {"/basicset.html", "/imageset.html"}},
+      {302, 200, true, {"/basicset.html", "/imageset.html"}},
+  };
+  for (const AccessCase& c : cases) {
+    Fixture f;
+    f.script.statuses.clear();
+    if (c.basic) f.script.statuses["/basicset.html"] = *c.basic;
+    if (c.image) f.script.statuses["/imageset.html"] = *c.image;
+    uint32_t status = 0;
+    EXPECT_EQ(f.Query(status), c.passes) << *c.basic;
+    if (!c.passes) {
+      EXPECT_EQ(status, kPropertiesLoginFailed);
+    }
+    std::vector<std::string> pages;
+    for (const auto& r : f.script.requests)
+      if (r.ends_with(".html")) pages.push_back(r);
+    EXPECT_EQ(pages, c.pages_asked) << *c.basic;
+    if (!c.passes) {
+      EXPECT_EQ(f.script.requests.size(), c.pages_asked.size());
+    }
+  }
+}
+
+TEST(CameraPropertiesTest, SilentDevicePassesAccessAndFailsIdentityWithStatusThree) {
+  Fixture f(std::map<std::string, std::string>{});
+  f.script.statuses.clear();
+  uint32_t status = 0;
+  EXPECT_FALSE(f.Query(status));
+  EXPECT_EQ(status, kPropertiesNoAnswer);
+  EXPECT_THAT(f.script.requests, ElementsAre("/basicset.html", "/imageset.html", "2.27"));
+}
+
+TEST(CameraPropertiesTest, EveryIdentityValueIsRequired) {
+  for (const char* missing : {"2.27", "2.8", "2.7", "2.5"}) {
+    auto oids = Iq765Oids();
+    oids.erase(missing);
+    Fixture f(oids);
+    uint32_t status = 0;
+    EXPECT_FALSE(f.Query(status)) << missing;
+    EXPECT_EQ(status, kPropertiesNoAnswer) << missing;
+    EXPECT_EQ(f.props->loaded(), 0u);
+  }
+}
+
+TEST(CameraPropertiesTest, MaximumSizeIsRequired) {
+  for (const auto& [oid, value] : {std::pair{"1.2.20.5", ""}, std::pair{"1.2.20.6", "0"},
+                                   std::pair{"1.2.20.5", "abc"}, std::pair{"1.2.20.6", "70000"},
+                                   std::pair{"1.2.20.5", "-640"}}) {
+    auto oids = Iq765Oids();
+    oids[oid] = value;
+    Fixture f(oids);
+    uint32_t status = 0;
+    EXPECT_FALSE(f.Query(status)) << oid << "=" << value;
+    EXPECT_EQ(status, kPropertiesNoAnswer);
+  }
+}
+
+TEST(CameraPropertiesTest, AbortBeforeAccessCheckMakesNoRequest) {
+  Fixture f;
+  f.props->SignalAbort();
+  uint32_t status = 0;
+  EXPECT_FALSE(f.Query(status));
+  EXPECT_EQ(status, kPropertiesNoAnswer);
+  EXPECT_THAT(f.script.requests, IsEmpty());
+}
+
+TEST(CameraPropertiesTest, AbortAfterIdentitySkipsDeviceStepsAndSaveFailsAtPictureSizes) {
+  Fixture f;
+  f.script.before_request = [&](const std::string& what) {
+    if (what == "2.5") f.props->SignalAbort();
+  };
+  uint32_t status = 0;
+  EXPECT_TRUE(f.Query(status));
+  EXPECT_EQ(f.script.requests.back(), "2.5");
+  EXPECT_EQ(f.props->loaded(), 1u);
+  EXPECT_TRUE(f.props->picture_sizes().empty());
+  EXPECT_FALSE(f.props->SaveResults(&f.host));
+  const CapabilityResult r = f.host.Snapshot();
+  EXPECT_EQ(r.name, "Lobby IQ765");
+  EXPECT_TRUE(r.resolutions.empty());
+  EXPECT_TRUE(r.frame_intervals.empty());
+  EXPECT_TRUE(r.properties.empty());
+}
+
+TEST(CameraPropertiesTest, AbortDuringIdentityStopsBeforeTheNextRequest) {
+  Fixture f;
+  f.script.before_request = [&](const std::string& what) {
+    if (what == "2.8") f.props->SignalAbort();
+  };
+  uint32_t status = 0;
+  EXPECT_FALSE(f.Query(status));
+  EXPECT_EQ(status, kPropertiesNoAnswer);
+  EXPECT_EQ(f.script.requests.back(), "2.8");
+}
+
+TEST(CameraPropertiesTest, OptionalFeaturesMissing) {
+  auto oids = Iq765Oids();
+  for (const char* oid : {"1.17.1.2", "1.9.5", "1.9.6", "1.9.7", "1.17.3.1"}) oids.erase(oid);
+  oids["1.3.15"] = "disabled";
+  oids.erase("1.3.5.1");
+  oids["1.17.6"] = "disabled";
+  Fixture f(oids);
+  f.script.privacy_body = "<xmp>ERROR: unknown OID</xmp>";
+  uint32_t status = 0;
+  ASSERT_TRUE(f.Query(status));
+  EXPECT_EQ(f.props->audio_bit_rate(), 0u);
+  EXPECT_EQ(f.props->audio_input().channel_count, 0u);
+  EXPECT_EQ(f.props->audio_output().channel_count, 0u);
+  EXPECT_EQ(f.props->digital_inputs(), 0u);
+  EXPECT_EQ(f.props->digital_outputs(), 0u);
+  EXPECT_EQ(f.props->privacy_zone_count(), 0u);
+  EXPECT_THAT(f.props->stream_types(), ElementsAre(kReportedMotionJpeg));
+  EXPECT_THAT(f.script.writes, IsEmpty());
+
+  ASSERT_TRUE(f.props->SaveResults(&f.host));
+  const CapabilityResult r = f.host.Snapshot();
+  EXPECT_EQ(r.properties.count(101), 0u);
+  EXPECT_EQ(r.properties.count(102), 0u);
+  EXPECT_EQ(r.properties.at(8).value, "0");
+  EXPECT_EQ(r.properties.at(2).value, "554");
+  EXPECT_EQ(r.properties.at(7).value, "0");
+  for (uint32_t n : {2u, 3u, 4u, 8u, 13u, 14u, 15u, 16u, 17u}) EXPECT_EQ(r.capabilities.count(n), 0u) << n;
+  EXPECT_EQ(r.capabilities.at(7), 1u);
+}
+
+TEST(CameraPropertiesTest, AudioRules) {
+  struct Case {
+    std::map<std::string, std::string> audio;
+    uint32_t bit_rate, in, out;
+  };
+  const Case cases[] = {
+      {{{"1.17.1.2", "32"}, {"1.9.5", "on"}}, 32000, 1, 0},
+      {{{"1.17.1.2", "32"}, {"1.9.6", "on"}}, 32000, 0, 0},
+      {{{"1.17.1.2", "x"}, {"1.9.6", "on"}, {"1.9.7", "1"}}, 0, 0, 1},
+      {{{"1.9.5", "on"}, {"1.9.6", "on"}, {"1.9.7", "1"}}, 0, 0, 0},
+      {{{"1.17.1.2", "-8"}, {"1.9.5", "on"}}, 0, 1, 0},
+  };
+  for (const Case& c : cases) {
+    auto oids = Iq765Oids();
+    for (const char* oid : {"1.17.1.2", "1.9.5", "1.9.6", "1.9.7"}) oids.erase(oid);
+    for (const auto& [k, v] : c.audio) oids[k] = v;
+    Fixture f(oids);
+    uint32_t status = 0;
+    ASSERT_TRUE(f.Query(status));
+    EXPECT_EQ(f.props->audio_bit_rate(), c.bit_rate);
+    EXPECT_EQ(f.props->audio_input().channel_count, c.in);
+    EXPECT_EQ(f.props->audio_output().channel_count, c.out);
+  }
+}
+
+TEST(CameraPropertiesTest, SaveResultsReportsEverythingAsARecorderStoresIt) {
+  Fixture f;
+  uint32_t status = 0;
+  ASSERT_TRUE(f.Query(status));
+  ASSERT_TRUE(f.props->SaveResults(&f.host));
+  const CapabilityResult r = f.host.Snapshot();
+  EXPECT_EQ(r.name, "Lobby IQ765");
+  EXPECT_EQ(r.connection,
+            (std::map<uint32_t, std::string>{{1, "10.1.2.3"}, {2, "8080"}, {3, "admin"},
+                                             {4, "secret"}}));
+  EXPECT_EQ(r.capabilities,
+            (std::map<uint32_t, uint32_t>{{0, 1}, {2, 1}, {3, 1}, {4, 1}, {7, 1}, {8, 1},
+                                          {11, 0}, {12, 0}, {13, 8}, {14, 1}, {15, 0},
+                                          {16, 0}, {17, 0}}));
+  ASSERT_EQ(r.resolutions.size(), 8u);
+  EXPECT_EQ(r.resolutions[0].label, "2592x1944");
+  EXPECT_EQ(r.resolutions[0].interval_ms, 100u);
+  EXPECT_EQ(r.resolutions[1].interval_ms, 63u);
+  EXPECT_EQ(r.frame_intervals.size(), 30u);
+  EXPECT_EQ(r.default_interval, 100u);  // default rate lowered to 10
+
+  struct Expected {
+    uint32_t number;
+    const char* label;
+    const char* value;
+    bool read_only;
+  };
+  const Expected expected[] = {
+      {1, "Video standard", "1", false},
+      {2, "RTSP port", "8554", true},
+      {3, "Camera group", "4", false},
+      {4, "Firmware version", "3.4.2", true},
+      {5, "MAC address", "00501A020304", true},
+      {6, "Maximum resolution", "2592x1944", true},
+      {7, "Privacy zones support", "1", false},
+      {8, "Audio Bitrate", "64000", false},
+      {101, "Audio Input Parameters", "Count=1; IsStereo=0", true},
+      {102, "Audio Output Parameters", "Count=1; IsStereo=0", true},
+  };
+  ASSERT_EQ(r.properties.size(), std::size(expected));
+  for (const Expected& e : expected) {
+    const auto& p = r.properties.at(e.number);
+    EXPECT_EQ(p.label, e.label);
+    EXPECT_EQ(p.value, e.value) << e.label;
+    EXPECT_EQ(p.read_only, e.read_only) << e.label;
+    EXPECT_EQ(p.fill_order, "label,extra,readonly,value") << e.label;
+  }
+}
+
+TEST(CameraPropertiesTest, SaveResultsWithoutAQueryFailsAtTheName) {
+  ScriptedDevice::Script script;
+  CapabilityHost host;
+  CQuarnoCameraProperties bare(DEVICE_INFO{}, 0, std::make_unique<ScriptedDevice>(script));
+  EXPECT_FALSE(bare.SaveResults(&host));
+  const CapabilityResult r = host.Snapshot();
+  EXPECT_FALSE(r.name_set);
+  EXPECT_TRUE(r.connection.empty());
+}
+
+TEST(CameraPropertiesTest, SaveResultsStopsAtTheFirstFailingStep) {
+  // Stream types missing: the name and connection are reported, no sizes.
+  auto oids = Iq765Oids();
+  oids.erase("1.2.7");
+  oids["1.17.6"] = "";
+  Fixture f(oids);
+  uint32_t status = 0;
+  ASSERT_TRUE(f.Query(status));
+  EXPECT_FALSE(f.props->SaveResults(&f.host));
+  const CapabilityResult r = f.host.Snapshot();
+  EXPECT_TRUE(r.name_set);
+  EXPECT_EQ(r.connection.size(), 4u);
+  EXPECT_TRUE(r.capabilities.empty());
+  EXPECT_TRUE(r.resolutions.empty());
+  EXPECT_FALSE(f.props->SaveResults(nullptr));
+}
+
+// A settings folder of its own per test, removed afterwards.
+struct SettingsFolder {
+  std::filesystem::path path;
+  explicit SettingsFolder(const std::string& xml) {
+    path = std::filesystem::temp_directory_path() /
+           ("query_settings_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(path);
+    std::ofstream(path / "IQEye.xml") << xml;
+  }
+  ~SettingsFolder() { std::filesystem::remove_all(path); }
+};
+
+TEST(CameraPropertiesTest, SettingsFileFlagIsReportedAsCapabilityEleven) {
+  const struct {
+    const char* xml;
+    bool flag;
+  } cases[] = {
+      {"<root><CCFIA value=\"1\"/></root>", true},
+      {"<root><CCFIA value=\"0\"/></root>", false},
+      {"<root><CCFIA/></root>", false},
+      {"<root><CCFIA value=\"1\">", false},  // not well-formed
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    SettingsFolder folder(c.xml);
+    Fixture f;
+    f.props->set_settings_folder(folder.path.string());
+    uint32_t status = 0;
+    ASSERT_TRUE(f.Query(status));
+    EXPECT_EQ(f.props->settings_flag(), c.flag) << c.xml;
+    ASSERT_TRUE(f.props->SaveResults(&f.host));
+    EXPECT_EQ(f.host.Snapshot().capabilities.at(11), c.flag ? 1u : 0u) << c.xml;
+  }
+}
+
+TEST(AudioCapabilitiesTest, TextForm) {
+  CAudioCapabilities caps;
+  EXPECT_EQ(caps.ToString(), "Count=0; IsStereo=0");
+  caps.channel_count = 2;
+  caps.is_stereo = 1;
+  EXPECT_EQ(caps.ToString(), "Count=2; IsStereo=1");
+}
+
+}  // namespace
+}  // namespace korvela

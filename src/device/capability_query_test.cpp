@@ -1,0 +1,284 @@
+#include "device/capability_query.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/event.h"
+#include "recorder/capability_host.h"
+
+namespace korvela {
+namespace {
+
+using recorder::CapabilityHost;
+using recorder::CapabilityResult;
+using std::chrono::seconds;
+
+// Properties whose query outcome the test chooses.
+class FakeProperties : public CBaseCameraProperties {
+ public:
+  enum class Mode { kSucceed, kFail, kBlockUntilAbort, kBlockUntilReleased };
+
+  FakeProperties(const DEVICE_INFO& device, Mode mode, uint32_t fail_status = 3)
+      : CBaseCameraProperties(device, 1), mode_(mode), fail_status_(fail_status) {
+    model_name_ = "IQ765";
+    stream_types_.insert(kReportedH264);
+    frame_rates_ = {10, 30};
+    default_frame_rate_ = 30;
+    picture_sizes_.Add(1920, 1080, 0);
+  }
+
+  bool Query(uint32_t& status) override {
+    ++queries;
+    query_started.Set();
+    switch (mode_) {
+      case Mode::kSucceed:
+        loaded_ = 1;
+        return true;
+      case Mode::kFail:
+        status = fail_status_;
+        return false;
+      case Mode::kBlockUntilAbort:
+        // Bounded so that a broken abort fails the test instead of hanging it.
+        abort_event_.Wait(30000);
+        status = 3;
+        return false;
+      case Mode::kBlockUntilReleased:
+        release.Wait(30000);
+        status = 3;
+        return false;
+    }
+    return false;
+  }
+  bool FillProperties(ipcapture::ICapabilityResultSink* sink) override {
+    AddProperty(sink, 1, "Video standard", "1", false);
+    return true;
+  }
+  void Abort() override { ++aborts; }
+
+  std::atomic<int> queries{0};
+  std::atomic<int> aborts{0};
+  platform::Event query_started{platform::Event::Mode::kManualReset};
+  platform::Event release{platform::Event::Mode::kManualReset};
+
+ private:
+  const Mode mode_;
+  const uint32_t fail_status_;
+};
+
+using PropertiesFactory = std::function<std::shared_ptr<FakeProperties>(const DEVICE_INFO&)>;
+
+class TestModule : public CCapabilityQueryModule {
+ public:
+  TestModule(ipcapture::ICapabilityQueryCallback* callback, PropertiesFactory factory)
+      : CCapabilityQueryModule(callback, true), factory_(std::move(factory)) {}
+  ~TestModule() override { Shutdown(); }
+  int creations = 0;
+
+ protected:
+  std::shared_ptr<CBaseCameraProperties> CreateProperties() override {
+    ++creations;
+    return factory_ ? factory_(device()) : nullptr;
+  }
+
+ private:
+  PropertiesFactory factory_;
+};
+
+template <typename P = FakeProperties, typename... Args>
+PropertiesFactory Make(Args... args) {
+  return [=](const DEVICE_INFO& device) { return std::make_shared<P>(device, args...); };
+}
+
+struct Fixture {
+  CapabilityHost host;
+  std::shared_ptr<FakeProperties> props;
+  std::unique_ptr<TestModule> module;
+
+  explicit Fixture(FakeProperties::Mode mode, uint32_t fail_status = 3) {
+    module = std::make_unique<TestModule>(&host, [this, mode, fail_status](const DEVICE_INFO& d) {
+      props = std::make_shared<FakeProperties>(d, mode, fail_status);
+      return props;
+    });
+  }
+  bool Start(const char* address = "192.168.0.90") {
+    return module->Start(address, 80, "root", "system", &host);
+  }
+  CapabilityResult WaitResult() {
+    EXPECT_TRUE(host.WaitForReport(seconds(30)));
+    module.reset();  // joins the worker: no report can follow
+    return host.Snapshot();
+  }
+};
+
+TEST(CapabilityQueryModuleTest, SuccessReportsCompletedOnceWithResults) {
+  Fixture f(FakeProperties::Mode::kSucceed);
+  ASSERT_TRUE(f.Start());
+  const CapabilityResult r = f.WaitResult();
+  EXPECT_EQ(r.outcome, CapabilityResult::Outcome::kCompleted);
+  EXPECT_EQ(r.reports, 1);
+  EXPECT_EQ(r.name, "IQ765");
+  EXPECT_EQ(r.capabilities.at(8), 1u);
+  EXPECT_EQ(r.properties.at(1).value, "1");
+  EXPECT_EQ(r.connection.at(1), "192.168.0.90");
+}
+
+TEST(CapabilityQueryModuleTest, FailureMessagesByStatus) {
+  const struct {
+    uint32_t status;
+    const char* message;
+  } cases[] = {
+      {1, "Failed to get camera properties, login failed (invalid credentials)"},
+      {2, "Failed to get camera properties, device is offline or is located in unaccessible "
+          "subnet"},
+      {3, "Failed to get camera properties"},
+  };
+  for (const auto& c : cases) {
+    Fixture f(FakeProperties::Mode::kFail, c.status);
+    ASSERT_TRUE(f.Start());
+    const CapabilityResult r = f.WaitResult();
+    EXPECT_EQ(r.outcome, CapabilityResult::Outcome::kFailed);
+    EXPECT_EQ(r.failure_status, c.status);
+    EXPECT_EQ(r.failure_message, c.message);
+    EXPECT_EQ(r.reports, 1);
+  }
+}
+
+// Properties that answer the query but cannot be saved (no stream type).
+class NoCodecProperties : public FakeProperties {
+ public:
+  explicit NoCodecProperties(const DEVICE_INFO& device) : FakeProperties(device, Mode::kSucceed) {
+    stream_types_.clear();
+  }
+};
+
+TEST(CapabilityQueryModuleTest, SaveFailureIsReportedWithStatusThree) {
+  CapabilityHost host;
+  {
+    TestModule module(&host, Make<NoCodecProperties>());
+    ASSERT_TRUE(module.Start("cam.local", 80, "u", "p", &host));
+    ASSERT_TRUE(host.WaitForReport(seconds(30)));
+  }
+  const CapabilityResult r = host.Snapshot();
+  EXPECT_EQ(r.failure_status, 3u);
+  EXPECT_EQ(r.failure_message, "Failed to save capability query results");
+  EXPECT_EQ(r.reports, 1);
+}
+
+TEST(CapabilityQueryModuleTest, ForbiddenAddressCharactersAreRefusedWithoutQuerying) {
+  const std::string forbidden = "@#$%^&*(){}[]/\\+=|:;,~'\"!?";
+  ASSERT_EQ(forbidden.size(), 26u);
+  for (char c : forbidden) {
+    Fixture f(FakeProperties::Mode::kSucceed);
+    const std::string address = std::string("10.0.0.") + c + "1";
+    ASSERT_TRUE(f.Start(address.c_str()));
+    const CapabilityResult r = f.WaitResult();
+    EXPECT_EQ(r.failure_status, 0u) << c;
+    EXPECT_EQ(r.failure_message,
+              "Failed to start capability fetching thread. Device address is invalid!");
+    EXPECT_EQ(f.props->queries.load(), 0) << c;  // the query never ran
+  }
+  Fixture with_port(FakeProperties::Mode::kSucceed);
+  ASSERT_TRUE(with_port.Start("192.168.1.20:8080"));
+  EXPECT_EQ(with_port.WaitResult().failure_status, 0u);
+  EXPECT_TRUE(IsValidDeviceAddress("camera-7.example.org"));
+  EXPECT_TRUE(IsValidDeviceAddress("192.168.1.20"));
+}
+
+TEST(CapabilityQueryModuleTest, StartRulesReportNothingOnRefusal) {
+  Fixture f(FakeProperties::Mode::kSucceed);
+  EXPECT_FALSE(f.module->Start(nullptr, 80, "u", "p", &f.host));
+  EXPECT_FALSE(f.module->Start("a", 80, nullptr, "p", &f.host));
+  EXPECT_FALSE(f.module->Start("a", 80, "u", nullptr, &f.host));
+  EXPECT_EQ(f.module->creations, 0);
+  ASSERT_TRUE(f.Start());
+  EXPECT_FALSE(f.Start());  // one query per module
+  const CapabilityResult r = f.WaitResult();
+  EXPECT_EQ(r.reports, 1);
+
+  CapabilityHost host;
+  {
+    TestModule no_props(&host, PropertiesFactory());
+    EXPECT_FALSE(no_props.Start("a", 80, "u", "p", &host));
+  }
+  EXPECT_EQ(host.Snapshot().reports, 0);
+}
+
+TEST(CapabilityQueryModuleTest, NullSinkIsAnInternalError) {
+  Fixture f(FakeProperties::Mode::kSucceed);
+  ASSERT_TRUE(f.module->Start("cam", 80, "u", "p", nullptr));
+  const CapabilityResult r = f.WaitResult();
+  EXPECT_EQ(r.failure_status, 3u);
+  EXPECT_EQ(r.failure_message, "Failed to start capability fetching thread. Internal error occurs");
+  EXPECT_EQ(f.props->queries.load(), 0);
+}
+
+TEST(CapabilityQueryModuleTest, TerminateAbortsABlockedQuery) {
+  Fixture f(FakeProperties::Mode::kBlockUntilAbort);
+  ASSERT_TRUE(f.Start());
+  ASSERT_TRUE(f.props->query_started.Wait(30000));
+  f.module->Terminate();
+  ASSERT_TRUE(f.host.WaitForReport(seconds(30)));
+  EXPECT_EQ(f.props->aborts.load(), 1);
+  const CapabilityResult r = f.WaitResult();
+  EXPECT_EQ(r.failure_status, 3u);
+  EXPECT_EQ(r.failure_message, "Failed to get camera properties");
+  EXPECT_EQ(r.reports, 1);
+}
+
+TEST(CapabilityQueryModuleTest, DeletingAModuleWithABlockedQueryAbortsAndReportsOnce) {
+  Fixture f(FakeProperties::Mode::kBlockUntilAbort);
+  ASSERT_TRUE(f.Start());
+  ASSERT_TRUE(f.props->query_started.Wait(30000));
+  f.module.reset();
+  const CapabilityResult r = f.host.Snapshot();
+  EXPECT_GE(f.props->aborts.load(), 1);
+  EXPECT_EQ(r.outcome, CapabilityResult::Outcome::kFailed);
+  EXPECT_EQ(r.reports, 1);
+}
+
+TEST(CapabilityQueryModuleTest, AStuckWorkerIsWaitedForNotKilledAndStillReportsOnce) {
+  Fixture f(FakeProperties::Mode::kBlockUntilReleased);
+  f.module->set_http_timeout_ms(20);
+  int overruns = 0;
+  f.module->set_shutdown_overrun_hook([&] {
+    ++overruns;
+    f.props->release.Set();
+  });
+  ASSERT_TRUE(f.Start());
+  ASSERT_TRUE(f.props->query_started.Wait(30000));
+  f.module.reset();
+  EXPECT_EQ(overruns, 1);
+  const CapabilityResult r = f.host.Snapshot();
+  EXPECT_EQ(r.outcome, CapabilityResult::Outcome::kFailed);
+  EXPECT_EQ(r.reports, 1);  // no OnTerminated on top of the worker's own report
+}
+
+// A recorder that deletes the module from inside its completion callback.
+class DeletingCallback : public CapabilityHost {
+ public:
+  std::unique_ptr<TestModule> module;
+  platform::Event deleted{platform::Event::Mode::kManualReset};
+  void OnCompleted() override {
+    CapabilityHost::OnCompleted();
+    module.reset();
+    deleted.Set();
+  }
+};
+
+TEST(CapabilityQueryModuleTest, ModuleMayBeDeletedFromItsOwnCallback) {
+  DeletingCallback callback;
+  callback.module =
+      std::make_unique<TestModule>(&callback, Make<FakeProperties>(FakeProperties::Mode::kSucceed));
+  ASSERT_TRUE(callback.module->Start("cam", 80, "u", "p", &callback));
+  ASSERT_TRUE(callback.deleted.Wait(30000));
+  EXPECT_EQ(callback.Snapshot().reports, 1);
+}
+
+}  // namespace
+}  // namespace korvela
