@@ -285,12 +285,10 @@ void Row(std::string& out, const char* label, const std::string& value) {
   out += "\n";
 }
 
-// Frames per second of an interval, for reading: 1000 / interval.
+// The frame rate an interval stands for (intervals are 1000 / rate rounded).
 std::string RateText(uint32_t interval_ms) {
   if (interval_ms == 0) return "-";
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f fps", 1000.0 / interval_ms);
-  return buf;
+  return std::to_string((1000 + interval_ms / 2) / interval_ms) + " fps";
 }
 
 }  // namespace
