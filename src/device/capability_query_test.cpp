@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/event.h"
 #include "recorder/capability_host.h"
@@ -272,7 +273,11 @@ class DeletingCallback : public CapabilityHost {
 };
 
 TEST(CapabilityQueryModuleTest, ModuleMayBeDeletedFromItsOwnCallback) {
-  DeletingCallback callback;
+  // A recorder's callback outlives the callback call; the worker may still be
+  // returning from it when `deleted` is seen, so it lives to the process end
+  // (the library joins the orphaned worker before then).
+  static std::vector<std::unique_ptr<DeletingCallback>> callbacks;
+  DeletingCallback& callback = *callbacks.emplace_back(std::make_unique<DeletingCallback>());
   callback.module =
       std::make_unique<TestModule>(&callback, Make<FakeProperties>(FakeProperties::Mode::kSucceed));
   ASSERT_TRUE(callback.module->Start("cam", 80, "u", "p", &callback));
