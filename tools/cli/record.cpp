@@ -82,17 +82,23 @@ bool ParseSize(const std::string& text, uint32_t* width, uint32_t* height) {
 // Writes every frame as it arrives and keeps the summary counters.
 class Recording {
  public:
-  Recording(std::string dir, bool numbered_frames, Clock::time_point start)
-      : dir_(std::move(dir)), numbered_(numbered_frames), start_(start) {}
+  Recording(std::string dir, bool numbered_frames)
+      : dir_(std::move(dir)), numbered_(numbered_frames) {}
   ~Recording() {
     if (stream_ != nullptr) std::fclose(stream_);
   }
 
+  // The channel is about to start: firstFrameMs counts from here.
+  void MarkStart() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    start_ = Clock::now();
+  }
+
   void OnFrame(const korvela::recorder::ReceivedFrame& frame) {
+    const Clock::time_point now = Clock::now();
     std::lock_guard<std::mutex> lock(mutex_);
     if (frames_ == 0) {
-      first_frame_ms_ = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            frame.arrival - start_).count();
+      first_frame_ms_ = std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count();
     }
     ++frames_;
     bytes_ += frame.data.size();
@@ -167,8 +173,8 @@ class Recording {
 
   const std::string dir_;
   const bool numbered_;
-  const Clock::time_point start_;
   mutable std::mutex mutex_;
+  Clock::time_point start_ = Clock::now();  // guarded by mutex_
   std::FILE* stream_ = nullptr;  // guarded by mutex_
   uint64_t frames_ = 0;          // guarded by mutex_
   uint64_t bytes_ = 0;           // guarded by mutex_
@@ -242,8 +248,7 @@ int RunRecord(const std::vector<std::string>& args) {
   const bool json = parser.Has("json");
 
   // Declared before the host: the driver (and its threads) goes first.
-  const Clock::time_point start = Clock::now();
-  Recording recording(out_dir, parser.Has("frames"), start);
+  Recording recording(out_dir, parser.Has("frames"));
   korvela::recorder::FrameReceiver receiver(/*keep=*/1);
   receiver.SetObserver([&recording](const auto& frame) { recording.OnFrame(frame); });
   CliHost host;
@@ -288,6 +293,7 @@ int RunRecord(const std::vector<std::string>& args) {
   korvela::ipcapture::IIPVideoCapture* video = host.driver()->GetVideoCapture();
   korvela::recorder::VideoParams video_params(static_cast<uint32_t>(fps),
                                               static_cast<uint32_t>(quality), width, height);
+  recording.MarkStart();
   if (video == nullptr || !video->StartChannel(0, &receiver, &video_params)) {
     std::fprintf(stderr, "veltrano record: the driver did not start video input 0\n");
     return kExitDeviceFailed;
@@ -309,7 +315,6 @@ int RunRecord(const std::vector<std::string>& args) {
   uint64_t last_frames = 0, last_bytes = 0;
   uint32_t status = 0;
   while (!g_interrupted && Clock::now() < deadline) {
-    std::this_thread::sleep_for(kPollInterval);
     uint32_t error_code = 0;
     char text[256] = {};
     if (video->GetChannelState(0, &status, &error_code, text, sizeof(text)) &&
@@ -331,6 +336,7 @@ int RunRecord(const std::vector<std::string>& args) {
       last_bytes = bytes;
       next_progress += kProgressInterval;
     }
+    std::this_thread::sleep_for(kPollInterval);
   }
   video->StopChannel(0);
   host.Close();
