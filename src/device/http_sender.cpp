@@ -58,24 +58,24 @@ bool CHttpSender::SendRequest(const HttpRequest& request) {
     if (request.secure != 0) return false;
     if (request.auth_type > kAuthTypeNone) return false;
 
-    platform::HttpRequestSpec spec;
-    spec.method = request.verb;
-    spec.target = request.object;
-    spec.extra_headers = request.headers;
-    spec.body = request.body;
-    spec.total_length = request.total_length;
+    platform::HttpRequestParams params;
+    params.method = request.verb;
+    params.target = request.object;
+    params.extra_headers = request.headers;
+    params.body = request.body;
+    params.total_length = request.total_length;
     const uint32_t tried = 1u << request.auth_type;
     if (!device_.user_name.empty() && request.auth_type != kAuthTypeNone) {
-      spec.credentials.scheme = auth_scheme_ != 0 ? auth_scheme_ : tried;
-      spec.credentials.user = device_.user_name;
-      spec.credentials.password = device_.password;
+      params.credentials.scheme = auth_scheme_ != 0 ? auth_scheme_ : tried;
+      params.credentials.user = device_.user_name;
+      params.credentials.password = device_.password;
     }
     const bool upload_continues = request.body.size() < request.total_length;
     const bool wait_for_response = !upload_continues && !(request.flags & kFlagNoWaitForResponse);
 
     in_call_ = true;
     lock.unlock();
-    bool ok = connection_.Send(spec);
+    bool ok = connection_.Send(params);
     if (ok && wait_for_response) ok = connection_.ReceiveResponse();
     if (!LeaveCall(lock) || !ok) {
       connection_.EndRequest();

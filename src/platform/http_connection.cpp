@@ -112,7 +112,7 @@ bool HttpConnection::EnsureConnected() {
   return true;
 }
 
-std::optional<std::string> HttpConnection::BuildHead(const HttpRequestSpec& request,
+std::optional<std::string> HttpConnection::BuildHead(const HttpRequestParams& request,
                                                      bool authorize) {
   if (request.method.empty() ||
       !std::all_of(request.method.begin(), request.method.end(), IsTokenChar)) {
@@ -159,7 +159,7 @@ std::optional<std::string> HttpConnection::BuildHead(const HttpRequestSpec& requ
   return head;
 }
 
-bool HttpConnection::SendHead(const HttpRequestSpec& request, bool* wrote_anything) {
+bool HttpConnection::SendHead(const HttpRequestParams& request, bool* wrote_anything) {
   *wrote_anything = false;
   auto head = BuildHead(request, /*authorize=*/true);
   if (!head) return false;
@@ -169,7 +169,7 @@ bool HttpConnection::SendHead(const HttpRequestSpec& request, bool* wrote_anythi
   return socket_.SendAll(wire, timeouts_.send_ms, &abort_) == SocketError::kNone;
 }
 
-bool HttpConnection::Send(const HttpRequestSpec& request) {
+bool HttpConnection::Send(const HttpRequestParams& request) {
   if (phase_ != Phase::kIdle) EndRequest();
   has_response_ = false;
   head_ = HttpResponseHead();

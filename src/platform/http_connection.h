@@ -39,7 +39,7 @@ struct HttpCredentials {
   std::string password;
 };
 
-struct HttpRequestSpec {
+struct HttpRequestParams {
   std::string method;
   std::string target;                      // path and query
   std::vector<std::string> extra_headers;  // complete "Name: value" lines
@@ -65,7 +65,7 @@ class HttpConnection {
   // Sends the head and the given body. A request still open is ended first.
   // Fails for an empty method or target, bad header lines, an unresolvable
   // host, and on every network error or abort.
-  bool Send(const HttpRequestSpec& request);
+  bool Send(const HttpRequestParams& request);
   // Continues the body of the request just sent. Fails when the data would
   // exceed the announced total length, or on any network error or abort.
   bool Write(std::span<const uint8_t> data);
@@ -103,9 +103,9 @@ class HttpConnection {
   enum class Phase { kIdle, kSendingBody, kAwaitingResponse, kReadingBody, kBroken };
 
   bool EnsureConnected();
-  bool SendHead(const HttpRequestSpec& request, bool* wrote_anything);
+  bool SendHead(const HttpRequestParams& request, bool* wrote_anything);
   // `authorize`: add credentials (a Digest answer counts a nonce use).
-  std::optional<std::string> BuildHead(const HttpRequestSpec& request, bool authorize);
+  std::optional<std::string> BuildHead(const HttpRequestParams& request, bool authorize);
   // Reads more bytes into the receive buffer. 0 on end of stream.
   std::optional<size_t> Fill();
   bool ReadHead();
@@ -126,7 +126,7 @@ class HttpConnection {
 
   Phase phase_ = Phase::kIdle;
   std::string method_;
-  HttpRequestSpec resend_;  // the request, kept for a Digest answer
+  HttpRequestParams resend_;  // the request, kept for a Digest answer
   bool resend_possible_ = false;
   bool sent_digest_ = false;
   uint64_t body_left_ = 0;  // announced body bytes not yet written

@@ -18,12 +18,12 @@ using testing::ScriptStep;
 
 constexpr HttpTimeouts kShort{2000, 2000, 2000};
 
-HttpRequestSpec Get(std::string target, HttpCredentials credentials = {}) {
-  HttpRequestSpec spec;
-  spec.method = "GET";
-  spec.target = std::move(target);
-  spec.credentials = std::move(credentials);
-  return spec;
+HttpRequestParams Get(std::string target, HttpCredentials credentials = {}) {
+  HttpRequestParams params;
+  params.method = "GET";
+  params.target = std::move(target);
+  params.credentials = std::move(credentials);
+  return params;
 }
 
 // Reads the whole body through Read() with a small buffer.
@@ -112,12 +112,12 @@ TEST(HttpConnectionTest, RequestHeadCarriesHostAgentHeadersAndLength) {
   ScriptedServer server;
   server.AddConnection({HttpReply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")});
   HttpConnection c("127.0.0.1", server.port(), kShort, "Agent/1");
-  HttpRequestSpec spec;
-  spec.method = "POST";
-  spec.target = "/set.oid?OidTR1.2=a b";
-  spec.extra_headers = {"Content-Type: audio/ulaw", "User-Agent: replaced\r\n"};
-  spec.body = {'x', 'y'};
-  ASSERT_TRUE(c.Send(spec));
+  HttpRequestParams params;
+  params.method = "POST";
+  params.target = "/set.oid?OidTR1.2=a b";
+  params.extra_headers = {"Content-Type: audio/ulaw", "User-Agent: replaced\r\n"};
+  params.body = {'x', 'y'};
+  ASSERT_TRUE(c.Send(params));
   ASSERT_TRUE(c.ReceiveResponse());
   ASSERT_TRUE(server.WaitForRequests(1, 2000));
   const auto req = server.Requests()[0];
@@ -132,14 +132,14 @@ TEST(HttpConnectionTest, RequestHeadCarriesHostAgentHeadersAndLength) {
 TEST(HttpConnectionTest, RefusesBadRequestsWithoutNetworkActivity) {
   ScriptedServer server;
   HttpConnection c("127.0.0.1", server.port(), kShort, "test");
-  HttpRequestSpec injected = Get("/");
+  HttpRequestParams injected = Get("/");
   injected.extra_headers = {"X: a\r\nInjected: yes"};
   EXPECT_FALSE(c.Send(injected));
   EXPECT_FALSE(c.Send(Get("")));
-  HttpRequestSpec no_method = Get("/");
+  HttpRequestParams no_method = Get("/");
   no_method.method = "";
   EXPECT_FALSE(c.Send(no_method));
-  HttpRequestSpec bad_method = Get("/");
+  HttpRequestParams bad_method = Get("/");
   bad_method.method = "GE T";
   EXPECT_FALSE(c.Send(bad_method));
   EXPECT_EQ(c.connects(), 0u);
@@ -204,12 +204,12 @@ TEST(HttpConnectionTest, UploadContinuesUpToTheAnnouncedLength) {
   step.hang = true;
   server.AddConnection({step});
   HttpConnection c("127.0.0.1", server.port(), kShort, "test");
-  HttpRequestSpec spec;
-  spec.method = "POST";
-  spec.target = "/audiorx.cgi";
-  spec.body = {'a', 'b'};
-  spec.total_length = 6;
-  ASSERT_TRUE(c.Send(spec));
+  HttpRequestParams params;
+  params.method = "POST";
+  params.target = "/audiorx.cgi";
+  params.body = {'a', 'b'};
+  params.total_length = 6;
+  ASSERT_TRUE(c.Send(params));
   EXPECT_FALSE(c.ReceiveResponse());  // body unfinished: no response yet
   const std::vector<uint8_t> three = {'c', 'd', 'e'};
   EXPECT_TRUE(c.Write(three));
@@ -308,7 +308,7 @@ TEST(HttpConnectionTest, ResendBodyLimitExactlyAndOnePast) {
     ScriptedServer server;
     server.AddConnection({HttpReply(challenge), HttpReply(ok)});
     HttpConnection c("127.0.0.1", server.port(), kShort, "test");
-    HttpRequestSpec post;
+    HttpRequestParams post;
     post.method = "POST";
     post.target = "/upload";
     post.body.assign(body_size, 'b');

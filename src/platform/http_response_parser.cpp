@@ -166,7 +166,7 @@ std::optional<BodyFramingInfo> DetermineBodyFraming(const HttpResponseHead& head
     if (comma != std::string_view::npos) last = TrimOws(last.substr(comma + 1));
     if (EqualsIgnoreCase(last, "chunked")) {
       info.framing = BodyFraming::kChunked;
-      // With Content-Length beside it the message is suspect (RFC 9112 6.3):
+      // With Content-Length beside it the message is doubtful (RFC 9112 6.3):
       // do not reuse the connection.
       if (head.Field("Content-Length")) info.keep_alive = false;
     } else {

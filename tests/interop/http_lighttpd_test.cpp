@@ -265,10 +265,10 @@ TEST_F(LighttpdTest, Md5ChallengeIsChosenWhenSha256IsOfferedFirst) {
 TEST_F(LighttpdTest, StreamingResponseIsReadChunkByChunk) {
   // The transport reports the framing; the sender reads the stream in chunks.
   platform::HttpConnection connection("127.0.0.1", server_.port(), {5000, 5000, 5000}, "test");
-  platform::HttpRequestSpec spec;
-  spec.method = "GET";
-  spec.target = "/cgi/stream.cgi";
-  ASSERT_TRUE(connection.Send(spec));
+  platform::HttpRequestParams params;
+  params.method = "GET";
+  params.target = "/cgi/stream.cgi";
+  ASSERT_TRUE(connection.Send(params));
   ASSERT_TRUE(connection.ReceiveResponse());
   EXPECT_EQ(connection.response().status_code, 200);
   EXPECT_EQ(connection.response().Field("Transfer-Encoding").value_or(""), "chunked");
@@ -307,12 +307,12 @@ TEST_F(LighttpdTest, UploadWithAnnouncedLengthContinuedByWrites) {
 
   // Through the transport, reading the server's account of what arrived.
   platform::HttpConnection connection("127.0.0.1", server_.port(), {5000, 5000, 5000}, "test");
-  platform::HttpRequestSpec spec;
-  spec.method = "POST";
-  spec.target = "/cgi/upload.cgi";
-  spec.body.assign(bytes.begin(), bytes.begin() + 10);
-  spec.total_length = bytes.size();
-  ASSERT_TRUE(connection.Send(spec));
+  platform::HttpRequestParams params;
+  params.method = "POST";
+  params.target = "/cgi/upload.cgi";
+  params.body.assign(bytes.begin(), bytes.begin() + 10);
+  params.total_length = bytes.size();
+  ASSERT_TRUE(connection.Send(params));
   ASSERT_TRUE(connection.Write(std::span(bytes).subspan(10)));
   ASSERT_TRUE(connection.ReceiveResponse());
   EXPECT_EQ(connection.response().status_code, 200);
