@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -86,6 +87,20 @@ TEST(TcpSocketTest, ExchangeWithPeer) {
   }
   EXPECT_EQ(got, "pong");
   EXPECT_EQ(server.Received(0), "ping");
+}
+
+TEST(ScriptedServerTest, StopsWhileAClientRefusesToRead) {
+  auto server = std::make_unique<testing::ScriptedServer>();
+  testing::ScriptStep flood;
+  flood.expect = testing::ScriptStep::Expect::kNothing;
+  flood.reply = std::string(16 * 1024 * 1024, 'f');  // far beyond the socket buffers
+  server->AddConnection({flood});
+  TcpSocket socket;
+  ASSERT_EQ(socket.Connect(Endpoint::Loopback(server->port()), 2000), SocketError::kNone);
+  uint8_t buf[1];
+  ASSERT_TRUE(socket.Receive(buf, 2000).ok());  // the flood has begun
+  EXPECT_EQ(server->AcceptedConnections(), 1u);
+  server.reset();  // must return (ctest's time-out catches a hang) though the reply never fits
 }
 
 TEST(TcpSocketTest, ReceiveTimesOutWhenPeerIsSilent) {

@@ -234,8 +234,16 @@ bool ScriptedServer::SendReply(Connection* conn, const ScriptStep& step) {
     if (i > 0 && step.piece_delay_ms > 0 && stop_.Wait(step.piece_delay_ms)) return false;
     size_t sent = start;
     while (sent < end) {
-      ssize_t n = ::send(conn->fd, step.reply.data() + sent, end - sent, MSG_NOSIGNAL);
-      if (n < 0 && errno == EINTR) continue;
+      // Wait for room with the stop event in the set, so a client that never
+      // reads cannot hold the server's shutdown.
+      pollfd fds[2] = {{conn->fd, POLLOUT, 0}, {stop_.fd(), POLLIN, 0}};
+      if (::poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      if (fds[1].revents & POLLIN) return false;
+      ssize_t n = ::send(conn->fd, step.reply.data() + sent, end - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
       if (n <= 0) return false;
       sent += static_cast<size_t>(n);
     }
