@@ -23,9 +23,7 @@ bool CIOBase::SetCallback(ipcapture::ICaptureIOCallback* callback) {
 
 uint32_t CIOBase::GetInputCount() { return driver_ != nullptr ? driver_->GetIOCount().first : 0; }
 
-uint32_t CIOBase::GetOutputCount() {
-  return driver_ != nullptr ? driver_->GetIOCount().second : 0;
-}
+uint32_t CIOBase::GetOutputCount() { return driver_ != nullptr ? driver_->GetIOCount().second : 0; }
 
 bool CIOBase::Start() {
   stopping_ = false;

@@ -17,13 +17,14 @@
 #include <cstdint>
 #include <optional>
 
+#include "korvela/ipcapture.h"
+
 #include "base/output_handler.h"
 #include "base/sync_lock.h"
 #include "base/thread_annotations.h"
 #include "base/tick_thread.h"
 #include "device/io_base_states.h"
 #include "driver/idriver.h"
-#include "korvela/ipcapture.h"
 
 namespace korvela {
 

@@ -14,10 +14,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "korvela/ipcapture.h"
+
 #include "base/sync_lock.h"
 #include "base/thread_annotations.h"
 #include "device/privacy_zone_request.h"
-#include "korvela/ipcapture.h"
 
 namespace korvela {
 

@@ -108,8 +108,8 @@ TEST(QuarnoPrivacyZoneTest, UnchangedZonesAreNotWrittenAgain) {
 
 TEST(QuarnoPrivacyZoneTest, RefusedWriteIsLoggedAndApplyStillSucceeds) {
   Camera camera;
-  camera.server.AddConnection(
-      {HttpReply(Reply("500 Internal Server Error")), HttpReply(Reply("500 Internal Server Error"))});
+  camera.server.AddConnection({HttpReply(Reply("500 Internal Server Error")),
+                               HttpReply(Reply("500 Internal Server Error"))});
   CQuarnoPrivacyZone zones(&camera.driver);
   ZoneList list({Zone(10, 20, 50, 60)});
   zones.SetZones(&list);
@@ -131,8 +131,8 @@ TEST(QuarnoPrivacyZoneTest, UnreachableCameraEndsThePassSilently) {
   EXPECT_TRUE(camera.driver.log.Lines().empty());  // level 4: never logged
 
   // The next Apply tries again.
-  camera.server.AddConnection({HttpReply(Reply()), HttpReply(Reply()), HttpReply(Reply()),
-                               HttpReply(Reply())});
+  camera.server.AddConnection(
+      {HttpReply(Reply()), HttpReply(Reply()), HttpReply(Reply()), HttpReply(Reply())});
   EXPECT_TRUE(zones.Apply());
   ASSERT_TRUE(camera.server.WaitForRequests(4, kWaitMs));
 }

@@ -29,8 +29,8 @@ int LeadingInt(std::string_view text) {
 
 void AppendItem(std::string& path, std::string_view oid, uint32_t n, int value, bool last) {
   char item[96];
-  std::snprintf(item, sizeof(item), "OidTB%.*s.%u=%d%s", static_cast<int>(oid.size()),
-                oid.data(), n, value, last ? "" : "&");
+  std::snprintf(item, sizeof(item), "OidTB%.*s.%u=%d%s", static_cast<int>(oid.size()), oid.data(),
+                n, value, last ? "" : "&");
   path += item;
 }
 
@@ -38,8 +38,8 @@ void AppendItem(std::string& path, std::string_view oid, uint32_t n, int value, 
 
 bool SameZone(const PrivacyZoneRecord& a, const PrivacyZoneRecord& b) {
   auto bits = [](float f) { return std::bit_cast<uint32_t>(f); };
-  return a.attribute1 == b.attribute1 && a.attribute2 == b.attribute2 &&
-         a.enabled == b.enabled && bits(a.left) == bits(b.left) && bits(a.top) == bits(b.top) &&
+  return a.attribute1 == b.attribute1 && a.attribute2 == b.attribute2 && a.enabled == b.enabled &&
+         bits(a.left) == bits(b.left) && bits(a.top) == bits(b.top) &&
          bits(a.right) == bits(b.right) && bits(a.bottom) == bits(b.bottom);
 }
 
@@ -78,8 +78,7 @@ std::string BuildZoneWritePath(uint32_t zone_number, const PrivacyZoneRecord& zo
   AppendItem(path, kOidZoneLeft, zone_number, PercentToPixels(picture.width, zone.left), false);
   AppendItem(path, kOidZoneTop, zone_number, PercentToPixels(picture.height, zone.top), false);
   AppendItem(path, kOidZoneRight, zone_number, PercentToPixels(picture.width, zone.right), false);
-  AppendItem(path, kOidZoneBottom, zone_number, PercentToPixels(picture.height, zone.bottom),
-             true);
+  AppendItem(path, kOidZoneBottom, zone_number, PercentToPixels(picture.height, zone.bottom), true);
   return path;
 }
 

@@ -17,10 +17,10 @@ TEST(PrivacyZoneRequestTest, MaximumResolutionNeedsExactlyTwoParts) {
   const Case cases[] = {
       {"1280x1024", 1280, 1024},
       {"640x480", 640, 480},
-      {" 800x 600", 800, 600},    // atoi skips leading blanks
-      {"1280px1024", 1280, 1024}, // atoi stops at the first non-digit
-      {"x1024", 0, 1024},         // an empty first part is still a part
-      {"1280x", 0, 0},            // a trailing 'x' adds no part
+      {" 800x 600", 800, 600},     // atoi skips leading blanks
+      {"1280px1024", 1280, 1024},  // atoi stops at the first non-digit
+      {"x1024", 0, 1024},          // an empty first part is still a part
+      {"1280x", 0, 0},             // a trailing 'x' adds no part
       {"1280", 0, 0},
       {"1280x1024x3", 0, 0},
       {"", 0, 0},

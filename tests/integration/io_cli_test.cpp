@@ -1,6 +1,4 @@
 // `veltrano io` run as a field engineer runs it, against the camera simulator.
-#include <sys/wait.h>
-
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -8,6 +6,7 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include "camsim/camsim.h"
 

@@ -137,7 +137,8 @@ TEST_F(IoDriverFixture, PrivacyZonesAreWrittenBeforeTheStream) {
   korvela::recorder::VideoParams params(10, 80, 640, 480);
   params.SetZones({{0, 0, 1, 10, 20, 50, 60}, {0, 0, 0, 1, 1, 2, 2}, {0, 0, 1, 0, 0, 100, 100}});
   ASSERT_TRUE(video->StartChannel(0, &receiver, &params));
-  EXPECT_TRUE(camera().WaitUntil([&] { return HasWrite(camera(), "1.2.26.1.4.3", "1024"); }, kWait));
+  EXPECT_TRUE(
+      camera().WaitUntil([&] { return HasWrite(camera(), "1.2.26.1.4.3", "1024"); }, kWait));
   video->StopChannel(0);
 
   EXPECT_EQ(camera().GetOid("1.2.26.4"), "ON");

@@ -36,7 +36,8 @@ TEST(IoHostTest, UnknownStatesAreNamedAsSuch) {
 
 TEST(IoHostTest, KeepsAtMostTheLimitAndDropsTheOldest) {
   IoHost host;
-  for (size_t i = 0; i < IoHost::kMaxIoEvents; ++i) host.OnInputChanged(static_cast<uint32_t>(i), 1);
+  for (size_t i = 0; i < IoHost::kMaxIoEvents; ++i)
+    host.OnInputChanged(static_cast<uint32_t>(i), 1);
   EXPECT_EQ(host.Dropped(), 0u);
   host.OnDeviceError();  // one past the limit
   EXPECT_EQ(host.Dropped(), 1u);
