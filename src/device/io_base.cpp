@@ -81,7 +81,7 @@ void CIOBase::OnPollTick() {
 }
 
 void CIOBase::UpdateInput(uint32_t input, uint32_t state) {
-  if (!states_.UpdateInput(input, state)) return;
+  if (!states_.UpdateInput(input, state) || stopping_) return;
   if (auto* callback = Callback()) callback->OnInputChanged(input, state);
 }
 

@@ -91,7 +91,7 @@ class CIOBase : public ipcapture::ICaptureIOApi {
   // after Stop or without outputs fails instead of queueing into nothing.
   std::atomic<bool> accepting_outputs_{false};
   // Set by Stop before it aborts the requests in progress: a request that
-  // fails because of the stop is no device error.
+  // fails because of the stop is neither a device error nor an input change.
   std::atomic<bool> stopping_{false};
   CSyncLock callback_lock_;
   ipcapture::ICaptureIOCallback* callback_ GUARDED_BY(callback_lock_) = nullptr;
