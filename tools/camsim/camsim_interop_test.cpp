@@ -2,7 +2,10 @@
 // behaves like a camera and not like what our own driver expects. A missing
 // client fails these tests.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -285,6 +288,54 @@ TEST(CamsimInteropTest, DroppedPacketsAreCountedAndTheStreamStillDecodes) {
   const auto c = f.cam().counters();
   EXPECT_GT(c.rtp_packets_dropped, 0u);
   EXPECT_NEAR(double(c.rtp_packets_dropped) * 49, double(c.rtp_packets_sent), 49.0 * 2 + 1);
+}
+
+// The command-line program as a script would use it: free ports printed on
+// stdout, a fault from the command line, faults switched through stdin.
+TEST(CamsimInteropTest, CommandLineProgramPrintsPortsAndTakesFaults) {
+  RequireTool("curl");
+  int in_pipe[2], out_pipe[2];
+  ASSERT_EQ(::pipe(in_pipe), 0);
+  ASSERT_EQ(::pipe(out_pipe), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  posix_spawn_file_actions_addclose(&actions, in_pipe[1]);
+  posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
+  std::vector<std::string> args = {CAMSIM_BINARY, "--model", "IQ031", "--auth", "basic", "--user", "admin",
+                                   "--password", "pw", "--cameras", "2", "--fault", "status=404", "--quiet",
+                                   "--seconds", "60"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, CAMSIM_BINARY, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(in_pipe[0]);
+  ::close(out_pipe[1]);
+  FILE* out = ::fdopen(out_pipe[0], "r");
+  unsigned http[2] = {}, rtsp[2] = {};
+  char line[128];
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_NE(std::fgets(line, sizeof(line), out), nullptr);
+    ASSERT_EQ(std::sscanf(line, "http=%u rtsp=%u", &http[i], &rtsp[i]), 2) << line;
+  }
+  EXPECT_NE(http[0], http[1]);
+  const std::string oid = "http://127.0.0.1:" + std::to_string(http[1]) + "/get.oid?2.8";
+  const std::string code = "-o /dev/null -w '%{http_code}' -u admin:pw";
+  EXPECT_EQ(RunCommand(Curl(code, oid)).output, "404");
+  ASSERT_EQ(::write(in_pipe[1], "clear\n", 6), 6);
+  bool cleared = false;
+  for (int i = 0; i < 50 && !cleared; ++i) cleared = RunCommand(Curl(code, oid)).output == "200";
+  EXPECT_TRUE(cleared);
+  EXPECT_NE(RunCommand(Curl("-u admin:pw", oid)).output.find("<xmp>IQ031</xmp>"), std::string::npos);
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::fclose(out);
+  ::close(in_pipe[1]);
 }
 
 }  // namespace
