@@ -71,8 +71,7 @@ bool CBaseCameraProperties::SaveResults(ipcapture::ICapabilityResultSink* sink) 
 
 bool CBaseCameraProperties::ReportName(ipcapture::ICapabilityResultSink* sink) {
   if (model_name_.empty()) return false;
-  const std::string name =
-      device_name_.empty() ? model_name_ : device_name_ + " " + model_name_;
+  const std::string name = device_name_.empty() ? model_name_ : device_name_ + " " + model_name_;
   sink->SetName(name.c_str());
   return true;
 }
@@ -117,8 +116,8 @@ bool CBaseCameraProperties::ReportPictureSizes(ipcapture::ICapabilityResultSink*
   ipcapture::IResolutionList* list = sink->GetResolutionList();
   if (list == nullptr) return true;
   for (const PictureSizeEntry& entry : picture_sizes_.entries()) {
-    const std::string text = StrFormat("%ux%u", static_cast<unsigned>(entry.width),
-                                       static_cast<unsigned>(entry.height));
+    const std::string text =
+        StrFormat("%ux%u", static_cast<unsigned>(entry.width), static_cast<unsigned>(entry.height));
     const uint32_t interval = entry.interval_ms != 0 ? entry.interval_ms : FallbackInterval();
     list->Add(text.c_str(), entry.width, entry.height, interval);
   }
@@ -151,12 +150,10 @@ void CBaseCameraProperties::ReportCapabilities(ipcapture::ICapabilityResultSink*
 // ---------------------------------------------------------------------------
 // CQuarnoCameraProperties
 
-CQuarnoCameraProperties::CQuarnoCameraProperties(const DEVICE_INFO& device,
-                                                 uint32_t video_standard)
+CQuarnoCameraProperties::CQuarnoCameraProperties(const DEVICE_INFO& device, uint32_t video_standard)
     : CQuarnoCameraProperties(device, video_standard, std::make_unique<CHttpOidDevice>(device)) {}
 
-CQuarnoCameraProperties::CQuarnoCameraProperties(const DEVICE_INFO& device,
-                                                 uint32_t video_standard,
+CQuarnoCameraProperties::CQuarnoCameraProperties(const DEVICE_INFO& device, uint32_t video_standard,
                                                  std::unique_ptr<ICameraOidDevice> oid_device)
     : CBaseCameraProperties(device, video_standard), oid_device_(std::move(oid_device)) {
   default_frame_rate_ = kQuarnoDefaultFrameRate;
@@ -172,10 +169,10 @@ bool CQuarnoCameraProperties::FillProperties(ipcapture::ICapabilityResultSink* s
   AddProperty(sink, 3, "Camera group", std::to_string(camera_group_), false);
   AddProperty(sink, 4, "Firmware version", firmware_, true);
   AddProperty(sink, 5, "MAC address", mac_address_, true);
-  AddProperty(sink, 6, "Maximum resolution",
-              StrFormat("%ux%u", static_cast<unsigned>(max_width_),
-                        static_cast<unsigned>(max_height_)),
-              true);
+  AddProperty(
+      sink, 6, "Maximum resolution",
+      StrFormat("%ux%u", static_cast<unsigned>(max_width_), static_cast<unsigned>(max_height_)),
+      true);
   AddProperty(sink, 7, "Privacy zones support", privacy_zone_count_ > 0 ? "1" : "0", false);
   AddProperty(sink, 8, "Audio Bitrate", std::to_string(audio_bit_rate_), false);
   return true;
@@ -307,9 +304,8 @@ void CQuarnoCameraProperties::ReadPrivacyZones() {
 }
 
 void CQuarnoCameraProperties::ReadAudio() {
-  const std::string reply = ReadOid(StrFormat(
-      "%s&%s&%s&%s", oid::kAudioBitRate, oid::kAudioInput, oid::kAudioOutput1,
-      oid::kAudioOutput2));
+  const std::string reply = ReadOid(StrFormat("%s&%s&%s&%s", oid::kAudioBitRate, oid::kAudioInput,
+                                              oid::kAudioOutput1, oid::kAudioOutput2));
   const std::string bit_rate = GetValue(reply, oid::kAudioBitRate, "=", "\r\n");
   if (bit_rate.empty()) return;
   int32_t kbits = 0;

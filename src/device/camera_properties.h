@@ -17,10 +17,11 @@
 #include <set>
 #include <string>
 
+#include "korvela/capability_query.h"
+
 #include "device/camera_properties_device.h"
 #include "device/camera_properties_lists.h"
 #include "driver/device_info.h"
-#include "korvela/capability_query.h"
 #include "platform/event.h"
 
 namespace korvela {

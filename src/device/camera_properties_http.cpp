@@ -19,7 +19,9 @@ uint32_t CHttpOidDevice::GetStatus(const std::string& path) {
   return status;
 }
 
-std::string CHttpOidDevice::GetOid(const std::string& oids) { return HUtils::GetOid(*sender_, oids); }
+std::string CHttpOidDevice::GetOid(const std::string& oids) {
+  return HUtils::GetOid(*sender_, oids);
+}
 
 bool CHttpOidDevice::GetBody(const std::string& path, std::string& body) {
   std::vector<uint8_t> bytes;

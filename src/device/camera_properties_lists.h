@@ -55,7 +55,7 @@ void FillPictureSizes(uint32_t camera_group, uint32_t family, PictureSize maximu
                       PictureSizeList& list, uint32_t& default_fps);
 
 struct FrameRateReport {
-  std::vector<uint32_t> intervals_ms;          // one per rate, ascending rate
+  std::vector<uint32_t> intervals_ms;           // one per rate, ascending rate
   std::optional<uint32_t> default_interval_ms;  // absent when no rate qualifies
 };
 

@@ -48,10 +48,9 @@ TEST(FillPictureSizesTest, GroupFourFamilySixListsTableCThenMergedTableB) {
   FillFixture f;
   f.list.Add(1, 1, 1);  // emptied first
   f.Fill(4, 6, {2592, 1944});
-  EXPECT_THAT(f.list.entries(),
-              ElementsAre(E(2592, 1944, 100), E(2560, 1440, 63), E(2048, 1536, 50),
-                          E(1920, 1080, 33), E(1600, 1200, 33), E(1280, 960, 33),
-                          E(1280, 720, 33), E(720, 480, 33)));
+  EXPECT_THAT(f.list.entries(), ElementsAre(E(2592, 1944, 100), E(2560, 1440, 63),
+                                            E(2048, 1536, 50), E(1920, 1080, 33), E(1600, 1200, 33),
+                                            E(1280, 960, 33), E(1280, 720, 33), E(720, 480, 33)));
   EXPECT_EQ(f.default_fps, 10u);
 }
 
@@ -95,14 +94,14 @@ TEST(FillPictureSizesTest, GroupOneIsTheMaximumAlone) {
 TEST(FillPictureSizesTest, GroupZeroDividesTheMaximum) {
   FillFixture f;
   f.Fill(0, 3, {2048, 1536});
-  EXPECT_THAT(f.list.entries(), ElementsAre(E(2048, 1536, 83), E(1024, 768, 33),
-                                            E(512, 384, 33), E(256, 192, 33)));
+  EXPECT_THAT(f.list.entries(),
+              ElementsAre(E(2048, 1536, 83), E(1024, 768, 33), E(512, 384, 33), E(256, 192, 33)));
   EXPECT_EQ(f.default_fps, 12u);
 
   FillFixture g;
   g.Fill(0, 3, {1600, 1200});
-  EXPECT_THAT(g.list.entries(), ElementsAre(E(1600, 1200, 33), E(800, 600, 33), E(400, 300, 33),
-                                            E(200, 150, 33)));
+  EXPECT_THAT(g.list.entries(),
+              ElementsAre(E(1600, 1200, 33), E(800, 600, 33), E(400, 300, 33), E(200, 150, 33)));
   EXPECT_EQ(g.default_fps, 30u);
 }
 

@@ -1,10 +1,5 @@
 #include "device/camera_properties.h"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,15 +8,19 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include "recorder/capability_host.h"
 
 namespace korvela {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using recorder::CapabilityHost;
 using recorder::CapabilityResult;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 // A device that answers from tables and records what it was asked.
 class ScriptedDevice : public ICameraOidDevice {
@@ -83,11 +82,11 @@ class ScriptedDevice : public ICameraOidDevice {
 };
 
 std::map<std::string, std::string> Iq765Oids() {
-  return {{"2.27", "Lobby"},        {"2.8", "IQ765"},       {"2.7", "00-50-1A-02-03-04"},
-          {"2.5", "3.4.2"},         {"1.17.2.6", "mode17"}, {"1.2.7", "50"},
-          {"1.17.6", "Enabled"},    {"1.17.3.1", "8554"},   {"1.2.20.5", "2592"},
-          {"1.2.20.6", "1944"},     {"1.3.15", "OPEN"},     {"1.3.5.1", "OPEN"},
-          {"1.17.1.2", "64"},       {"1.9.5", "on"},        {"1.9.6", "on"},
+  return {{"2.27", "Lobby"},     {"2.8", "IQ765"},       {"2.7", "00-50-1A-02-03-04"},
+          {"2.5", "3.4.2"},      {"1.17.2.6", "mode17"}, {"1.2.7", "50"},
+          {"1.17.6", "Enabled"}, {"1.17.3.1", "8554"},   {"1.2.20.5", "2592"},
+          {"1.2.20.6", "1944"},  {"1.3.15", "OPEN"},     {"1.3.5.1", "OPEN"},
+          {"1.17.1.2", "64"},    {"1.9.5", "on"},        {"1.9.6", "on"},
           {"1.9.7", "on"}};
 }
 
@@ -140,11 +139,11 @@ TEST(CameraPropertiesTest, ReadSequenceAndOrder) {
   Fixture f;
   uint32_t status = 0;
   ASSERT_TRUE(f.Query(status));
-  EXPECT_THAT(f.script.requests,
-              ElementsAre("/basicset.html", "2.27", "2.8", "1.17.2.6", "2.7", "2.5", "1.2.7",
-                          "1.17.6", "1.17.3.1", "1.2.20.5", "1.2.20.6", "1.3.5.1", "1.3.15",
-                          "/get.oid?1.2.26.5", "/set.oid?OidTB1.2.26.4=ON",
-                          "1.17.1.2&1.9.5&1.9.6&1.9.7"));
+  EXPECT_THAT(
+      f.script.requests,
+      ElementsAre("/basicset.html", "2.27", "2.8", "1.17.2.6", "2.7", "2.5", "1.2.7", "1.17.6",
+                  "1.17.3.1", "1.2.20.5", "1.2.20.6", "1.3.5.1", "1.3.15", "/get.oid?1.2.26.5",
+                  "/set.oid?OidTB1.2.26.4=ON", "1.17.1.2&1.9.5&1.9.6&1.9.7"));
 }
 
 TEST(CameraPropertiesTest, Iq031WithModeIsGroupTwoLimitedTo1280) {
@@ -251,9 +250,9 @@ TEST(CameraPropertiesTest, EveryIdentityValueIsRequired) {
 }
 
 TEST(CameraPropertiesTest, MaximumSizeIsRequired) {
-  for (const auto& [oid, value] : {std::pair{"1.2.20.5", ""}, std::pair{"1.2.20.6", "0"},
-                                   std::pair{"1.2.20.5", "abc"}, std::pair{"1.2.20.6", "70000"},
-                                   std::pair{"1.2.20.5", "-640"}}) {
+  for (const auto& [oid, value] :
+       {std::pair{"1.2.20.5", ""}, std::pair{"1.2.20.6", "0"}, std::pair{"1.2.20.5", "abc"},
+        std::pair{"1.2.20.6", "70000"}, std::pair{"1.2.20.5", "-640"}}) {
     auto oids = Iq765Oids();
     oids[oid] = value;
     Fixture f(oids);
@@ -327,7 +326,8 @@ TEST(CameraPropertiesTest, OptionalFeaturesMissing) {
   EXPECT_EQ(r.properties.at(8).value, "0");
   EXPECT_EQ(r.properties.at(2).value, "554");
   EXPECT_EQ(r.properties.at(7).value, "0");
-  for (uint32_t n : {2u, 3u, 4u, 8u, 13u, 14u, 15u, 16u, 17u}) EXPECT_EQ(r.capabilities.count(n), 0u) << n;
+  for (uint32_t n : {2u, 3u, 4u, 8u, 13u, 14u, 15u, 16u, 17u})
+    EXPECT_EQ(r.capabilities.count(n), 0u) << n;
   EXPECT_EQ(r.capabilities.at(7), 1u);
 }
 
@@ -363,13 +363,21 @@ TEST(CameraPropertiesTest, SaveResultsReportsEverythingAsARecorderStoresIt) {
   ASSERT_TRUE(f.props->SaveResults(&f.host));
   const CapabilityResult r = f.host.Snapshot();
   EXPECT_EQ(r.name, "Lobby IQ765");
-  EXPECT_EQ(r.connection,
-            (std::map<uint32_t, std::string>{{1, "10.1.2.3"}, {2, "8080"}, {3, "admin"},
-                                             {4, "secret"}}));
-  EXPECT_EQ(r.capabilities,
-            (std::map<uint32_t, uint32_t>{{0, 1}, {2, 1}, {3, 1}, {4, 1}, {7, 1}, {8, 1},
-                                          {11, 0}, {12, 0}, {13, 8}, {14, 1}, {15, 0},
-                                          {16, 0}, {17, 0}}));
+  EXPECT_EQ(r.connection, (std::map<uint32_t, std::string>{
+                              {1, "10.1.2.3"}, {2, "8080"}, {3, "admin"}, {4, "secret"}}));
+  EXPECT_EQ(r.capabilities, (std::map<uint32_t, uint32_t>{{0, 1},
+                                                          {2, 1},
+                                                          {3, 1},
+                                                          {4, 1},
+                                                          {7, 1},
+                                                          {8, 1},
+                                                          {11, 0},
+                                                          {12, 0},
+                                                          {13, 8},
+                                                          {14, 1},
+                                                          {15, 0},
+                                                          {16, 0},
+                                                          {17, 0}}));
   ASSERT_EQ(r.resolutions.size(), 8u);
   EXPECT_EQ(r.resolutions[0].label, "2592x1944");
   EXPECT_EQ(r.resolutions[0].interval_ms, 100u);

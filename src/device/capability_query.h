@@ -11,17 +11,18 @@
 // nothing of the module after that call.
 #pragma once
 
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "korvela/capability_query.h"
 
 #include "base/sync_lock.h"
 #include "base/thread_annotations.h"
 #include "device/camera_properties.h"
 #include "driver/device_info.h"
-#include "korvela/capability_query.h"
 #include "platform/thread.h"
 
 namespace korvela {

@@ -8,8 +8,9 @@
 #include <mutex>
 #include <new>
 
-#include "device/capability_query.h"
 #include "korvela/ipcapture.h"
+
+#include "device/capability_query.h"
 
 namespace {
 

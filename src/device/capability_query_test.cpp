@@ -1,14 +1,14 @@
 #include "device/capability_query.h"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include "platform/event.h"
 #include "recorder/capability_host.h"
@@ -135,8 +135,9 @@ TEST(CapabilityQueryModuleTest, FailureMessagesByStatus) {
     const char* message;
   } cases[] = {
       {1, "Failed to get camera properties, login failed (invalid credentials)"},
-      {2, "Failed to get camera properties, device is offline or is located in unaccessible "
-          "subnet"},
+      {2,
+       "Failed to get camera properties, device is offline or is located in unaccessible "
+       "subnet"},
       {3, "Failed to get camera properties"},
   };
   for (const auto& c : cases) {

@@ -60,13 +60,13 @@ struct PictureSize {
 inline constexpr std::array<PictureSize, 2> kSizeTableA{{{720, 480}, {352, 240}}};
 inline constexpr std::array<PictureSize, 3> kSizeTableB{{{1920, 1080}, {1280, 720}, {720, 480}}};
 inline constexpr std::array<PictureSize, 8> kSizeTableC{{{2592, 1944},
-                                                          {2560, 1440},
-                                                          {2048, 1536},
-                                                          {1920, 1080},
-                                                          {1600, 1200},
-                                                          {1280, 960},
-                                                          {1280, 720},
-                                                          {720, 480}}};
+                                                         {2560, 1440},
+                                                         {2048, 1536},
+                                                         {1920, 1080},
+                                                         {1600, 1200},
+                                                         {1280, 960},
+                                                         {1280, 720},
+                                                         {720, 480}}};
 
 // Model family of a model name (OID 2.8): the first family whose texts occur
 // in the name, else family 3.

@@ -1,8 +1,8 @@
 #include "device/model_table.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace korvela {
 namespace {

@@ -1,13 +1,13 @@
 // The capability query end to end: libveltrano.so loaded as a recorder loads
 // it, its exports driven by the reference host, against simulated cameras.
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "camsim/camsim.h"
 #include "platform/testing/scripted_server.h"
@@ -157,8 +157,8 @@ TEST_F(QueryIntegrationTest, EverySimulatedModelReportsItsProperties) {
       EXPECT_EQ(r.resolutions[i].width, m.sizes[i].width) << i;
       EXPECT_EQ(r.resolutions[i].height, m.sizes[i].height) << i;
       EXPECT_EQ(r.resolutions[i].interval_ms, m.sizes[i].interval) << i;
-      EXPECT_EQ(r.resolutions[i].label, std::to_string(m.sizes[i].width) + "x" +
-                                            std::to_string(m.sizes[i].height));
+      EXPECT_EQ(r.resolutions[i].label,
+                std::to_string(m.sizes[i].width) + "x" + std::to_string(m.sizes[i].height));
     }
     ASSERT_EQ(r.frame_intervals.size(), 30u);
     EXPECT_EQ(r.frame_intervals.front(), 1000u);

@@ -141,9 +141,7 @@ void CapabilityHost::OnTerminated() { Report(CapabilityResult::Outcome::kTermina
 
 bool CapabilityHost::WaitForReport(std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(mutex_);
-  return reported_.wait_for(lock, timeout, [this] {
-    return result_.reports > 0;
-  });
+  return reported_.wait_for(lock, timeout, [this] { return result_.reports > 0; });
 }
 
 CapabilityResult CapabilityHost::Snapshot() const {
@@ -321,8 +319,9 @@ std::string FormatCapabilityTable(const CapabilityResult& r) {
   Row(out, "Camera group", PropertyValue(r, 3));
   Row(out, "Maximum resolution", PropertyValue(r, 6));
   Row(out, "RTSP port", PropertyValue(r, 2));
-  Row(out, "Video standard", PropertyValue(r, 1) == "0" ? "0 (25 fps fallback)"
-                                                          : PropertyValue(r, 1) + " (30 fps fallback)");
+  Row(out, "Video standard",
+      PropertyValue(r, 1) == "0" ? "0 (25 fps fallback)"
+                                 : PropertyValue(r, 1) + " (30 fps fallback)");
   std::string streams;
   if (HasCapability(r, 8)) streams += "H.264 ";
   if (HasCapability(r, 7)) streams += "Motion-JPEG ";
@@ -343,9 +342,9 @@ std::string FormatCapabilityTable(const CapabilityResult& r) {
   }
   Row(out, "Frame intervals (ms)", intervals);
   Row(out, "Default interval",
-      r.default_interval ? std::to_string(*r.default_interval) + " ms (" +
-                               RateText(*r.default_interval) + ")"
-                         : "none");
+      r.default_interval
+          ? std::to_string(*r.default_interval) + " ms (" + RateText(*r.default_interval) + ")"
+          : "none");
   Row(out, "Digital inputs", std::to_string(CapabilityValue(r, 2)));
   Row(out, "Digital outputs", std::to_string(CapabilityValue(r, 3)));
   Row(out, "Privacy zones",
@@ -366,8 +365,7 @@ bool RunCapabilityQuery(const DriverExports& exports, const CapabilityQueryReque
     if (error) *error = "the library does not export the capability query";
     return false;
   }
-  ipcapture::IIPCapabilityQuery* module =
-      exports.CreateCapabilityQueryModule(&host, request.ntsc);
+  ipcapture::IIPCapabilityQuery* module = exports.CreateCapabilityQueryModule(&host, request.ntsc);
   if (module == nullptr) {
     if (error) *error = "the library could not create a capability-query module";
     return false;

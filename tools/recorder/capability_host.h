@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "korvela/capability_query.h"
+
 #include "recorder/driver_library.h"
 
 namespace korvela::recorder {

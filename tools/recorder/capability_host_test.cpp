@@ -1,8 +1,8 @@
 #include "recorder/capability_host.h"
 
-#include <gtest/gtest.h>
-
 #include <thread>
+
+#include <gtest/gtest.h>
 
 namespace korvela::recorder {
 namespace {
