@@ -40,22 +40,22 @@ using FrameTime = uint64_t;
 // One compressed video frame (recorder object).
 class IVideoFrame {
  public:
-  virtual ~IVideoFrame() = default;                        // 0
-  virtual void Reserved1() {}                              // 1
-  virtual uint8_t* GetBuffer() = 0;                        // 2: buffer of the allocated size
-  virtual void Reserved3() {}                              // 3
-  virtual void SetDataLength(uint32_t length) = 0;         // 4: valid bytes
-  virtual void SetTimeNow() = 0;                           // 5
-  virtual void SetTime(const FrameTime* time) = 0;         // 6
-  virtual void Reserved7() {}                              // 7
-  virtual void Reserved8() {}                              // 8
-  virtual void Reserved9() {}                              // 9
-  virtual void SetCompression(uint32_t code) = 0;          // 10: four-character code
-  virtual void Reserved11() {}                             // 11
-  virtual void SetHeight(uint32_t height) = 0;             // 12
-  virtual void Reserved13() {}                             // 13
-  virtual void SetWidth(uint32_t width) = 0;               // 14
-  virtual void Reserved15() {}                             // 15
+  virtual ~IVideoFrame() = default;                          // 0
+  virtual void Reserved1() {}                                // 1
+  virtual uint8_t* GetBuffer() = 0;                          // 2: buffer of the allocated size
+  virtual void Reserved3() {}                                // 3
+  virtual void SetDataLength(uint32_t length) = 0;           // 4: valid bytes
+  virtual void SetTimeNow() = 0;                             // 5
+  virtual void SetTime(const FrameTime* time) = 0;           // 6
+  virtual void Reserved7() {}                                // 7
+  virtual void Reserved8() {}                                // 8
+  virtual void Reserved9() {}                                // 9
+  virtual void SetCompression(uint32_t code) = 0;            // 10: four-character code
+  virtual void Reserved11() {}                               // 11
+  virtual void SetHeight(uint32_t height) = 0;               // 12
+  virtual void Reserved13() {}                               // 13
+  virtual void SetWidth(uint32_t width) = 0;                 // 14
+  virtual void Reserved15() {}                               // 15
   virtual void SetResolutionClass(uint32_t size_class) = 0;  // 16: 1..4
 };
 
@@ -63,29 +63,29 @@ class IVideoFrame {
 // (audio input) and reads records the recorder hands over (talk-back).
 class IAudioFrame {
  public:
-  virtual ~IAudioFrame() = default;                        // 0
+  virtual ~IAudioFrame() = default;                                // 0
   virtual void SetData(const uint8_t* data, uint32_t length) = 0;  // 1: copies the bytes
-  virtual uint32_t GetDataLength() const = 0;              // 2
-  virtual const uint8_t* GetData() const = 0;              // 3
-  virtual void Reserved4() {}                              // 4
-  virtual void SetTimeNow() = 0;                           // 5
-  virtual void Reserved6() {}                              // 6
-  virtual void Reserved7() {}                              // 7
-  virtual void Reserved8() {}                              // 8
-  virtual void Reserved9() {}                              // 9
-  virtual uint32_t GetFormatCode() const = 0;              // 10
-  virtual void Reserved11() {}                             // 11
-  virtual void SetFormatCode(uint32_t code) = 0;           // 12
-  virtual void SetBitRate(uint32_t bits_per_second) = 0;  // 13
-  virtual void Reserved14() {}                             // 14
-  virtual void SetChannel(uint8_t channel) = 0;            // 15: audio input index / output key
-  virtual uint8_t GetChannel() const = 0;                  // 16: low 8 bits are the channel key
-  virtual bool IsStereo() const = 0;                       // 17
-  virtual void Reserved18() {}                             // 18
-  virtual uint32_t GetSampleRate() const = 0;              // 19
-  virtual uint32_t GetBitRate() const = 0;                 // 20
+  virtual uint32_t GetDataLength() const = 0;                      // 2
+  virtual const uint8_t* GetData() const = 0;                      // 3
+  virtual void Reserved4() {}                                      // 4
+  virtual void SetTimeNow() = 0;                                   // 5
+  virtual void Reserved6() {}                                      // 6
+  virtual void Reserved7() {}                                      // 7
+  virtual void Reserved8() {}                                      // 8
+  virtual void Reserved9() {}                                      // 9
+  virtual uint32_t GetFormatCode() const = 0;                      // 10
+  virtual void Reserved11() {}                                     // 11
+  virtual void SetFormatCode(uint32_t code) = 0;                   // 12
+  virtual void SetBitRate(uint32_t bits_per_second) = 0;           // 13
+  virtual void Reserved14() {}                                     // 14
+  virtual void SetChannel(uint8_t channel) = 0;  // 15: audio input index / output key
+  virtual uint8_t GetChannel() const = 0;        // 16: low 8 bits are the channel key
+  virtual bool IsStereo() const = 0;             // 17
+  virtual void Reserved18() {}                   // 18
+  virtual uint32_t GetSampleRate() const = 0;    // 19
+  virtual uint32_t GetBitRate() const = 0;       // 20
   virtual void SetSampleFormat(uint32_t sample_rate, uint8_t bits_per_sample,
-                               uint8_t stereo) = 0;        // 21
+                               uint8_t stereo) = 0;  // 21
 };
 
 // The recorder's frame allocator (second argument of Open). A null record

@@ -35,13 +35,13 @@ enum StreamType : uint32_t {
 
 class IDeviceDescription {
  public:
-  virtual ~IDeviceDescription() = default;          // 0
-  virtual void Reserved1() {}                       // 1
-  virtual const char* GetModel() = 0;               // 2
-  virtual uint32_t GetChannelCount() = 0;           // 3: video inputs
-  virtual void Reserved4() {}                       // 4
-  virtual uint32_t GetDigitalInputCount() = 0;      // 5
-  virtual uint32_t GetDigitalOutputCount() = 0;     // 6
+  virtual ~IDeviceDescription() = default;       // 0
+  virtual void Reserved1() {}                    // 1
+  virtual const char* GetModel() = 0;            // 2
+  virtual uint32_t GetChannelCount() = 0;        // 3: video inputs
+  virtual void Reserved4() {}                    // 4
+  virtual uint32_t GetDigitalInputCount() = 0;   // 5
+  virtual uint32_t GetDigitalOutputCount() = 0;  // 6
 };
 
 class IConnectionSettings {
@@ -57,10 +57,10 @@ class IConnectionSettings {
 
 class IDeviceSetup {
  public:
-  virtual ~IDeviceSetup() = default;                  // 0
-  virtual IDeviceDescription* GetDescription() = 0;   // 1
-  virtual IConnectionSettings* GetConnection() = 0;   // 2
-  virtual void Reserved3() {}                         // 3
+  virtual ~IDeviceSetup() = default;                 // 0
+  virtual IDeviceDescription* GetDescription() = 0;  // 1
+  virtual IConnectionSettings* GetConnection() = 0;  // 2
+  virtual void Reserved3() {}                        // 3
   // Camera parameter text by index (from 1); null after the last one.
   virtual const char* GetParameter(uint32_t index) = 0;  // 4
 };
@@ -78,37 +78,37 @@ class IPictureSize {
 
 class IVideoFormat {
  public:
-  virtual ~IVideoFormat() = default;   // 0
-  virtual void Reserved1() {}          // 1
-  virtual void Reserved2() {}          // 2
+  virtual ~IVideoFormat() = default;    // 0
+  virtual void Reserved1() {}           // 1
+  virtual void Reserved2() {}           // 2
   virtual IPictureSize* GetSize() = 0;  // 3
 };
 
 class IVideoRate {
  public:
-  virtual ~IVideoRate() = default;       // 0
-  virtual uint32_t GetFrameRate() = 0;   // 1: frames per second
-  virtual void Reserved2() {}            // 2
-  virtual uint32_t GetQuality() = 0;     // 3: per cent
+  virtual ~IVideoRate() = default;      // 0
+  virtual uint32_t GetFrameRate() = 0;  // 1: frames per second
+  virtual void Reserved2() {}           // 2
+  virtual uint32_t GetQuality() = 0;    // 3: per cent
 };
 
 // One privacy zone as the recorder gives it. Edges are percentages (0..100)
 // of the picture width (left, right) or height (top, bottom).
 class IPrivacyZone {
  public:
-  virtual ~IPrivacyZone() = default;        // 0
-  virtual uint32_t GetAttribute1() = 0;     // 1: stored and compared, not sent
-  virtual uint32_t GetAttribute2() = 0;     // 2: stored and compared, not sent
-  virtual uint32_t IsEnabled() = 0;         // 3: not 0 = written to the camera
-  virtual float GetLeft() = 0;              // 4
-  virtual float GetTop() = 0;               // 5
-  virtual float GetRight() = 0;             // 6
-  virtual float GetBottom() = 0;            // 7
+  virtual ~IPrivacyZone() = default;     // 0
+  virtual uint32_t GetAttribute1() = 0;  // 1: stored and compared, not sent
+  virtual uint32_t GetAttribute2() = 0;  // 2: stored and compared, not sent
+  virtual uint32_t IsEnabled() = 0;      // 3: not 0 = written to the camera
+  virtual float GetLeft() = 0;           // 4
+  virtual float GetTop() = 0;            // 5
+  virtual float GetRight() = 0;          // 6
+  virtual float GetBottom() = 0;         // 7
 };
 
 class IPrivacyZoneCollection {
  public:
-  virtual ~IPrivacyZoneCollection() = default;        // 0
+  virtual ~IPrivacyZoneCollection() = default;  // 0
   // Zone at index (from 0), or null after the last one.
   virtual IPrivacyZone* GetZone(uint32_t index) = 0;  // 1
 };
@@ -129,10 +129,10 @@ using IPrivacyZoneList = IVideoParams;
 // threads.
 class IFrameReceiver {
  public:
-  virtual ~IFrameReceiver() = default;        // 0
+  virtual ~IFrameReceiver() = default;           // 0
   virtual bool OnFrame(IVideoFrame* frame) = 0;  // 1: true = accepted
-  virtual void Reserved2() {}                 // 2
-  virtual void OnSignalLost() = 0;            // 3
+  virtual void Reserved2() {}                    // 2
+  virtual void OnSignalLost() = 0;               // 3
 };
 
 // Channel status values reported by GetChannelState.
@@ -145,16 +145,17 @@ enum ChannelStatus : uint32_t {
 // The video capture object (driver object, from GetVideoCapture).
 class IIPVideoCapture {
  public:
-  virtual ~IIPVideoCapture() = default;                                          // 0
-  virtual uint32_t GetChannelCount() = 0;                                        // 1
-  virtual bool StartChannel(uint32_t input, IFrameReceiver* receiver, IVideoParams* params) = 0;  // 2
-  virtual bool StopChannel(uint32_t input) = 0;                                  // 3
+  virtual ~IIPVideoCapture() = default;    // 0
+  virtual uint32_t GetChannelCount() = 0;  // 1
+  virtual bool StartChannel(uint32_t input, IFrameReceiver* receiver,
+                            IVideoParams* params) = 0;                               // 2
+  virtual bool StopChannel(uint32_t input) = 0;                                      // 3
   virtual bool ChangeChannel(uint32_t input, IPictureSize* size, uint32_t fps) = 0;  // 4
-  virtual uint32_t Reserved5() = 0;                                              // 5: → 0
+  virtual uint32_t Reserved5() = 0;                                                  // 5: → 0
   virtual bool GetChannelState(uint32_t input, uint32_t* status, uint32_t* error_code, char* text,
-                               uint32_t text_size) = 0;                          // 6
-  virtual bool Reserved7(uint32_t a, void* b, void* c) = 0;                      // 7: → false
-  virtual bool Reserved8(uint32_t a, void* b, void* c) = 0;                      // 8: → false
+                               uint32_t text_size) = 0;      // 6
+  virtual bool Reserved7(uint32_t a, void* b, void* c) = 0;  // 7: → false
+  virtual bool Reserved8(uint32_t a, void* b, void* c) = 0;  // 8: → false
 };
 
 // ---------------------------------------------------------------------------
@@ -163,8 +164,8 @@ class IIPVideoCapture {
 // Audio input: the recorder's callback for frames and state reports.
 class IAudioCallback {
  public:
-  virtual ~IAudioCallback() = default;                           // 0
-  virtual bool OnAudioFrame(IAudioFrame* frame) = 0;             // 1: result not used
+  virtual ~IAudioCallback() = default;                              // 0
+  virtual bool OnAudioFrame(IAudioFrame* frame) = 0;                // 1: result not used
   virtual void OnStateChanged(uint32_t input, uint32_t state) = 0;  // 2
 };
 
@@ -180,15 +181,15 @@ class IAudioFormatEntry {
 
 class IAudioFormatList {
  public:
-  virtual ~IAudioFormatList() = default;                // 0
-  virtual uint32_t GetCount() = 0;                       // 1
+  virtual ~IAudioFormatList() = default;                    // 0
+  virtual uint32_t GetCount() = 0;                          // 1
   virtual IAudioFormatEntry* GetEntry(uint32_t index) = 0;  // 2: may be null
 };
 
 // Talk-back: the recorder's callback for state reports.
 class IAudioSenderCallback {
  public:
-  virtual ~IAudioSenderCallback() = default;                  // 0
+  virtual ~IAudioSenderCallback() = default;                      // 0
   virtual void OnStateChanged(uint32_t key, uint32_t state) = 0;  // 1
 };
 
@@ -206,33 +207,33 @@ class IAudioOutputFormatEntry {
 class IAudioOutputFormatList {
  public:
   virtual ~IAudioOutputFormatList() = default;                    // 0
-  virtual uint32_t GetCount() = 0;                                 // 1
+  virtual uint32_t GetCount() = 0;                                // 1
   virtual IAudioOutputFormatEntry* GetEntry(uint32_t index) = 0;  // 2: may be null
 };
 
 // Talk-back: the format object the driver fills in GetAudioFormat.
 class IAudioFormat {
  public:
-  virtual ~IAudioFormat() = default;                       // 0
-  virtual void SetFormatCode(uint32_t code) = 0;           // 1
-  virtual void SetSampleRate(uint32_t hertz) = 0;          // 2
-  virtual void SetBitRate(uint32_t bits_per_second) = 0;   // 3
-  virtual void Reserved4() {}                              // 4
-  virtual void SetStereo(uint32_t stereo) = 0;             // 5
+  virtual ~IAudioFormat() = default;                      // 0
+  virtual void SetFormatCode(uint32_t code) = 0;          // 1
+  virtual void SetSampleRate(uint32_t hertz) = 0;         // 2
+  virtual void SetBitRate(uint32_t bits_per_second) = 0;  // 3
+  virtual void Reserved4() {}                             // 4
+  virtual void SetStereo(uint32_t stereo) = 0;            // 5
 };
 
 // The audio input object (driver object, from GetAudioCapture2). Channels are
 // keyed by a number the recorder chooses.
 class IIPAudioCapture2 {
  public:
-  virtual ~IIPAudioCapture2() = default;  // 0
+  virtual ~IIPAudioCapture2() = default;   // 0
   virtual uint32_t GetChannelCount() = 0;  // 1: open channels
   virtual bool OpenChannel(uint32_t key, uint32_t input, IAudioCallback* callback,
-                           IAudioFormatList* formats) = 0;  // 2
-  virtual bool CloseChannel(uint32_t key) = 0;              // 3
+                           IAudioFormatList* formats) = 0;                           // 2
+  virtual bool CloseChannel(uint32_t key) = 0;                                       // 3
   virtual uint32_t GetChannelState(uint32_t key, void* unused1, void* unused2) = 0;  // 4
-  virtual bool Reserved5(uint32_t a, void* b, void* c) = 0;  // 5: → false
-  virtual bool Reserved6(uint32_t a, void* b, void* c) = 0;  // 6: → false
+  virtual bool Reserved5(uint32_t a, void* b, void* c) = 0;                          // 5: → false
+  virtual bool Reserved6(uint32_t a, void* b, void* c) = 0;                          // 6: → false
 };
 
 // The audio output object (driver object, from GetAudioSender).
@@ -245,11 +246,11 @@ class IIPAudioSender {
   virtual bool CloseChannel(uint32_t key) = 0;                    // 3
   // The frame names its channel by GetChannel(); a frame the channel queued
   // belongs to the driver from then on and is released through the allocator.
-  virtual bool SendAudioFrame(IAudioFrame* frame) = 0;            // 4
-  virtual bool GetAudioFormat(uint32_t key, IAudioFormat* format) = 0;  // 5
+  virtual bool SendAudioFrame(IAudioFrame* frame) = 0;                               // 4
+  virtual bool GetAudioFormat(uint32_t key, IAudioFormat* format) = 0;               // 5
   virtual uint32_t GetChannelState(uint32_t key, void* unused1, void* unused2) = 0;  // 6
-  virtual bool Reserved7(uint32_t a, void* b, void* c) = 0;  // 7: → false
-  virtual bool Reserved8(uint32_t a, void* b, void* c) = 0;  // 8: → false
+  virtual bool Reserved7(uint32_t a, void* b, void* c) = 0;                          // 7: → false
+  virtual bool Reserved8(uint32_t a, void* b, void* c) = 0;                          // 8: → false
 };
 
 // ---------------------------------------------------------------------------
@@ -259,7 +260,7 @@ class IIPAudioSender {
 // anything else closed.
 class ICaptureIOCallback {
  public:
-  virtual ~ICaptureIOCallback() = default;                         // 0
+  virtual ~ICaptureIOCallback() = default;                          // 0
   virtual void OnInputChanged(uint32_t input, uint32_t state) = 0;  // 1
   virtual void OnDeviceError() = 0;                                 // 2
 };
@@ -267,12 +268,12 @@ class ICaptureIOCallback {
 // The digital I/O object (driver object, from GetIO).
 class ICaptureIOApi {
  public:
-  virtual ~ICaptureIOApi() = default;                          // 0
-  virtual bool SetCallback(ICaptureIOCallback* callback) = 0;  // 1: false for null
-  virtual bool Start() = 0;                                    // 2
-  virtual bool Stop() = 0;                                     // 3
-  virtual uint32_t GetInputCount() = 0;                        // 4
-  virtual uint32_t GetOutputCount() = 0;                       // 5
+  virtual ~ICaptureIOApi() = default;                           // 0
+  virtual bool SetCallback(ICaptureIOCallback* callback) = 0;   // 1: false for null
+  virtual bool Start() = 0;                                     // 2
+  virtual bool Stop() = 0;                                      // 3
+  virtual uint32_t GetInputCount() = 0;                         // 4
+  virtual uint32_t GetOutputCount() = 0;                        // 5
   virtual bool SetOutput(uint32_t output, uint32_t state) = 0;  // 6: only queues
 };
 
@@ -281,9 +282,9 @@ class ICaptureIOApi {
 // call it).
 class IPrivacyZones {
  public:
-  virtual ~IPrivacyZones() = default;               // 0
+  virtual ~IPrivacyZones() = default;                 // 0
   virtual void SetZones(IPrivacyZoneList* list) = 0;  // 1: copies at most 32 zones
-  virtual bool Apply() = 0;                         // 2: writes changed zones
+  virtual bool Apply() = 0;                           // 2: writes changed zones
 };
 
 // ---------------------------------------------------------------------------
@@ -295,10 +296,11 @@ class IIPAudioCapture;  // legacy audio object; this driver never creates one
 class IIPCaptureDriver {
  public:
   virtual ~IIPCaptureDriver() = default;  // 0
-  virtual bool Open(IDebugInfoSink* sink, IFrameAllocator* allocator, IDeviceSetup* setup) = 0;  // 1
-  virtual void Close() = 0;                            // 2
-  virtual IIPVideoCapture* GetVideoCapture() = 0;      // 3
-  virtual ICaptureIOApi* GetIO() = 0;                  // 4
+  virtual bool Open(IDebugInfoSink* sink, IFrameAllocator* allocator,
+                    IDeviceSetup* setup) = 0;      // 1
+  virtual void Close() = 0;                        // 2
+  virtual IIPVideoCapture* GetVideoCapture() = 0;  // 3
+  virtual ICaptureIOApi* GetIO() = 0;              // 4
 };
 
 class IIPCaptureDriverEx : public IIPCaptureDriver {

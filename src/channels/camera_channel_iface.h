@@ -28,11 +28,11 @@ enum CameraChannelStatus : uint32_t {
 
 class ICameraChannel {
  public:
-  virtual ~ICameraChannel() = default;                           // 0
-  virtual bool Start(const StreamSettings& settings) = 0;        // 1
-  virtual void Stop() = 0;                                       // 2
+  virtual ~ICameraChannel() = default;                              // 0
+  virtual bool Start(const StreamSettings& settings) = 0;           // 1
+  virtual void Stop() = 0;                                          // 2
   virtual bool ChangeSettings(const StreamSettings& settings) = 0;  // 3
-  virtual uint32_t GetState() = 0;                               // 4
+  virtual uint32_t GetState() = 0;                                  // 4
 };
 
 }  // namespace korvela

@@ -34,7 +34,8 @@ TEST(ParseParameterNumber, AcceptsSignedDigitsOnly) {
       {"-2147483649", std::nullopt},
       {"99999999999999999999", std::nullopt},
   };
-  for (const auto& c : cases) EXPECT_EQ(ParseParameterNumber(c.text), c.expected) << '"' << c.text << '"';
+  for (const auto& c : cases)
+    EXPECT_EQ(ParseParameterNumber(c.text), c.expected) << '"' << c.text << '"';
 }
 
 TEST(ParseAudioChannelCount, BothFieldsOrNothing) {
@@ -45,21 +46,22 @@ TEST(ParseAudioChannelCount, BothFieldsOrNothing) {
   const Case cases[] = {
       {"Count=1; IsStereo=0", 1},
       {"Count=2; IsStereo=1", 2},
-      {"Count=2;IsStereo=1", 2},          // the blank matches no white space too
-      {"Count= 3;   IsStereo= 0", 3},     // %u skips leading blanks
+      {"Count=2;IsStereo=1", 2},       // the blank matches no white space too
+      {"Count= 3;   IsStereo= 0", 3},  // %u skips leading blanks
       {"Count=4; IsStereo=1 trailing", 4},
-      {"Count=1", 0},                     // stereo field missing
+      {"Count=1", 0},  // stereo field missing
       {"Count=1; ", 0},
       {"Count=1; IsStereo=", 0},
       {"Count=0; IsStereo=0", 0},
       {"", 0},
       {"count=1; IsStereo=0", 0},
       {" Count=1; IsStereo=0", 0},
-      {"Count=-1; IsStereo=0", 0},        // would wrap to a huge limit
+      {"Count=-1; IsStereo=0", 0},  // would wrap to a huge limit
       {"Count=4294967296; IsStereo=0", 0},
       {"Count=x; IsStereo=0", 0},
   };
-  for (const auto& c : cases) EXPECT_EQ(ParseAudioChannelCount(c.text), c.expected) << '"' << c.text << '"';
+  for (const auto& c : cases)
+    EXPECT_EQ(ParseAudioChannelCount(c.text), c.expected) << '"' << c.text << '"';
 }
 
 TEST(CameraParameters, NoneReadsEmptyAndNotANumber) {

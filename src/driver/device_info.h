@@ -28,7 +28,7 @@ class DEVICE_INFO {
   uint32_t connect_timeout_ms = kDefaultConnectTimeoutMs;
   // Longest silence before a video channel declares the signal lost.
   uint32_t receive_timeout_ms = kDefaultReceiveTimeoutMs;
-  std::string address;  // host name or IPv4 address
+  std::string address;           // host name or IPv4 address
   uint16_t port = kDefaultPort;  // HTTP port
   std::string user_name;
   std::string password;  // never logged

@@ -15,10 +15,11 @@
 #include <string>
 #include <utility>
 
-#include "channels/camera_channel_iface.h"
-#include "driver/device_info.h"
 #include "korvela/debug_message.h"
 #include "korvela/ipcapture.h"
+
+#include "channels/camera_channel_iface.h"
+#include "driver/device_info.h"
 
 namespace korvela {
 
@@ -33,20 +34,20 @@ inline constexpr int32_t kParameterNotANumber = INT32_MIN;
 class IDriver : public IDebugMessage {
  public:
   // 1: Message (IDebugMessage).
-  virtual std::string GetName() = 0;                                  // 2
-  virtual const DEVICE_INFO* GetDeviceInfo() = 0;                     // 3
+  virtual std::string GetName() = 0;               // 2
+  virtual const DEVICE_INFO* GetDeviceInfo() = 0;  // 3
   // Number of digital inputs (first) and outputs (second).
-  virtual std::pair<uint32_t, uint32_t> GetIOCount() = 0;             // 4
-  virtual ipcapture::IFrameAllocator* GetFrameAllocator() = 0;        // 5
-  virtual uint32_t GetChannelParameter() = 0;                         // 6: parameter 1
-  virtual uint32_t GetStreamType() = 0;                               // 7: 1 MJPEG, 3 H.264
-  virtual uint32_t GetChannelCount() = 0;                             // 8: video inputs
-  virtual ipcapture::IPrivacyZones* GetPrivacyZones() = 0;            // 9: may be null
+  virtual std::pair<uint32_t, uint32_t> GetIOCount() = 0;       // 4
+  virtual ipcapture::IFrameAllocator* GetFrameAllocator() = 0;  // 5
+  virtual uint32_t GetChannelParameter() = 0;                   // 6: parameter 1
+  virtual uint32_t GetStreamType() = 0;                         // 7: 1 MJPEG, 3 H.264
+  virtual uint32_t GetChannelCount() = 0;                       // 8: video inputs
+  virtual ipcapture::IPrivacyZones* GetPrivacyZones() = 0;      // 9: may be null
   // Camera parameter text; empty when missing or "(none)".
-  virtual std::string GetParameter(uint32_t index) = 0;               // 10
+  virtual std::string GetParameter(uint32_t index) = 0;  // 10
   // Camera parameter as a number; kParameterNotANumber when missing or not
   // a number.
-  virtual int32_t GetParameterInt(uint32_t index) = 0;                // 11
+  virtual int32_t GetParameterInt(uint32_t index) = 0;  // 11
   // A new, not yet started video channel owned by the caller; null for an
   // unknown stream type or when allocation fails.
   virtual ICameraChannel* CreateVideoChannel(uint32_t input,
@@ -65,14 +66,14 @@ class IAudioInputChannel {
 // The talk-back channel as the audio sender object holds it.
 class IAudioOutputChannel {
  public:
-  virtual ~IAudioOutputChannel() = default;                        // 0
-  virtual bool Start() = 0;                                        // 1
-  virtual bool Stop() = 0;                                         // 2
-  virtual uint32_t GetState() = 0;                                 // 3
+  virtual ~IAudioOutputChannel() = default;                          // 0
+  virtual bool Start() = 0;                                          // 1
+  virtual bool Stop() = 0;                                           // 2
+  virtual uint32_t GetState() = 0;                                   // 3
   virtual bool GetAudioFormat(ipcapture::IAudioFormat* format) = 0;  // 4
   // True when the frame was queued: from then on the channel owns it and
   // releases it through the frame allocator. False leaves it the caller's.
-  virtual bool SendFrame(ipcapture::IAudioFrame* frame) = 0;       // 5
+  virtual bool SendFrame(ipcapture::IAudioFrame* frame) = 0;  // 5
 };
 
 // Audio channel factory (the driver). The three values after the key come
@@ -80,9 +81,9 @@ class IAudioOutputChannel {
 class IAudioChannelCreator {
  public:
   virtual ~IAudioChannelCreator() = default;  // 0
-  virtual IAudioInputChannel* CreateAudioInputChannel(uint32_t key, uint32_t input,
-                                                      ipcapture::IAudioCallback* callback,
-                                                      ipcapture::IAudioFormatList* formats) = 0;  // 1
+  virtual IAudioInputChannel* CreateAudioInputChannel(
+      uint32_t key, uint32_t input, ipcapture::IAudioCallback* callback,
+      ipcapture::IAudioFormatList* formats) = 0;  // 1
   virtual IAudioOutputChannel* CreateAudioOutputChannel(
       uint32_t key, uint32_t value, ipcapture::IAudioSenderCallback* callback,
       ipcapture::IAudioOutputFormatList* formats) = 0;  // 2

@@ -33,8 +33,8 @@ bool CIPAudioSender::SendAudioFrame(ipcapture::IAudioFrame* frame) {
 
 bool CIPAudioSender::GetAudioFormat(uint32_t key, ipcapture::IAudioFormat* format) {
   if (format == nullptr) return false;
-  return table_.WithLocked(key, false,
-                           [&](IAudioOutputChannel& channel) { return channel.GetAudioFormat(format); });
+  return table_.WithLocked(
+      key, false, [&](IAudioOutputChannel& channel) { return channel.GetAudioFormat(format); });
 }
 
 uint32_t CIPAudioSender::GetChannelState(uint32_t key, void*, void*) {

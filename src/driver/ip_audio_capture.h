@@ -8,9 +8,10 @@
 
 #include <cstdint>
 
+#include "korvela/ipcapture.h"
+
 #include "driver/audio_channel_table.h"
 #include "driver/idriver.h"
-#include "korvela/ipcapture.h"
 
 namespace korvela {
 

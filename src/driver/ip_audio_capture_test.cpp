@@ -2,13 +2,13 @@
 // frame routing by key byte.
 #include "driver/ip_audio_capture.h"
 
-#include <gtest/gtest.h>
-
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "recorder/audio_host.h"
 #include "recorder/frame_allocator.h"
@@ -65,7 +65,8 @@ class FakeCreator final : public IAudioChannelCreator {
     keys.push_back(key);
     return give_null ? nullptr : new FakeInput(log);
   }
-  IAudioOutputChannel* CreateAudioOutputChannel(uint32_t key, uint32_t, ipcapture::IAudioSenderCallback*,
+  IAudioOutputChannel* CreateAudioOutputChannel(uint32_t key, uint32_t,
+                                                ipcapture::IAudioSenderCallback*,
                                                 ipcapture::IAudioOutputFormatList*) override {
     keys.push_back(key);
     return give_null ? nullptr : new FakeOutput(log);
@@ -199,7 +200,8 @@ class BlockingCreator final : public IAudioChannelCreator {
                                               ipcapture::IAudioFormatList*) override {
     return nullptr;
   }
-  IAudioOutputChannel* CreateAudioOutputChannel(uint32_t, uint32_t, ipcapture::IAudioSenderCallback*,
+  IAudioOutputChannel* CreateAudioOutputChannel(uint32_t, uint32_t,
+                                                ipcapture::IAudioSenderCallback*,
                                                 ipcapture::IAudioOutputFormatList*) override {
     return new BlockingOutput(probe_);
   }

@@ -167,7 +167,7 @@ void CQuarnoIPCaptureDriver::CreatePrivacyZones() {
 }
 
 ICameraChannel* CQuarnoIPCaptureDriver::CreateVideoChannel(uint32_t input,
-                                                          ipcapture::IFrameReceiver* receiver) {
+                                                           ipcapture::IFrameReceiver* receiver) {
   switch (GetStreamType()) {
     case ipcapture::kStreamMjpegHttp:
       return factory_.mjpeg_channel ? factory_.mjpeg_channel(this, input, receiver) : nullptr;

@@ -19,11 +19,12 @@
 #include <string>
 #include <utility>
 
+#include "korvela/ipcapture.h"
+
 #include "base/log_dispatcher.h"
 #include "driver/camera_parameters.h"
 #include "driver/device_info.h"
 #include "driver/idriver.h"
-#include "korvela/ipcapture.h"
 
 namespace korvela {
 
@@ -71,10 +72,10 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx4,
 
   // Slots 12..15 of the primary interface (declared first so that they take
   // those slots).
-  virtual bool CreateIO() = 0;                              // 12
-  virtual bool CheckDevice() = 0;                           // 13
-  virtual void CreatePrivacyZones() = 0;                    // 14
-  virtual void LogOpened(const std::string& firmware);      // 15
+  virtual bool CreateIO() = 0;                          // 12
+  virtual bool CheckDevice() = 0;                       // 13
+  virtual void CreatePrivacyZones() = 0;                // 14
+  virtual void LogOpened(const std::string& firmware);  // 15
 
   // IIPCaptureDriver...Ex4
   bool Open(ipcapture::IDebugInfoSink* sink, ipcapture::IFrameAllocator* allocator,
@@ -159,9 +160,9 @@ class CQuarnoIPCaptureDriver final : public CIPCaptureDriver {
   IAudioInputChannel* CreateAudioInputChannel(uint32_t key, uint32_t input,
                                               ipcapture::IAudioCallback* callback,
                                               ipcapture::IAudioFormatList* formats) override;
-  IAudioOutputChannel* CreateAudioOutputChannel(uint32_t key, uint32_t value,
-                                                ipcapture::IAudioSenderCallback* callback,
-                                                ipcapture::IAudioOutputFormatList* formats) override;
+  IAudioOutputChannel* CreateAudioOutputChannel(
+      uint32_t key, uint32_t value, ipcapture::IAudioSenderCallback* callback,
+      ipcapture::IAudioOutputFormatList* formats) override;
 
   // Time-outs every channel uses once the driver is open.
   static constexpr uint32_t kConnectTimeoutMs = 5000;

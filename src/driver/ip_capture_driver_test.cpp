@@ -2,11 +2,11 @@
 // when it fails, how it logs, and what Close and deletion leave behind.
 #include "driver/ip_capture_driver.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <memory>
 #include <optional>
+
+#include <gtest/gtest.h>
 
 #include "driver/testing/fake_camera_channel.h"
 #include "driver/testing/slot_index.h"
@@ -61,12 +61,14 @@ struct Fixture {
     setup.password = "secret";
     setup.stream_type = ipcapture::kStreamMjpegHttp;
     recorder::DeviceSetup::FillReferenceParameters(setup.parameters);
-    factory.mjpeg_channel = [this](IDriver*, uint32_t, ipcapture::IFrameReceiver*) -> ICameraChannel* {
+    factory.mjpeg_channel = [this](IDriver*, uint32_t,
+                                   ipcapture::IFrameReceiver*) -> ICameraChannel* {
       ++mjpeg_made;
       probes.push_back(std::make_shared<FakeChannelProbe>());
       return new FakeCameraChannel(probes.back());
     };
-    factory.h264_channel = [this](IDriver*, uint32_t, ipcapture::IFrameReceiver*) -> ICameraChannel* {
+    factory.h264_channel = [this](IDriver*, uint32_t,
+                                  ipcapture::IFrameReceiver*) -> ICameraChannel* {
       ++h264_made;
       return nullptr;
     };
@@ -93,16 +95,23 @@ TEST(CIPCaptureDriver, OpenReadsTheSetupInItsOrder) {
   f.setup.parameters = {{1, "0"}, {2, "554"}, {3, "x"}, {5, "skipped: 4 is missing"}};
   auto driver = f.Make();
   ASSERT_TRUE(f.Open(*driver));
-  const std::vector<std::string> expected = {
-      "Setup.GetConnection",           "Setup.GetDescription",
-      "Connection.GetStreamType",      "Description.GetDigitalInputCount",
-      "Description.GetDigitalOutputCount", "Description.GetChannelCount",
-      "Connection.GetAddress",         "Connection.GetPort",
-      "Connection.GetUserName",        "Connection.GetPassword",
-      "Description.GetModel",          "Setup.GetParameter(1)",
-      "Setup.GetParameter(2)",         "Setup.GetParameter(3)",
-      "Setup.GetParameter(4)",         "Setup.GetParameter(101)",
-      "Setup.GetParameter(102)"};
+  const std::vector<std::string> expected = {"Setup.GetConnection",
+                                             "Setup.GetDescription",
+                                             "Connection.GetStreamType",
+                                             "Description.GetDigitalInputCount",
+                                             "Description.GetDigitalOutputCount",
+                                             "Description.GetChannelCount",
+                                             "Connection.GetAddress",
+                                             "Connection.GetPort",
+                                             "Connection.GetUserName",
+                                             "Connection.GetPassword",
+                                             "Description.GetModel",
+                                             "Setup.GetParameter(1)",
+                                             "Setup.GetParameter(2)",
+                                             "Setup.GetParameter(3)",
+                                             "Setup.GetParameter(4)",
+                                             "Setup.GetParameter(101)",
+                                             "Setup.GetParameter(102)"};
   EXPECT_EQ(f.setup.calls(), expected);
   EXPECT_EQ(driver->GetParameter(5), "");  // after the first gap nothing is read
 }
@@ -143,7 +152,8 @@ TEST(CIPCaptureDriver, OpenFixesTheDeviceDescriptionAndLogsOpened) {
   auto lines = f.sink.Lines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].level, 100);
-  EXPECT_EQ(lines[0].text, "DRIVER IS OPENED (name: Veltrano, device model: IQ765, address: 10.1.2.3:8080)");
+  EXPECT_EQ(lines[0].text,
+            "DRIVER IS OPENED (name: Veltrano, device model: IQ765, address: 10.1.2.3:8080)");
 }
 
 TEST(CIPCaptureDriver, LogOpenedFormats) {
@@ -152,8 +162,9 @@ TEST(CIPCaptureDriver, LogOpenedFormats) {
   f.setup.model = "IQ%s%n";  // recorder text is never a format
   auto driver = f.Make();
   ASSERT_TRUE(f.Open(*driver));
-  EXPECT_TRUE(f.sink.Contains(
-      "DRIVER IS OPENED (name: Veltrano, device model: IQ%s%n, FW: 4.2.1, address: 10.1.2.3:8080)"));
+  EXPECT_TRUE(
+      f.sink.Contains("DRIVER IS OPENED (name: Veltrano, device model: IQ%s%n, FW: 4.2.1, address: "
+                      "10.1.2.3:8080)"));
 
   Fixture g;
   g.setup.model = "";
@@ -221,12 +232,14 @@ TEST(CIPCaptureDriver, ParameterOneMustBeANumber) {
 
 TEST(CIPCaptureDriver, ParametersThroughTheDriver) {
   Fixture f;
-  f.setup.parameters = {{1, "0"}, {2, "+5"}, {3, "-5"}, {4, "+"}, {5, "-"}, {6, ""}, {7, "5a"}, {8, "(none)"}};
+  f.setup.parameters = {{1, "0"}, {2, "+5"}, {3, "-5"}, {4, "+"},
+                        {5, "-"}, {6, ""},   {7, "5a"}, {8, "(none)"}};
   auto driver = f.Make();
   ASSERT_TRUE(f.Open(*driver));
   EXPECT_EQ(driver->GetParameterInt(2), 5);
   EXPECT_EQ(driver->GetParameterInt(3), -5);
-  for (uint32_t i : {4u, 5u, 6u, 7u, 8u, 99u}) EXPECT_EQ(driver->GetParameterInt(i), INT32_MIN) << i;
+  for (uint32_t i : {4u, 5u, 6u, 7u, 8u, 99u})
+    EXPECT_EQ(driver->GetParameterInt(i), INT32_MIN) << i;
   EXPECT_EQ(driver->GetParameter(8), "");
   EXPECT_EQ(driver->GetParameter(7), "5a");
   EXPECT_EQ(driver->GetParameter(99), "");
@@ -237,12 +250,15 @@ TEST(CIPCaptureDriver, PrivacyZonesByParameterSeven) {
     std::optional<std::string> text;
     bool created;
   };
-  const Case cases[] = {{"1", true}, {"01", true}, {"1x", true},  // atoi reads the leading number
-                        {"yes", false}, {"0", false}, {"2", false}, {"(none)", false}, {std::nullopt, false}};
+  const Case cases[] = {
+      {"1", true},    {"01", true}, {"1x", true},  // atoi reads the leading number
+      {"yes", false}, {"0", false}, {"2", false}, {"(none)", false}, {std::nullopt, false}};
   for (const auto& c : cases) {
     Fixture f;
-    if (c.text) f.setup.parameters[7] = *c.text;
-    else f.setup.parameters.erase(7), f.setup.parameters.erase(8);
+    if (c.text)
+      f.setup.parameters[7] = *c.text;
+    else
+      f.setup.parameters.erase(7), f.setup.parameters.erase(8);
     auto driver = f.Make();
     ASSERT_TRUE(f.Open(*driver));
     EXPECT_EQ(driver->GetPrivacyZones() != nullptr, c.created) << c.text.value_or("missing");
@@ -277,7 +293,8 @@ TEST(CIPCaptureDriver, AudioStep) {
     if (c.input) f.setup.parameters[101] = c.input;
     if (c.output) f.setup.parameters[102] = c.output;
     auto driver = f.Make();
-    EXPECT_EQ(f.Open(*driver), c.opens) << (c.input ? c.input : "-") << " / " << (c.output ? c.output : "-");
+    EXPECT_EQ(f.Open(*driver), c.opens)
+        << (c.input ? c.input : "-") << " / " << (c.output ? c.output : "-");
     EXPECT_EQ(driver->GetAudioCapture2() != nullptr, c.capture);
     EXPECT_EQ(driver->GetAudioSender() != nullptr, c.sender);
   }
@@ -328,7 +345,9 @@ TEST(CIPCaptureDriver, CloseDeletesTheOwnedObjectsAndReopenWorks) {
   Fixture f;
   bool io_alive = false;
   f.factory.digital_io_built = true;
-  f.factory.digital_io = [&](IDriver*) -> ipcapture::ICaptureIOApi* { return new FakeIO(&io_alive); };
+  f.factory.digital_io = [&](IDriver*) -> ipcapture::ICaptureIOApi* {
+    return new FakeIO(&io_alive);
+  };
   f.setup.parameters[102] = "Count=1; IsStereo=0";
   auto driver = f.Make();
   ASSERT_TRUE(f.Open(*driver));

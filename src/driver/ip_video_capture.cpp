@@ -46,7 +46,8 @@ bool CIPVideoCapture::StartChannel(uint32_t input, ipcapture::IFrameReceiver* re
   if (input >= GetChannelCount()) return false;
   StopChannel(input);
 
-  if (ipcapture::IPrivacyZones* zones = driver_->GetPrivacyZones(); zones != nullptr && params != nullptr)
+  if (ipcapture::IPrivacyZones* zones = driver_->GetPrivacyZones();
+      zones != nullptr && params != nullptr)
     zones->SetZones(params);
 
   ICameraChannel* raw = driver_->CreateVideoChannel(input, receiver);

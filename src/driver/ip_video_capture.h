@@ -13,10 +13,11 @@
 #include <memory>
 #include <vector>
 
+#include "korvela/ipcapture.h"
+
 #include "base/sync_lock.h"
 #include "base/thread_annotations.h"
 #include "channels/camera_channel_iface.h"
-#include "korvela/ipcapture.h"
 
 namespace korvela {
 

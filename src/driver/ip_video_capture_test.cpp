@@ -2,10 +2,10 @@
 // the life of a channel looked up while another thread stops it.
 #include "driver/ip_video_capture.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "driver/testing/fake_camera_channel.h"
 #include "driver/testing/fake_driver.h"

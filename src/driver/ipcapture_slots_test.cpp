@@ -1,13 +1,14 @@
 // Slot order of the recorder/driver contract. A method inserted, removed or
 // moved in a header changes these numbers and fails here, before a recorder
 // built against the old layout calls the wrong method.
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <cstring>
 
-#include "driver/testing/slot_index.h"
+#include <gtest/gtest.h>
+
 #include "korvela/ipcapture.h"
+
+#include "driver/testing/slot_index.h"
 
 namespace korvela::ipcapture {
 namespace {

@@ -12,8 +12,9 @@
 
 #include <cstdint>
 
-#include "driver/idriver.h"
 #include "korvela/ipcapture.h"
+
+#include "driver/idriver.h"
 
 namespace korvela::factory {
 

@@ -1,9 +1,6 @@
 // libveltrano.so as a recorder sees it: loaded with dlopen, exactly the
 // sixteen exports, every create/delete pairing, and an Open whose log line
 // reaches the recorder's sink at the level its core version asks for.
-#include <elf.h>
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -11,6 +8,9 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include <elf.h>
+#include <gtest/gtest.h>
 
 #include "cli/host.h"
 #include "recorder/core_version.h"
@@ -34,7 +34,8 @@ std::set<std::string> DefinedDynamicSymbols(const std::string& path) {
   if (file.size() < sizeof(Elf64_Ehdr)) return names;
   Elf64_Ehdr eh;
   std::memcpy(&eh, file.data(), sizeof eh);
-  if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 || eh.e_ident[EI_CLASS] != ELFCLASS64) return names;
+  if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 || eh.e_ident[EI_CLASS] != ELFCLASS64)
+    return names;
   auto section = [&](size_t i) {
     Elf64_Shdr sh{};
     const size_t off = eh.e_shoff + i * eh.e_shentsize;
@@ -45,8 +46,8 @@ std::set<std::string> DefinedDynamicSymbols(const std::string& path) {
     const Elf64_Shdr dynsym = section(i);
     if (dynsym.sh_type != SHT_DYNSYM) continue;
     const Elf64_Shdr strtab = section(dynsym.sh_link);
-    for (size_t off = dynsym.sh_offset; off + sizeof(Elf64_Sym) <= dynsym.sh_offset + dynsym.sh_size;
-         off += sizeof(Elf64_Sym)) {
+    for (size_t off = dynsym.sh_offset;
+         off + sizeof(Elf64_Sym) <= dynsym.sh_offset + dynsym.sh_size; off += sizeof(Elf64_Sym)) {
       Elf64_Sym sym;
       std::memcpy(&sym, file.data() + off, sizeof sym);
       const int bind = ELF64_ST_BIND(sym.st_info);
@@ -108,8 +109,9 @@ TEST_F(DriverLibraryTest, OpenReportsDriverIsOpenedToTheSink) {
   ASSERT_TRUE(driver->Open(&sink, &allocator, &setup));
   ASSERT_TRUE(sink.WaitFor("DRIVER IS OPENED", 5s));
   EXPECT_EQ(sink.LevelOf("DRIVER IS OPENED"), 100);
-  EXPECT_TRUE(sink.Contains(
-      "DRIVER IS OPENED (name: Veltrano, device model: IQ765, FW: 3.5.1, address: 127.0.0.1:8080)"));
+  EXPECT_TRUE(
+      sink.Contains("DRIVER IS OPENED (name: Veltrano, device model: IQ765, FW: 3.5.1, address: "
+                    "127.0.0.1:8080)"));
 
   ipcapture::IIPVideoCapture* video = driver->GetVideoCapture();
   ASSERT_NE(video, nullptr);
@@ -118,7 +120,7 @@ TEST_F(DriverLibraryTest, OpenReportsDriverIsOpenedToTheSink) {
   uint32_t status = 0;
   EXPECT_FALSE(video->GetChannelState(0, &status, nullptr, nullptr, 0));
   EXPECT_FALSE(video->StartChannel(1, nullptr, &params));  // one input only
-  driver.Reset();  // deleting an open driver closes it
+  driver.Reset();                                          // deleting an open driver closes it
   EXPECT_EQ(allocator.live_video(), 0u);
 }
 

@@ -2,9 +2,9 @@
 // refused with a message.
 #include "args.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+
+#include <gtest/gtest.h>
 
 namespace veltrano_cli {
 namespace {
@@ -12,14 +12,16 @@ namespace {
 ArgParser RecordParser() {
   ArgParser p;
   AddDeviceOptions(p);
-  p.Option("seconds", "how long", "10").Flag("json", "machine-readable").Option("stream", "mjpeg|h264", "mjpeg");
+  p.Option("seconds", "how long", "10")
+      .Flag("json", "machine-readable")
+      .Option("stream", "mjpeg|h264", "mjpeg");
   return p;
 }
 
 TEST(ArgParser, ValuesFlagsRepeatsAndDefaults) {
   ArgParser p = RecordParser();
-  ASSERT_TRUE(p.Parse({"--host", "10.0.0.5", "--port=8080", "--json", "--param", "1=0", "--param=7=01",
-                       "--param", "4="}))
+  ASSERT_TRUE(p.Parse({"--host", "10.0.0.5", "--port=8080", "--json", "--param", "1=0",
+                       "--param=7=01", "--param", "4="}))
       << p.error();
   DeviceOptions o;
   std::string error;

@@ -1,10 +1,10 @@
 #include "recorder/driver_library.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
+
+#include <dlfcn.h>
+#include <unistd.h>
 
 namespace korvela::recorder {
 namespace {
@@ -22,7 +22,9 @@ std::string ExecutableFolder() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-bool FileExists(const std::string& path) { return !path.empty() && ::access(path.c_str(), R_OK) == 0; }
+bool FileExists(const std::string& path) {
+  return !path.empty() && ::access(path.c_str(), R_OK) == 0;
+}
 
 template <typename Fn>
 bool Resolve(void* handle, const char* name, Fn& out, std::string& error) {
@@ -40,11 +42,11 @@ bool Resolve(void* handle, const char* name, Fn& out, std::string& error) {
 
 const std::vector<std::string>& DriverLibrary::ExportNames() {
   static const std::vector<std::string> names = {
-      "CreateIPCapture",      "CreateIPCaptureEx",   "CreateIPCaptureEx2",
-      "CreateIPCaptureEx3",   "CreateIPCaptureEx4",  "DeleteIPCapture",
-      "DeleteIPCaptureEx",    "DeleteIPCaptureEx2",  "DeleteIPCaptureEx3",
+      "CreateIPCapture",      "CreateIPCaptureEx",           "CreateIPCaptureEx2",
+      "CreateIPCaptureEx3",   "CreateIPCaptureEx4",          "DeleteIPCapture",
+      "DeleteIPCaptureEx",    "DeleteIPCaptureEx2",          "DeleteIPCaptureEx3",
       "DeleteIPCaptureEx4",   "CreateCapabilityQueryModule", "DeleteCapabilityQueryModule",
-      "InitCapabilityQuery",  "StartCapabilityQuery", "TerminateCapabilityQuery",
+      "InitCapabilityQuery",  "StartCapabilityQuery",        "TerminateCapabilityQuery",
       "UninitCapabilityQuery"};
   return names;
 }
@@ -117,16 +119,20 @@ DriverHandle::DriverHandle(const DriverExports& exports, int create_level, int d
   // Every level is a pointer to the same object (single inheritance chain).
   switch (create_level) {
     case 0:
-      if (exports.CreateIPCapture) driver_ = static_cast<ipcapture::IIPCaptureDriverEx4*>(exports.CreateIPCapture());
+      if (exports.CreateIPCapture)
+        driver_ = static_cast<ipcapture::IIPCaptureDriverEx4*>(exports.CreateIPCapture());
       break;
     case 1:
-      if (exports.CreateIPCaptureEx) driver_ = static_cast<ipcapture::IIPCaptureDriverEx4*>(exports.CreateIPCaptureEx());
+      if (exports.CreateIPCaptureEx)
+        driver_ = static_cast<ipcapture::IIPCaptureDriverEx4*>(exports.CreateIPCaptureEx());
       break;
     case 2:
-      if (exports.CreateIPCaptureEx2) driver_ = static_cast<ipcapture::IIPCaptureDriverEx4*>(exports.CreateIPCaptureEx2());
+      if (exports.CreateIPCaptureEx2)
+        driver_ = static_cast<ipcapture::IIPCaptureDriverEx4*>(exports.CreateIPCaptureEx2());
       break;
     case 3:
-      if (exports.CreateIPCaptureEx3) driver_ = static_cast<ipcapture::IIPCaptureDriverEx4*>(exports.CreateIPCaptureEx3());
+      if (exports.CreateIPCaptureEx3)
+        driver_ = static_cast<ipcapture::IIPCaptureDriverEx4*>(exports.CreateIPCaptureEx3());
       break;
     default:
       if (exports.CreateIPCaptureEx4) driver_ = exports.CreateIPCaptureEx4();
@@ -141,11 +147,21 @@ void DriverHandle::Reset() {
   driver_ = nullptr;
   if (d == nullptr) return;
   switch (delete_level_) {
-    case 0: exports_.DeleteIPCapture(d); break;
-    case 1: exports_.DeleteIPCaptureEx(d); break;
-    case 2: exports_.DeleteIPCaptureEx2(d); break;
-    case 3: exports_.DeleteIPCaptureEx3(d); break;
-    default: exports_.DeleteIPCaptureEx4(d); break;
+    case 0:
+      exports_.DeleteIPCapture(d);
+      break;
+    case 1:
+      exports_.DeleteIPCaptureEx(d);
+      break;
+    case 2:
+      exports_.DeleteIPCaptureEx2(d);
+      break;
+    case 3:
+      exports_.DeleteIPCaptureEx3(d);
+      break;
+    default:
+      exports_.DeleteIPCaptureEx4(d);
+      break;
   }
 }
 

@@ -130,10 +130,10 @@ class FrameAllocator final : public ipcapture::IFrameAllocator {
   mutable std::mutex mutex_;
   std::set<ipcapture::IVideoFrame*> live_video_;  // guarded by mutex_
   std::set<ipcapture::IAudioFrame*> live_audio_;  // guarded by mutex_
-  size_t video_allocated_ = 0;        // guarded by mutex_
-  size_t audio_allocated_ = 0;        // guarded by mutex_
-  size_t bad_releases_ = 0;           // guarded by mutex_
-  bool refuse_ = false;               // guarded by mutex_
+  size_t video_allocated_ = 0;                    // guarded by mutex_
+  size_t audio_allocated_ = 0;                    // guarded by mutex_
+  size_t bad_releases_ = 0;                       // guarded by mutex_
+  bool refuse_ = false;                           // guarded by mutex_
 };
 
 }  // namespace korvela::recorder

@@ -1,9 +1,9 @@
 // The reference host's objects behave as a recorder's must for the driver's
 // tests to mean anything: records copy, limits hold, releases are checked.
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "recorder/audio_host.h"
 #include "recorder/debug_sink.h"
@@ -67,11 +67,14 @@ TEST(DebugSink, KeepsAtMostTheLimit) {
 
 TEST(FrameAllocator, LimitsAndCheckedReleases) {
   FrameAllocator allocator;
-  auto* at_limit = allocator.AllocateVideoFrame(kCompressionH264, FrameAllocator::kMaxVideoFrameBytes, "Veltrano");
+  auto* at_limit = allocator.AllocateVideoFrame(kCompressionH264,
+                                                FrameAllocator::kMaxVideoFrameBytes, "Veltrano");
   ASSERT_NE(at_limit, nullptr);
-  EXPECT_EQ(allocator.AllocateVideoFrame(kCompressionH264, FrameAllocator::kMaxVideoFrameBytes + 1, "Veltrano"),
+  EXPECT_EQ(allocator.AllocateVideoFrame(kCompressionH264, FrameAllocator::kMaxVideoFrameBytes + 1,
+                                         "Veltrano"),
             nullptr);
-  EXPECT_EQ(allocator.AllocateAudioFrame(1, FrameAllocator::kMaxAudioFrameBytes + 1, "Veltrano"), nullptr);
+  EXPECT_EQ(allocator.AllocateAudioFrame(1, FrameAllocator::kMaxAudioFrameBytes + 1, "Veltrano"),
+            nullptr);
   EXPECT_EQ(allocator.live_video(), 1u);
   allocator.ReleaseVideoFrame(at_limit);
   EXPECT_EQ(allocator.live_video(), 0u);
@@ -140,9 +143,10 @@ TEST(DeviceSetup, ParametersEndAtFirstGapAndCallsAreRecorded) {
   EXPECT_EQ(setup.GetParameter(3), nullptr);
   EXPECT_STREQ(setup.GetDescription()->GetModel(), "");
   EXPECT_EQ(setup.GetConnection()->GetPort(), 80);
-  EXPECT_EQ(setup.calls(), (std::vector<std::string>{"Setup.GetParameter(2)", "Setup.GetParameter(3)",
-                                                     "Setup.GetDescription", "Description.GetModel",
-                                                     "Setup.GetConnection", "Connection.GetPort"}));
+  EXPECT_EQ(setup.calls(),
+            (std::vector<std::string>{"Setup.GetParameter(2)", "Setup.GetParameter(3)",
+                                      "Setup.GetDescription", "Description.GetModel",
+                                      "Setup.GetConnection", "Connection.GetPort"}));
 }
 
 TEST(VideoParams, ExposesRateSizeAndZones) {
