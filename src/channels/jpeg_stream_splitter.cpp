@@ -1,5 +1,6 @@
 #include "channels/jpeg_stream_splitter.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace korvela {
@@ -10,12 +11,6 @@ constexpr uint8_t kMarkerPrefix = 0xFF;
 constexpr uint8_t kStartOfImage = 0xD8;
 constexpr uint8_t kEndOfImage = 0xD9;
 constexpr uint8_t kBaselineStartOfFrame = 0xC0;
-
-// Baseline start-of-frame header, offsets from its 0xFF: FF C0, length (2),
-// sample precision (1), height (2, big-endian), width (2, big-endian).
-constexpr size_t kHeightOffset = 5;
-constexpr size_t kWidthOffset = 7;
-constexpr size_t kSizeHeaderBytes = 9;
 
 // Index of the next 0xFF in chunk[from, end), or chunk.size() when none.
 size_t FindMarkerPrefix(std::span<const uint8_t> chunk, size_t from) {
@@ -28,38 +23,51 @@ size_t FindMarkerPrefix(std::span<const uint8_t> chunk, size_t from) {
 }  // namespace
 
 void JpegStreamSplitter::Feed(std::span<const uint8_t> chunk, Listener& listener) {
+  if (chunk.empty()) return;
   size_t pos = 0;
-  if (pending_ff_ && !chunk.empty()) {
-    pending_ff_ = false;
+  size_t fed = 0;  // first byte of the chunk the size headers have not seen
+  if (held_ff_) {
+    held_ff_ = false;
     const uint8_t marker = chunk[0];
+    static constexpr uint8_t kFf[] = {kMarkerPrefix};
     if (marker == kStartOfImage) {
       // The picture starts with the 0xFF that ended the previous chunk.
       StartPicture();
       buffer_.push_back(kMarkerPrefix);
-    } else if (in_frame_ && marker == kEndOfImage) {
-      FinishPicture(chunk.first(1), listener);
-      pos = 1;
-    } else if (in_frame_ && marker == kBaselineStartOfFrame) {
-      NoteSizeHeader(buffer_.size() - 1);
+    } else if (in_frame_) {
+      FeedSizeHeaders(kFf);
+      if (marker == kEndOfImage) {
+        FeedSizeHeaders(chunk.first(1));
+        FinishPicture(chunk.first(1), listener);
+        pos = fed = 1;
+      } else if (marker == kBaselineStartOfFrame) {
+        FeedSizeHeaders(chunk.first(1));
+        StartSizeHeader();
+        fed = 1;
+      }
     }
   }
   while (pos < chunk.size()) {
-    pos = in_frame_ ? ConsumePicture(chunk, pos, listener) : SkipToStart(chunk, pos);
+    if (in_frame_) {
+      pos = ConsumePicture(chunk, pos, std::max(pos, fed), listener);
+    } else {
+      pos = SkipToStart(chunk, pos);
+    }
   }
 }
 
 void JpegStreamSplitter::Reset() {
   in_frame_ = false;
-  pending_ff_ = false;
+  held_ff_ = false;
   buffer_.clear();
-  pending_size_header_.reset();
+  size_header_count_ = 0;
 }
 
 size_t JpegStreamSplitter::SkipToStart(std::span<const uint8_t> chunk, size_t pos) {
   const size_t n = chunk.size();
   for (size_t p = FindMarkerPrefix(chunk, pos); p < n; p = FindMarkerPrefix(chunk, p + 1)) {
     if (p + 1 == n) {
-      pending_ff_ = true;
+      held_ff_ = true;
       return n;
     }
     if (chunk[p + 1] == kStartOfImage) {
@@ -70,41 +78,48 @@ size_t JpegStreamSplitter::SkipToStart(std::span<const uint8_t> chunk, size_t po
   return n;
 }
 
-size_t JpegStreamSplitter::ConsumePicture(std::span<const uint8_t> chunk, size_t pos,
+size_t JpegStreamSplitter::ConsumePicture(std::span<const uint8_t> chunk, size_t pos, size_t fed,
                                           Listener& listener) {
   const size_t n = chunk.size();
   size_t start = pos;  // first byte of this chunk that belongs to the picture
-  TryReadSizeHeader(chunk.subspan(start));
   for (size_t p = FindMarkerPrefix(chunk, pos); p < n; p = FindMarkerPrefix(chunk, p + 1)) {
     if (p + 1 == n) {
-      pending_ff_ = true;  // appended below; the next chunk says which marker
+      // Appended below; the next chunk says which marker it starts.
+      held_ff_ = true;
       break;
     }
     const uint8_t marker = chunk[p + 1];
     if (marker == kStartOfImage) {
-      // A new start-of-image abandons the picture under assembly.
+      // A new start-of-image abandons the picture under assembly, and a size
+      // header that had not arrived whole.
+      FeedSizeHeaders(chunk.subspan(fed, p - fed));
+      size_header_count_ = 0;
       buffer_.clear();
-      pending_size_header_.reset();
-      start = p;
+      start = fed = p;
     } else if (marker == kEndOfImage) {
+      FeedSizeHeaders(chunk.subspan(fed, p + 2 - fed));
       FinishPicture(chunk.subspan(start, p + 2 - start), listener);
       return p + 2;
     } else if (marker == kBaselineStartOfFrame) {
-      NoteSizeHeader(buffer_.size() + (p - start));
-      TryReadSizeHeader(chunk.subspan(start));
+      FeedSizeHeaders(chunk.subspan(fed, p + 2 - fed));
+      StartSizeHeader();
+      fed = p + 2;
     }
   }
+  // A held 0xFF reaches the size headers only once it is known not to start
+  // a start-of-image (which would have cut them off before it).
+  const size_t fed_end = held_ff_ ? n - 1 : n;
+  if (fed < fed_end) FeedSizeHeaders(chunk.subspan(fed, fed_end - fed));
   Append(chunk.subspan(start), listener);
   return n;
 }
 
 void JpegStreamSplitter::FinishPicture(std::span<const uint8_t> last_bytes, Listener& listener) {
   if (!Append(last_bytes, listener)) return;
-  TryReadSizeHeader({});
   listener.OnPicture(buffer_, width_, height_);
   buffer_.clear();
   in_frame_ = false;
-  pending_size_header_.reset();
+  size_header_count_ = 0;
 }
 
 bool JpegStreamSplitter::Append(std::span<const uint8_t> bytes, Listener& listener) {
@@ -113,7 +128,7 @@ bool JpegStreamSplitter::Append(std::span<const uint8_t> bytes, Listener& listen
     // not keep 10 MiB per channel.
     std::vector<uint8_t>().swap(buffer_);
     in_frame_ = false;
-    pending_size_header_.reset();
+    size_header_count_ = 0;
     listener.OnOverflow();
     return false;
   }
@@ -124,23 +139,38 @@ bool JpegStreamSplitter::Append(std::span<const uint8_t> bytes, Listener& listen
 void JpegStreamSplitter::StartPicture() {
   buffer_.clear();
   in_frame_ = true;
-  pending_size_header_.reset();
+  size_header_count_ = 0;
 }
 
-void JpegStreamSplitter::NoteSizeHeader(size_t offset_in_picture) {
-  pending_size_header_ = offset_in_picture;
+void JpegStreamSplitter::StartSizeHeader() {
+  if (size_header_count_ == size_headers_.size()) {
+    // Cannot happen (each header needs its own two marker bytes within the
+    // seven of the oldest), but never write past the array.
+    std::move(size_headers_.begin() + 1, size_headers_.end(), size_headers_.begin());
+    --size_header_count_;
+  }
+  size_headers_[size_header_count_++] = SizeHeader{};
 }
 
-void JpegStreamSplitter::TryReadSizeHeader(std::span<const uint8_t> tail) {
-  if (!pending_size_header_) return;
-  const size_t offset = *pending_size_header_;
-  if (offset + kSizeHeaderBytes > buffer_.size() + tail.size()) return;
-  auto at = [&](size_t i) -> uint32_t {
-    return i < buffer_.size() ? buffer_[i] : tail[i - buffer_.size()];
-  };
-  height_ = at(offset + kHeightOffset) << 8 | at(offset + kHeightOffset + 1);
-  width_ = at(offset + kWidthOffset) << 8 | at(offset + kWidthOffset + 1);
-  pending_size_header_.reset();
+void JpegStreamSplitter::FeedSizeHeaders(std::span<const uint8_t> bytes) {
+  if (size_header_count_ == 0 || bytes.empty()) return;
+  size_t completed = 0;
+  for (size_t i = 0; i < size_header_count_; ++i) {
+    SizeHeader& h = size_headers_[i];
+    const size_t take = std::min(bytes.size(), h.bytes.size() - h.have);
+    std::copy_n(bytes.begin(), take, h.bytes.begin() + h.have);
+    h.have += take;
+    if (h.have == h.bytes.size()) {
+      // Oldest first: a later header overrides an earlier one.
+      height_ = uint32_t{h.bytes[kHeightIndex]} << 8 | h.bytes[kHeightIndex + 1];
+      width_ = uint32_t{h.bytes[kWidthIndex]} << 8 | h.bytes[kWidthIndex + 1];
+      ++completed;
+    }
+  }
+  // Headers complete in the order they started.
+  std::move(size_headers_.begin() + completed, size_headers_.begin() + size_header_count_,
+            size_headers_.begin());
+  size_header_count_ -= completed;
 }
 
 }  // namespace korvela

@@ -3,17 +3,18 @@
 //
 // Whatever lies between pictures (multipart boundary lines, part headers) is
 // skipped without being looked at. The picture size comes from the last
-// baseline start-of-frame header (FF C0) seen inside a picture and persists
-// across pictures. A marker or a size header may straddle any number of
-// chunk boundaries: the result does not depend on how the stream was cut.
+// baseline start-of-frame header (FF C0) seen inside a picture whose bytes
+// all arrived before the picture ended or restarted; it persists across
+// pictures. A marker or a size header may straddle any number of chunk
+// boundaries: the result does not depend on how the stream was cut.
 //
 // Threading: none of its own. One thread feeds a splitter at a time; the
 // listener is called synchronously on that thread from inside Feed.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -48,30 +49,45 @@ class JpegStreamSplitter {
   uint32_t height() const { return height_; }
 
  private:
+  // The seven bytes after FF C0 of a baseline start-of-frame header: segment
+  // length (2), sample precision (1), height (2), width (2), big-endian.
+  struct SizeHeader {
+    std::array<uint8_t, 7> bytes{};
+    size_t have = 0;
+  };
+  static constexpr size_t kHeightIndex = 3;
+  static constexpr size_t kWidthIndex = 5;
+  // FF C0 needs two bytes, so at most four headers can be waiting for their
+  // seven bytes at once.
+  static constexpr size_t kMaxPendingSizeHeaders = 4;
+
   // Out of a picture: advances to the next start-of-image in `chunk` from
   // `pos`, or to the end of the chunk. Returns the new position.
   size_t SkipToStart(std::span<const uint8_t> chunk, size_t pos);
   // In a picture: consumes bytes from `pos` up to the end of the picture or
-  // of the chunk. Returns the new position.
-  size_t ConsumePicture(std::span<const uint8_t> chunk, size_t pos, Listener& listener);
+  // of the chunk; the size headers have seen the chunk up to `fed`. Returns
+  // the new position.
+  size_t ConsumePicture(std::span<const uint8_t> chunk, size_t pos, size_t fed,
+                        Listener& listener);
   // Appends the picture's last bytes and hands the picture to the listener.
   void FinishPicture(std::span<const uint8_t> last_bytes, Listener& listener);
   // Appends to the picture unless that would exceed kMaxFrameBytes; then drops
   // the picture, tells the listener and returns false.
   bool Append(std::span<const uint8_t> bytes, Listener& listener);
   void StartPicture();
-  void NoteSizeHeader(size_t offset_in_picture);
-  // Reads a pending size header once its bytes are known; `tail` holds the
-  // bytes that follow the buffer but are not yet appended to it.
-  void TryReadSizeHeader(std::span<const uint8_t> tail);
+  // A size header begins after the FF C0 just seen; it counts once its seven
+  // bytes have arrived inside the same picture.
+  void StartSizeHeader();
+  // Picture bytes in stream order, to the headers still collecting.
+  void FeedSizeHeaders(std::span<const uint8_t> bytes);
 
   bool in_frame_ = false;
   // The previous chunk ended with 0xFF: the first byte of this one completes
   // a marker. Inside a picture that 0xFF is already in buffer_.
-  bool pending_ff_ = false;
+  bool held_ff_ = false;
   std::vector<uint8_t> buffer_;
-  // Offset in the picture of an FF C0 whose header bytes have not all arrived.
-  std::optional<size_t> pending_size_header_;
+  std::array<SizeHeader, kMaxPendingSizeHeaders> size_headers_;
+  size_t size_header_count_ = 0;
   uint32_t width_ = 0;
   uint32_t height_ = 0;
 };

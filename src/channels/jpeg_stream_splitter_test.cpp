@@ -155,6 +155,23 @@ TEST(JpegStreamSplitterTest, FillBytesBeforeAMarkerAreAllowed) {
         << "cut at " << cut;
 }
 
+TEST(JpegStreamSplitterTest, SizeHeaderCutOffByAMarkerDoesNotCountWhereverTheStreamIsCut) {
+  // A picture whose size header is interrupted by a new start-of-image, then
+  // one whose header is interrupted by its own end-of-image: neither header
+  // counts, so both pictures keep the size of the first, complete one.
+  const Bytes first = MakePicture(640, 480, 20);
+  const Bytes interrupted = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08};
+  const Bytes second = {0xFF, 0xD8, 1, 2, 0xFF, 0xC0, 0x00, 0x11, 0xFF, 0xD9};
+  const Bytes trailer = {0x05, 0x00, 0x05, 0x00, 0x03};
+  const Bytes stream = Concat({first, interrupted, second, trailer});
+  const Bytes second_picture(second.begin(), second.end());
+  for (size_t cut = 0; cut < stream.size(); ++cut) {
+    EXPECT_THAT(FeedInChunks(stream, cut == 0 ? std::vector<size_t>{} : std::vector<size_t>{cut}),
+                ElementsAre(Picture{first, 640, 480}, Picture{second_picture, 640, 480}))
+        << "cut at " << cut;
+  }
+}
+
 TEST(JpegStreamSplitterTest, RealJpegSurvivesACutAtEveryPosition) {
   const Bytes sample = ReadSample("picture_160x120.jpg");
   ASSERT_GT(sample.size(), 1000u);
