@@ -89,9 +89,10 @@ struct PumpFixture {
   std::optional<H264Clip> clip;
   std::string audio = std::string(400, '\x55');
   Observations observations;
+  Observations other_observations;
   FaultSwitches faults;
   UdpClient client;
-  MediaPump pump;
+  MediaPump pump;  // last: stopped before anything it refers to goes away
 };
 
 TEST(MediaPumpTest, VideoPacketsFollowSequenceTimestampAndMarkerRules) {
@@ -179,7 +180,7 @@ TEST(MediaPumpTest, PushWritesMultipartPartsAndNeverQueuesForASlowClient) {
   int fds[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
   UniqueFd client(fds[0]);
-  const std::vector<std::string> pictures = {"\xff\xd8one\xff\xd9", "\xff\xd8two!\xff\xd9"};
+  static const std::vector<std::string> pictures = {"\xff\xd8one\xff\xd9", "\xff\xd8two!\xff\xd9"};
   PushSetup push;
   push.fd.reset(fds[1]);
   push.pictures = &pictures;
@@ -206,13 +207,13 @@ TEST(MediaPumpTest, PushWritesMultipartPartsAndNeverQueuesForASlowClient) {
   UniqueFd idle(fds[0]);
   const int small = 4096;
   ::setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
-  const std::vector<std::string> big = {std::string(1 << 20, 'j')};
+  static const std::vector<std::string> big = {std::string(1 << 20, 'j')};
   PushSetup slow;
   slow.fd.reset(fds[1]);
   slow.pictures = &big;
   slow.boundary = "b";
   slow.interval = 5ms;
-  Observations slow_obs;
+  Observations& slow_obs = f.other_observations;
   slow.observations = &slow_obs;
   ASSERT_TRUE(f.pump.AddPush(std::move(slow), nullptr));
   EXPECT_FALSE(slow_obs.WaitUntil([&] { return slow_obs.counters().jpeg_frames_sent >= 2; }, 300ms));
@@ -385,6 +386,34 @@ TEST(SimulatorFaultTest, RestartClosesConnectionsAndSlowRepliesStillArrive) {
     served = SimFixture::ReadUntil(d.get(), "</html>").find("<xmp>IQ765</xmp>") != std::string::npos;
   }
   EXPECT_TRUE(served);
+}
+
+// Whatever a client sends, the servers keep serving.
+TEST(SimulatorRobustnessTest, GarbageOnEveryPortLeavesTheCameraWorking) {
+  SimFixture f("IQ765", AuthMode::kDigest);
+  uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 8;
+  };
+  const std::vector<std::string> seeds = {"GET /get.oid?", "POST /audiorx.cgi HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n",
+                                          "DESCRIBE rtsp://x/now.mp4?mm=v RTSP/1.0\r\nCSeq: ", "SETUP rtsp://x/now.mp4/trackID=",
+                                          "GET /now.jpg?snap=spush", ""};
+  for (int i = 0; i < 120; ++i) {
+    const uint16_t port = i % 2 ? f.cam().http_port() : f.cam().rtsp_port();
+    UniqueFd c = f.Connect(port);
+    std::string junk = seeds[next() % seeds.size()];
+    const size_t len = next() % 3000;
+    for (size_t k = 0; k < len; ++k) junk += char(next() % 4 ? next() % 256 : "\r\n :;=&"[next() % 8]);
+    SendAll(c.get(), junk);
+    ::shutdown(c.get(), SHUT_WR);
+    SimFixture::ReadUntil(c.get(), "never");  // until the server closes
+  }
+  UniqueFd c = f.Connect(f.cam().rtsp_port());
+  EXPECT_NE(Rtsp(c.get(), "OPTIONS rtsp://127.0.0.1/now.mp4 RTSP/1.0\r\nCSeq: 9\r\n\r\n").find("RTSP/1.0 200"),
+            std::string::npos);
+  UniqueFd h = f.Connect(f.cam().http_port());
+  EXPECT_NE(Rtsp(h.get(), "GET /get.oid?2.8 HTTP/1.1\r\n\r\n").find("HTTP/1.1 401"), std::string::npos);
 }
 
 }  // namespace
