@@ -1,8 +1,10 @@
 // camsim_load: a minimal RTSP/RTP client for load runs against camsim.
 //
 //   camsim_load --rtsp-port P [--host H] [--cameras N] [--seconds S] [--path now.mp4?mm=v]
+//   camsim_load --http-port P [--host H] [--cameras N] [--seconds S] [--path now.jpg?snap=spush0.04]
 //
-// Opens one H.264 session per camera (ports P, P+1, ...; no authentication),
+// With --http-port: one Motion-JPEG push per camera, counting pictures.
+// Otherwise: one H.264 session per camera (ports P, P+1, ...; no authentication),
 // receives RTP on one poll loop for S seconds, answers nothing (the server's
 // session stays alive on the RTSP keep-alive sent every 20 s), then tears the
 // sessions down and prints packets, bytes, sequence gaps and Mbit/s.
@@ -89,12 +91,56 @@ bool Open(Session& s, const std::string& host, uint16_t port, const std::string&
   return Transact(s, "PLAY", s.url, "Range: npt=0.000-\r\n").find(" 200 ") != std::string::npos;
 }
 
+// Reads N pushes for the given time; counts bytes and multipart boundaries.
+int RunPushes(const std::string& host, uint16_t port, int cameras, double seconds, const std::string& path) {
+  std::vector<UniqueFd> conns;
+  std::vector<pollfd> fds;
+  for (int i = 0; i < cameras; ++i) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr;
+    camsim::MakeAddress(host, uint16_t(port + i), &addr);
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+        !camsim::SendAll(fd.get(), "GET /" + path + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n")) {
+      std::fprintf(stderr, "camsim_load: camera %d: push failed\n", i);
+      return 1;
+    }
+    fds.push_back({fd.get(), POLLIN, 0});
+    conns.push_back(std::move(fd));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const auto end = start + std::chrono::milliseconds(int64_t(seconds * 1000));
+  uint64_t bytes = 0, pictures = 0;
+  std::vector<std::string> tails(conns.size());  // boundary text split across reads
+  static char buf[1 << 16];
+  while (std::chrono::steady_clock::now() < end) {
+    if (::poll(fds.data(), fds.size(), 100) <= 0) continue;
+    for (size_t i = 0; i < fds.size(); ++i) {
+      if (!(fds[i].revents & POLLIN)) continue;
+      const ssize_t n = ::recv(fds[i].fd, buf, sizeof(buf), MSG_DONTWAIT);
+      if (n <= 0) continue;
+      bytes += uint64_t(n);
+      std::string text = tails[i] + std::string(buf, size_t(n));
+      for (size_t p = text.find("Content-Type: image/jpeg"); p != std::string::npos;
+           p = text.find("Content-Type: image/jpeg", p + 1)) {
+        ++pictures;
+      }
+      tails[i] = text.size() > 32 ? text.substr(text.size() - 23) : text;
+    }
+  }
+  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("pushes=%d seconds=%.1f pictures=%llu pictures_per_push_s=%.1f total_mbit_s=%.1f\n", cameras,
+              elapsed, (unsigned long long)pictures, double(pictures) / elapsed / cameras,
+              double(bytes) * 8 / elapsed / 1e6);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string host = "127.0.0.1";
   std::string path = "now.mp4?mm=v";
   uint16_t port = 0;
+  uint16_t http_port = 0;
   int cameras = 1;
   double seconds = 10;
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -104,6 +150,10 @@ int main(int argc, char** argv) {
     else if (a == "--cameras") cameras = std::atoi(argv[i + 1]);
     else if (a == "--seconds") seconds = std::atof(argv[i + 1]);
     else if (a == "--path") path = argv[i + 1];
+    else if (a == "--http-port") http_port = uint16_t(std::atoi(argv[i + 1]));
+  }
+  if (http_port != 0 && cameras >= 1) {
+    return RunPushes(host, http_port, cameras, seconds, path == "now.mp4?mm=v" ? "now.jpg?snap=spush0.04" : path);
   }
   if (port == 0 || cameras < 1) {
     std::fprintf(stderr, "usage: camsim_load --rtsp-port P [--host H] [--cameras N] [--seconds S]\n");
