@@ -74,6 +74,7 @@ class CBaseCameraChannel : public ICameraChannel {
 
   CManualEvent& stop_event() { return stop_event_; }
   CTime& last_frame_time() { return last_frame_time_; }
+  const CTime& last_frame_time() const { return last_frame_time_; }
   const DEVICE_INFO& device() const { return device_; }
   IDriver* driver() const { return driver_; }
   ipcapture::IFrameReceiver* receiver() const { return receiver_; }

@@ -58,7 +58,7 @@ uint32_t CBaseHttpChannel::Run() {
     }
     stream_link_->CloseStream();
     OnStreamClosed();
-    if (stop_event().IsSet()) continue;  // reported as stopped above
+    if (stop_event().IsSet()) continue;  // the loop's head reports the stop
 
     lost = SignalLost();
     if (lost) {
@@ -84,14 +84,13 @@ bool CBaseHttpChannel::ReadStream() {
 }
 
 bool CBaseHttpChannel::SignalLost() const {
-  return const_cast<CBaseHttpChannel*>(this)->last_frame_time().ElapsedMs() >
-         device().receive_timeout_ms;
+  return last_frame_time().ElapsedMs() > device().receive_timeout_ms;
 }
 
 uint64_t CBaseHttpChannel::MsWithoutFrameSince(uint64_t since_ms) const {
   const uint64_t now = clock().SteadyMs();
   const uint64_t since_connect = now > since_ms ? now - since_ms : 0;
-  const uint64_t since_frame = const_cast<CBaseHttpChannel*>(this)->last_frame_time().ElapsedMs();
+  const uint64_t since_frame = last_frame_time().ElapsedMs();
   return std::min(since_connect, since_frame);
 }
 

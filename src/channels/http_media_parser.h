@@ -4,7 +4,8 @@
 //
 // Threading: a parser is used by one thread only, the channel's worker, which
 // calls ProcessData and Reset; delivery runs on that thread. The counters are
-// atomics so that other threads may read them.
+// atomics so that other threads may read them; the log throttle counter is
+// the worker's alone.
 #pragma once
 
 #include <atomic>
@@ -62,6 +63,7 @@ class CHttpMediaParser {
   std::atomic<uint64_t> accepted_{0};
   std::atomic<uint64_t> dropped_{0};
   std::atomic<uint64_t> overflows_{0};
+  uint32_t overflow_log_counter_ = 0;  // log throttle of the overflow line
 };
 
 }  // namespace korvela

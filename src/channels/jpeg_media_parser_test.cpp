@@ -124,6 +124,17 @@ TEST_F(ParserFixture, OversizedPictureIsLoggedOnceAndTheNextOneArrives) {
   EXPECT_EQ(parser.counters().overflows, 1u);
 }
 
+TEST_F(ParserFixture, RepeatedOverflowsAreAllCountedButTheLineIsThinnedOut) {
+  const Bytes too_big(CJpegMediaParser::kMaxFrameBufferBytes, 0x33);  // with SOI: one past
+  for (int i = 0; i < 16; ++i) {
+    Feed({0xFF, 0xD8});
+    Feed(too_big);
+  }
+  EXPECT_EQ(parser.counters().overflows, 16u);
+  // The log throttle passes occurrences 1 to 14, then 16.
+  EXPECT_EQ(driver.log.Count("Frame buffer overflow detected", 1), 15u);
+}
+
 TEST_F(ParserFixture, ResetBetweenConnectionsDropsThePartialPicture) {
   const Bytes picture = MakePicture(640, 480, 300);
   parser.ProcessData(std::span(picture).first(100));
