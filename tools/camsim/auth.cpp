@@ -1,9 +1,9 @@
 #include "auth.h"
 
-#include <sys/random.h>
-
 #include <charconv>
 #include <vector>
+
+#include <sys/random.h>
 
 #include "crypto.h"
 #include "wire.h"
@@ -72,7 +72,8 @@ std::string DigestParam(std::string_view params, std::string_view name) {
   return {};
 }
 
-Authenticator::Authenticator(AuthMode mode, std::string realm) : mode_(mode), realm_(std::move(realm)) {}
+Authenticator::Authenticator(AuthMode mode, std::string realm)
+    : mode_(mode), realm_(std::move(realm)) {}
 
 Authenticator::Verdict Authenticator::Check(std::string_view method, std::string_view uri,
                                             std::string_view authorization,
@@ -85,7 +86,7 @@ Authenticator::Verdict Authenticator::Check(std::string_view method, std::string
     const auto decoded = Base64Decode(rest);
     if (!decoded) return Verdict::kChallenge;
     return *decoded == credentials.user + ":" + credentials.password ? Verdict::kOk
-                                                                    : Verdict::kChallenge;
+                                                                     : Verdict::kChallenge;
   }
   if (scheme != "digest") return Verdict::kChallenge;
   return CheckDigest(method, uri, rest, credentials, now);
@@ -125,7 +126,8 @@ Authenticator::Verdict Authenticator::CheckDigest(std::string_view method, std::
   if (expected != Lower(response)) return Verdict::kChallenge;
   std::lock_guard lock(mu_);
   const auto it = nonces_.find(nonce);
-  if (it == nonces_.end()) return Verdict::kStaleNonce;  // right password, nonce not ours (any more)
+  if (it == nonces_.end())
+    return Verdict::kStaleNonce;  // right password, nonce not ours (any more)
   if (now - it->second.created > kNonceLifetime) {
     nonces_.erase(it);
     return Verdict::kStaleNonce;
@@ -154,8 +156,8 @@ std::string Authenticator::Challenge(bool stale, AuthMode mode, Clock::time_poin
   if (mode == AuthMode::kBasic) return "Basic realm=\"" + realm_ + "\"";
   const std::string nonce = RandomHex(16);
   RememberNonce(nonce, now);
-  std::string value = "Digest realm=\"" + realm_ + "\", nonce=\"" + nonce +
-                      "\", algorithm=MD5, qop=\"auth\"";
+  std::string value =
+      "Digest realm=\"" + realm_ + "\", nonce=\"" + nonce + "\", algorithm=MD5, qop=\"auth\"";
   if (stale) value += ", stale=TRUE";
   return value;
 }

@@ -37,7 +37,8 @@ class Authenticator {
   // Judges an Authorization header value for a request (method and the
   // request-URI as sent). mode overrides the configured mode when given.
   Verdict Check(std::string_view method, std::string_view uri, std::string_view authorization,
-                const Credentials& credentials, AuthMode mode, Clock::time_point now = Clock::now());
+                const Credentials& credentials, AuthMode mode,
+                Clock::time_point now = Clock::now());
   Verdict Check(std::string_view method, std::string_view uri, std::string_view authorization,
                 const Credentials& credentials) {
     return Check(method, uri, authorization, credentials, mode_);

@@ -1,8 +1,8 @@
 #include "auth.h"
 
-#include <gtest/gtest.h>
-
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "crypto.h"
 
@@ -16,8 +16,9 @@ TEST(CryptoTest, Md5MatchesRfc1321Vectors) {
   EXPECT_EQ(Md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
   EXPECT_EQ(Md5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
   EXPECT_EQ(Md5Hex("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
-  EXPECT_EQ(Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
-            "57edf4a22be3c955ac49da2e2107b67a");
+  EXPECT_EQ(
+      Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
+      "57edf4a22be3c955ac49da2e2107b67a");
   // Lengths around the 56-byte padding boundary.
   EXPECT_EQ(Md5Hex(std::string(55, 'a')), "ef1772b6dff9a122358552954ad0df65");
   EXPECT_EQ(Md5Hex(std::string(56, 'a')), "3b0c8ac703f828b04c6c197006d17218");
@@ -28,7 +29,8 @@ TEST(CryptoTest, Base64RoundTripAndRejects) {
   EXPECT_EQ(Base64Encode("root:system"), "cm9vdDpzeXN0ZW0=");
   EXPECT_EQ(Base64Encode("ab"), "YWI=");
   EXPECT_EQ(Base64Encode(""), "");
-  for (const std::string& s : std::vector<std::string>{"", "a", "ab", "abc", "abcd", std::string("\0\xff\x10", 3)}) {
+  for (const std::string& s :
+       std::vector<std::string>{"", "a", "ab", "abc", "abcd", std::string("\0\xff\x10", 3)}) {
     EXPECT_EQ(Base64Decode(Base64Encode(s)), s);
   }
   EXPECT_FALSE(Base64Decode("abc"));
@@ -41,7 +43,8 @@ TEST(AuthenticatorTest, BasicAcceptsOnlyTheRightPair) {
   const Credentials creds{"root", "system"};
   EXPECT_EQ(auth.Check("GET", "/", "Basic cm9vdDpzeXN0ZW0=", creds), Verdict::kOk);
   EXPECT_EQ(auth.Check("GET", "/", "basic cm9vdDpzeXN0ZW0=", creds), Verdict::kOk);
-  EXPECT_EQ(auth.Check("GET", "/", "Basic " + Base64Encode("root:wrong"), creds), Verdict::kChallenge);
+  EXPECT_EQ(auth.Check("GET", "/", "Basic " + Base64Encode("root:wrong"), creds),
+            Verdict::kChallenge);
   EXPECT_EQ(auth.Check("GET", "/", "", creds), Verdict::kChallenge);
   EXPECT_EQ(auth.Check("GET", "/", "Basic !!!!", creds), Verdict::kChallenge);
   EXPECT_EQ(auth.Challenge(false), "Basic realm=\"IQeye\"");
@@ -51,10 +54,11 @@ TEST(AuthenticatorTest, BasicAcceptsOnlyTheRightPair) {
 
 // RFC 2617 3.5: the worked example with qop=auth.
 constexpr char kRfcNonce[] = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
-std::string RfcAuthorization(std::string_view nc, std::string_view response = "6629fae49393a05397450978507c4ef1",
+std::string RfcAuthorization(std::string_view nc,
+                             std::string_view response = "6629fae49393a05397450978507c4ef1",
                              std::string_view uri = "/dir/index.html") {
-  return std::string("Digest username=\"Mufasa\", realm=\"testrealm@host.com\", nonce=\"") + kRfcNonce +
-         "\", uri=\"" + std::string(uri) + "\", qop=auth, nc=" + std::string(nc) +
+  return std::string("Digest username=\"Mufasa\", realm=\"testrealm@host.com\", nonce=\"") +
+         kRfcNonce + "\", uri=\"" + std::string(uri) + "\", qop=auth, nc=" + std::string(nc) +
          ", cnonce=\"0a4f113b\", response=\"" + std::string(response) +
          "\", opaque=\"5ccc069c403ebaf9f0171e9517f40e41\"";
 }
@@ -64,30 +68,35 @@ TEST(AuthenticatorTest, DigestVerifiesTheRfcExampleAndRefusesReplays) {
   const Credentials creds{"Mufasa", "Circle Of Life"};
   const auto t0 = Authenticator::Clock::now();
   auth.RememberNonce(kRfcNonce, t0);
-  EXPECT_EQ(auth.Check("GET", "/dir/index.html", RfcAuthorization("00000001"), creds, AuthMode::kDigest, t0),
+  EXPECT_EQ(auth.Check("GET", "/dir/index.html", RfcAuthorization("00000001"), creds,
+                       AuthMode::kDigest, t0),
             Verdict::kOk);
   // Same nonce count again: a replay.
-  EXPECT_EQ(auth.Check("GET", "/dir/index.html", RfcAuthorization("00000001"), creds, AuthMode::kDigest, t0),
+  EXPECT_EQ(auth.Check("GET", "/dir/index.html", RfcAuthorization("00000001"), creds,
+                       AuthMode::kDigest, t0),
             Verdict::kChallenge);
   // Wrong password, tampered response, other URI, Basic in Digest mode.
   EXPECT_EQ(auth.Check("GET", "/dir/index.html", RfcAuthorization("00000002"), {"Mufasa", "x"},
                        AuthMode::kDigest, t0),
             Verdict::kChallenge);
-  EXPECT_EQ(auth.Check("GET", "/other", RfcAuthorization("00000002", "6629fae49393a05397450978507c4ef1", "/other"),
+  EXPECT_EQ(auth.Check("GET", "/other",
+                       RfcAuthorization("00000002", "6629fae49393a05397450978507c4ef1", "/other"),
                        creds, AuthMode::kDigest, t0),
             Verdict::kChallenge);
   EXPECT_EQ(auth.Check("GET", "/other", RfcAuthorization("00000002"), creds, AuthMode::kDigest, t0),
             Verdict::kChallenge);
-  EXPECT_EQ(auth.Check("GET", "/", "Basic " + Base64Encode("Mufasa:Circle Of Life"), creds), Verdict::kChallenge);
+  EXPECT_EQ(auth.Check("GET", "/", "Basic " + Base64Encode("Mufasa:Circle Of Life"), creds),
+            Verdict::kChallenge);
 }
 
-std::string ClientDigest(const std::string& nonce, const std::string& method, const std::string& uri,
-                         const std::string& nc) {
+std::string ClientDigest(const std::string& nonce, const std::string& method,
+                         const std::string& uri, const std::string& nc) {
   const std::string ha1 = Md5Hex("root:IQeye:system");
   const std::string ha2 = Md5Hex(method + ":" + uri);
   const std::string response = Md5Hex(ha1 + ":" + nonce + ":" + nc + ":abc:auth:" + ha2);
   return "Digest username=\"root\", realm=\"IQeye\", nonce=\"" + nonce + "\", uri=\"" + uri +
-         "\", algorithm=MD5, response=\"" + response + "\", qop=auth, nc=" + nc + ", cnonce=\"abc\"";
+         "\", algorithm=MD5, response=\"" + response + "\", qop=auth, nc=" + nc +
+         ", cnonce=\"abc\"";
 }
 
 TEST(AuthenticatorTest, DigestNoncesExpireAndAreBounded) {
@@ -98,15 +107,17 @@ TEST(AuthenticatorTest, DigestNoncesExpireAndAreBounded) {
   EXPECT_NE(challenge.find("qop=\"auth\""), std::string::npos);
   const std::string nonce = DigestParam(challenge.substr(7), "nonce");
   ASSERT_EQ(nonce.size(), 32u);
-  EXPECT_EQ(auth.Check("DESCRIBE", "rtsp://h/x", ClientDigest(nonce, "DESCRIBE", "rtsp://h/x", "00000001"),
-                       creds, AuthMode::kDigest, t0 + 1s),
+  EXPECT_EQ(auth.Check("DESCRIBE", "rtsp://h/x",
+                       ClientDigest(nonce, "DESCRIBE", "rtsp://h/x", "00000001"), creds,
+                       AuthMode::kDigest, t0 + 1s),
             Verdict::kOk);
-  EXPECT_EQ(auth.Check("SETUP", "rtsp://h/x", ClientDigest(nonce, "SETUP", "rtsp://h/x", "00000002"), creds,
-                       AuthMode::kDigest, t0 + Authenticator::kNonceLifetime),
-            Verdict::kOk);
+  EXPECT_EQ(
+      auth.Check("SETUP", "rtsp://h/x", ClientDigest(nonce, "SETUP", "rtsp://h/x", "00000002"),
+                 creds, AuthMode::kDigest, t0 + Authenticator::kNonceLifetime),
+      Verdict::kOk);
   // Past its lifetime the right answer is told to retry with a new nonce.
-  EXPECT_EQ(auth.Check("PLAY", "rtsp://h/x", ClientDigest(nonce, "PLAY", "rtsp://h/x", "00000003"), creds,
-                       AuthMode::kDigest, t0 + Authenticator::kNonceLifetime + 1s),
+  EXPECT_EQ(auth.Check("PLAY", "rtsp://h/x", ClientDigest(nonce, "PLAY", "rtsp://h/x", "00000003"),
+                       creds, AuthMode::kDigest, t0 + Authenticator::kNonceLifetime + 1s),
             Verdict::kStaleNonce);
   EXPECT_NE(auth.Challenge(true).find("stale=TRUE"), std::string::npos);
 
@@ -115,12 +126,15 @@ TEST(AuthenticatorTest, DigestNoncesExpireAndAreBounded) {
   for (size_t i = 0; i < Authenticator::kMaxNonces; ++i) {
     bounded.RememberNonce("n" + std::to_string(i), t0 + std::chrono::milliseconds(i));
   }
-  EXPECT_EQ(bounded.Check("GET", "/", ClientDigest("n0", "GET", "/", "00000001"), creds, AuthMode::kDigest, t0 + 1s),
+  EXPECT_EQ(bounded.Check("GET", "/", ClientDigest("n0", "GET", "/", "00000001"), creds,
+                          AuthMode::kDigest, t0 + 1s),
             Verdict::kOk);
   bounded.RememberNonce("extra", t0 + 1s);
-  EXPECT_EQ(bounded.Check("GET", "/", ClientDigest("n0", "GET", "/", "00000002"), creds, AuthMode::kDigest, t0 + 1s),
+  EXPECT_EQ(bounded.Check("GET", "/", ClientDigest("n0", "GET", "/", "00000002"), creds,
+                          AuthMode::kDigest, t0 + 1s),
             Verdict::kStaleNonce);
-  EXPECT_EQ(bounded.Check("GET", "/", ClientDigest("n1", "GET", "/", "00000001"), creds, AuthMode::kDigest, t0 + 1s),
+  EXPECT_EQ(bounded.Check("GET", "/", ClientDigest("n1", "GET", "/", "00000001"), creds,
+                          AuthMode::kDigest, t0 + 1s),
             Verdict::kOk);
 }
 

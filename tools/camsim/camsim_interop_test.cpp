@@ -1,16 +1,16 @@
 // The simulator against real clients (curl, ffprobe, ffmpeg), so that it
 // behaves like a camera and not like what our own driver expects. A missing
 // client fails these tests.
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
-#include <map>
-#include <sstream>
 
 #include "camsim/camsim.h"
 
@@ -37,7 +37,8 @@ CommandResult RunCommand(const std::string& command) {
 }
 
 void RequireTool(const std::string& tool) {
-  ASSERT_EQ(RunCommand("command -v " + tool).exit_code, 0) << tool << " is required for the interop tests";
+  ASSERT_EQ(RunCommand("command -v " + tool).exit_code, 0)
+      << tool << " is required for the interop tests";
 }
 
 // "key=value" lines of ffprobe's default output.
@@ -47,7 +48,8 @@ std::map<std::string, std::string> ProbeFields(const std::string& text) {
   std::string line;
   while (std::getline(in, line)) {
     const size_t eq = line.find('=');
-    if (eq != std::string::npos && !fields.count(line.substr(0, eq))) fields[line.substr(0, eq)] = line.substr(eq + 1);
+    if (eq != std::string::npos && !fields.count(line.substr(0, eq)))
+      fields[line.substr(0, eq)] = line.substr(eq + 1);
   }
   return fields;
 }
@@ -78,7 +80,9 @@ std::string Curl(const std::string& options, const std::string& url) {
 
 std::string Probe(const std::string& options, const std::string& url) {
   return "timeout 30 ffprobe -v error " + options +
-         " -show_entries stream=codec_name,width,height,sample_rate,nb_read_frames -count_frames '" + url + "'";
+         " -show_entries stream=codec_name,width,height,sample_rate,nb_read_frames -count_frames "
+         "'" +
+         url + "'";
 }
 
 TEST(CamsimInteropTest, CurlReadsAndWritesOidsWithBasic) {
@@ -90,12 +94,22 @@ TEST(CamsimInteropTest, CurlReadsAndWritesOidsWithBasic) {
                              std::to_string(f.cam().rtsp_port()) + "\r\n4.4.4=ERROR"),
             std::string::npos)
       << read.output;
-  EXPECT_EQ(RunCommand(Curl("-o /dev/null -w '%{http_code}' -u root:wrong", f.Http("/get.oid?2.8"))).output, "401");
-  EXPECT_EQ(RunCommand(Curl("-o /dev/null -w '%{http_code}'", f.Http("/basicset.html"))).output, "401");
-  EXPECT_EQ(RunCommand(Curl("-o /dev/null -w '%{http_code}' -u root:system", f.Http("/basicset.html"))).output, "200");
-  EXPECT_EQ(RunCommand(Curl("-o /dev/null -w '%{http_code}' -u root:system", f.Http("/nothing.html"))).output, "404");
+  EXPECT_EQ(RunCommand(Curl("-o /dev/null -w '%{http_code}' -u root:wrong", f.Http("/get.oid?2.8")))
+                .output,
+            "401");
+  EXPECT_EQ(RunCommand(Curl("-o /dev/null -w '%{http_code}'", f.Http("/basicset.html"))).output,
+            "401");
+  EXPECT_EQ(
+      RunCommand(Curl("-o /dev/null -w '%{http_code}' -u root:system", f.Http("/basicset.html")))
+          .output,
+      "200");
+  EXPECT_EQ(
+      RunCommand(Curl("-o /dev/null -w '%{http_code}' -u root:system", f.Http("/nothing.html")))
+          .output,
+      "404");
 
-  const auto write = RunCommand(Curl("-u root:system", f.Http("/set.oid?OidTR1.2.7=58&OidTR1.2.31=40&OidTR1.17.2.6=mode99")));
+  const auto write = RunCommand(
+      Curl("-u root:system", f.Http("/set.oid?OidTR1.2.7=58&OidTR1.2.31=40&OidTR1.17.2.6=mode99")));
   ASSERT_EQ(write.exit_code, 0);
   const auto writes = f.cam().oid_writes();
   ASSERT_EQ(writes.size(), 3u);
@@ -103,11 +117,14 @@ TEST(CamsimInteropTest, CurlReadsAndWritesOidsWithBasic) {
   EXPECT_EQ(writes[0].value, "58");
   EXPECT_TRUE(writes[1].accepted);
   EXPECT_FALSE(writes[2].accepted);
-  EXPECT_EQ(RunCommand(Curl("-u root:system", f.Http("/get.oid?1.2.7"))).output.find("<xmp>58</xmp>") != std::string::npos,
-            true);
+  EXPECT_EQ(
+      RunCommand(Curl("-u root:system", f.Http("/get.oid?1.2.7"))).output.find("<xmp>58</xmp>") !=
+          std::string::npos,
+      true);
   // Both requests of one curl call travel on one kept-alive connection.
-  const auto keep = RunCommand(Curl("-v -u root:system", f.Http("/get.oid?2.5")) + " '" + f.Http("/get.oid?2.27") +
-                        "' 2>&1 | grep -c 'Re-using existing connection'");
+  const auto keep =
+      RunCommand(Curl("-v -u root:system", f.Http("/get.oid?2.5")) + " '" +
+                 f.Http("/get.oid?2.27") + "' 2>&1 | grep -c 'Re-using existing connection'");
   EXPECT_EQ(keep.output, "1\n");
 }
 
@@ -117,9 +134,16 @@ TEST(CamsimInteropTest, CurlUsesDigestAndBasicIsRefused) {
   const auto read = RunCommand(Curl("--digest -u root:system", f.Http("/get.oid?2.8")));
   ASSERT_EQ(read.exit_code, 0);
   EXPECT_NE(read.output.find("<xmp>IQ765</xmp>"), std::string::npos);
-  EXPECT_EQ(RunCommand(Curl("-o /dev/null -w '%{http_code}' -u root:system", f.Http("/get.oid?2.8"))).output, "401");
-  EXPECT_EQ(RunCommand(Curl("-o /dev/null -w '%{http_code}' --digest -u root:bad", f.Http("/get.oid?2.8"))).output, "401");
-  RunCommand(Curl("--digest -u root:system", f.Http("/set.oid?OidTB1.2.26.1.1.1=128&OidTB1.2.26.4=ON")));
+  EXPECT_EQ(
+      RunCommand(Curl("-o /dev/null -w '%{http_code}' -u root:system", f.Http("/get.oid?2.8")))
+          .output,
+      "401");
+  EXPECT_EQ(RunCommand(
+                Curl("-o /dev/null -w '%{http_code}' --digest -u root:bad", f.Http("/get.oid?2.8")))
+                .output,
+            "401");
+  RunCommand(
+      Curl("--digest -u root:system", f.Http("/set.oid?OidTB1.2.26.1.1.1=128&OidTB1.2.26.4=ON")));
   EXPECT_EQ(f.cam().GetOid("1.2.26.1.1.1"), "128");
   EXPECT_EQ(f.cam().GetOid("1.2.26.4"), "ON");
   // Records keep the scheme of an Authorization header, never its value.
@@ -138,7 +162,8 @@ TEST(CamsimInteropTest, CurlUsesDigestAndBasicIsRefused) {
 TEST(CamsimInteropTest, FfprobeReadsH264OverRtspWithDigest) {
   RequireTool("ffprobe");
   Fixture f(AuthMode::kDigest);
-  const auto probe = RunCommand(Probe("-rtsp_transport udp -read_intervals %+3", f.Rtsp("/now.mp4?mm=v")));
+  const auto probe =
+      RunCommand(Probe("-rtsp_transport udp -read_intervals %+3", f.Rtsp("/now.mp4?mm=v")));
   ASSERT_EQ(probe.exit_code, 0) << probe.output;
   auto fields = ProbeFields(probe.output);
   EXPECT_EQ(fields["codec_name"], "h264");
@@ -148,20 +173,23 @@ TEST(CamsimInteropTest, FfprobeReadsH264OverRtspWithDigest) {
   EXPECT_GE(frames, 50);  // 3 s at 25 fps, generous either way
   EXPECT_LE(frames, 110);
   std::vector<std::string> methods;
-  for (const auto& r : f.cam().rtsp_requests()) methods.push_back(r.method + " " + std::to_string(r.status));
+  for (const auto& r : f.cam().rtsp_requests())
+    methods.push_back(r.method + " " + std::to_string(r.status));
   const std::string joined = [&] {
     std::string s;
     for (auto& m : methods) s += m + ",";
     return s;
   }();
-  EXPECT_NE(joined.find("DESCRIBE 401,DESCRIBE 200,SETUP 200,PLAY 200"), std::string::npos) << joined;
+  EXPECT_NE(joined.find("DESCRIBE 401,DESCRIBE 200,SETUP 200,PLAY 200"), std::string::npos)
+      << joined;
   const auto counters = f.cam().counters();
   EXPECT_GT(counters.rtp_packets_sent, counters.video_access_units_sent);  // FU-A fragments
   EXPECT_GE(counters.rtcp_sender_reports, 1u);
 
   // A low-resolution URL on the small model serves the 640x480 stream.
   Fixture small(AuthMode::kBasic, "IQA30");
-  const auto low = RunCommand(Probe("-rtsp_transport udp -read_intervals %+1", small.Rtsp("/now.mp4?mm=v&res=low")));
+  const auto low = RunCommand(
+      Probe("-rtsp_transport udp -read_intervals %+1", small.Rtsp("/now.mp4?mm=v&res=low")));
   fields = ProbeFields(low.output);
   EXPECT_EQ(fields["width"], "640");
   EXPECT_EQ(fields["height"], "480");
@@ -172,10 +200,13 @@ TEST(CamsimInteropTest, FfprobeReadsPcmuOnceAudioInputIsEnabled) {
   RequireTool("curl");
   Fixture f(AuthMode::kDigest);
   // Factory setting: microphone off; the stream is refused until it is switched on.
-  const auto refused = RunCommand(Probe("-rtsp_transport udp -read_intervals %+1", f.Rtsp("/now.mp4?mm=a")));
+  const auto refused =
+      RunCommand(Probe("-rtsp_transport udp -read_intervals %+1", f.Rtsp("/now.mp4?mm=a")));
   EXPECT_NE(refused.exit_code, 0);
-  RunCommand(Curl("--digest -u root:system", f.Http("/set.oid?OidTR1.9.5=enabled&OidTR1.9.7=full")));
-  const auto probe = RunCommand(Probe("-rtsp_transport udp -read_intervals %+2", f.Rtsp("/now.mp4?mm=a")));
+  RunCommand(
+      Curl("--digest -u root:system", f.Http("/set.oid?OidTR1.9.5=enabled&OidTR1.9.7=full")));
+  const auto probe =
+      RunCommand(Probe("-rtsp_transport udp -read_intervals %+2", f.Rtsp("/now.mp4?mm=a")));
   ASSERT_EQ(probe.exit_code, 0) << probe.output;
   const auto fields = ProbeFields(probe.output);
   EXPECT_EQ(fields.at("codec_name"), "pcm_mulaw");
@@ -201,8 +232,9 @@ TEST(CamsimInteropTest, FfmpegRecordsH264ThatDecodes) {
   // IQ031 at mode2 (1280x720) serves the large clip; the recording must decode cleanly.
   f.cam().SetOid("1.17.2.6", "mode2");
   const std::string out = ::testing::TempDir() + "camsim_rec.h264";
-  const auto rec = RunCommand("timeout 30 ffmpeg -v error -y -rtsp_transport udp -i '" + f.Rtsp("/now.mp4?mm=v") +
-                       "' -t 2 -c copy -bsf:v dump_extra=freq=keyframe '" + out + "'");
+  const auto rec = RunCommand("timeout 30 ffmpeg -v error -y -rtsp_transport udp -i '" +
+                              f.Rtsp("/now.mp4?mm=v") +
+                              "' -t 2 -c copy -bsf:v dump_extra=freq=keyframe '" + out + "'");
   ASSERT_EQ(rec.exit_code, 0) << rec.output;
   const auto decode = RunCommand("ffmpeg -v error -i '" + out + "' -f null - 2>&1");
   EXPECT_EQ(decode.output, "") << "decoder complained";
@@ -216,17 +248,19 @@ TEST(CamsimInteropTest, FfprobeReadsMotionJpegPushAtTheConfiguredSize) {
   RequireTool("ffprobe");
   Fixture f(AuthMode::kBasic, "IQ511");
   // 2048 wide, scaled down by 4: the small pictures.
-  auto fields = ProbeFields(RunCommand(Probe("-f mpjpeg -read_intervals %+#12",
-                                      f.Http("/now.jpg?snap=spush0.03&ds=4").insert(7, "root:system@")))
-                                .output);
+  auto fields = ProbeFields(
+      RunCommand(Probe("-f mpjpeg -read_intervals %+#12",
+                       f.Http("/now.jpg?snap=spush0.03&ds=4").insert(7, "root:system@")))
+          .output);
   EXPECT_EQ(fields["codec_name"], "mjpeg");
   EXPECT_EQ(fields["width"], "640");
   EXPECT_EQ(fields["height"], "480");
   EXPECT_EQ(fields["nb_read_frames"], "12");
   // Full width: the large pictures.
-  fields = ProbeFields(RunCommand(Probe("-f mpjpeg -read_intervals %+#5",
-                                 f.Http("/now.jpg?snap=spush0.10&ds=1").insert(7, "root:system@")))
-                           .output);
+  fields = ProbeFields(
+      RunCommand(Probe("-f mpjpeg -read_intervals %+#5",
+                       f.Http("/now.jpg?snap=spush0.10&ds=1").insert(7, "root:system@")))
+          .output);
   EXPECT_EQ(fields["width"], "1280");
   EXPECT_EQ(fields["height"], "1024");
   EXPECT_GE(f.cam().counters().jpeg_frames_sent, 17u);
@@ -239,9 +273,13 @@ TEST(CamsimInteropTest, TalkBackTakesContentLengthAndChunkedBodies) {
   std::ifstream in(tone, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ASSERT_EQ(bytes.size(), 8000u);
-  const std::string post = "-o /dev/null -w '%{http_code}' -H 'Content-Type: audio/ulaw' --data-binary @" + tone;
+  const std::string post =
+      "-o /dev/null -w '%{http_code}' -H 'Content-Type: audio/ulaw' --data-binary @" + tone;
   EXPECT_EQ(RunCommand(Curl(post + " -u audio:plume", f.Http("/audiorx.cgi"))).output, "200");
-  EXPECT_EQ(RunCommand(Curl(post + " -u audio:plume -H 'Transfer-Encoding: chunked'", f.Http("/audiorx.cgi"))).output, "200");
+  EXPECT_EQ(RunCommand(Curl(post + " -u audio:plume -H 'Transfer-Encoding: chunked'",
+                            f.Http("/audiorx.cgi")))
+                .output,
+            "200");
   EXPECT_EQ(f.cam().audio_bytes_total(), 16000u);
   const auto received = f.cam().audio_received();
   EXPECT_EQ(std::string(received.begin(), received.begin() + 8000), bytes);
@@ -250,7 +288,8 @@ TEST(CamsimInteropTest, TalkBackTakesContentLengthAndChunkedBodies) {
   RunCommand(Curl("--digest -u root:system", f.Http("/set.oid?OidTR1.9.10=Xy7pQ2")));
   EXPECT_EQ(RunCommand(Curl(post + " -u audio:plume", f.Http("/audiorx.cgi"))).output, "401");
   EXPECT_EQ(RunCommand(Curl(post + " -u audio:Xy7pQ2", f.Http("/audiorx.cgi"))).output, "200");
-  EXPECT_EQ(RunCommand(Curl(post + " --digest -u audio:Xy7pQ2", f.Http("/audiorx.cgi"))).output, "200");
+  EXPECT_EQ(RunCommand(Curl(post + " --digest -u audio:Xy7pQ2", f.Http("/audiorx.cgi"))).output,
+            "200");
   EXPECT_EQ(f.cam().audio_bytes_total(), 32000u);
 }
 
@@ -272,10 +311,12 @@ TEST(CamsimInteropTest, FaultsAsRealClientsSeeThem) {
   // Restart: connections are refused for a while, then accepted again.
   f.cam().InjectFault({Fault::Kind::kRestart, 400});
   bool refused = false;
-  for (int i = 0; i < 50 && !refused; ++i) refused = RunCommand(Curl(code, f.Http("/get.oid?2.8"))).exit_code == 7;
+  for (int i = 0; i < 50 && !refused; ++i)
+    refused = RunCommand(Curl(code, f.Http("/get.oid?2.8"))).exit_code == 7;
   EXPECT_TRUE(refused);
   bool back = false;
-  for (int i = 0; i < 100 && !back; ++i) back = RunCommand(Curl(code + " --retry 0", f.Http("/get.oid?2.8"))).output == "200";
+  for (int i = 0; i < 100 && !back; ++i)
+    back = RunCommand(Curl(code + " --retry 0", f.Http("/get.oid?2.8"))).output == "200";
   EXPECT_TRUE(back);
 }
 
@@ -283,7 +324,8 @@ TEST(CamsimInteropTest, DroppedPacketsAreCountedAndTheStreamStillDecodes) {
   RequireTool("ffprobe");
   Fixture f(AuthMode::kNone, "IQ765");
   f.cam().InjectFault({Fault::Kind::kDropEveryNth, 50});
-  const auto probe = RunCommand(Probe("-rtsp_transport udp -read_intervals %+2", f.Rtsp("/now.mp4?mm=v", "")));
+  const auto probe =
+      RunCommand(Probe("-rtsp_transport udp -read_intervals %+2", f.Rtsp("/now.mp4?mm=v", "")));
   EXPECT_EQ(ProbeFields(probe.output)["codec_name"], "h264");
   const auto c = f.cam().counters();
   EXPECT_GT(c.rtp_packets_dropped, 0u);
@@ -303,9 +345,10 @@ TEST(CamsimInteropTest, CommandLineProgramPrintsPortsAndTakesFaults) {
   posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
   posix_spawn_file_actions_addclose(&actions, in_pipe[1]);
   posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
-  std::vector<std::string> args = {CAMSIM_BINARY, "--model", "IQ031", "--auth", "basic", "--user", "admin",
-                                   "--password", "pw", "--cameras", "2", "--fault", "status=404", "--quiet",
-                                   "--seconds", "60"};
+  std::vector<std::string> args = {CAMSIM_BINARY, "--model",   "IQ031",     "--auth",
+                                   "basic",       "--user",    "admin",     "--password",
+                                   "pw",          "--cameras", "2",         "--fault",
+                                   "status=404",  "--quiet",   "--seconds", "60"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -329,7 +372,8 @@ TEST(CamsimInteropTest, CommandLineProgramPrintsPortsAndTakesFaults) {
   bool cleared = false;
   for (int i = 0; i < 50 && !cleared; ++i) cleared = RunCommand(Curl(code, oid)).output == "200";
   EXPECT_TRUE(cleared);
-  EXPECT_NE(RunCommand(Curl("-u admin:pw", oid)).output.find("<xmp>IQ031</xmp>"), std::string::npos);
+  EXPECT_NE(RunCommand(Curl("-u admin:pw", oid)).output.find("<xmp>IQ031</xmp>"),
+            std::string::npos);
   ::kill(pid, SIGTERM);
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);

@@ -1,7 +1,8 @@
 // camsim_load: a minimal RTSP/RTP client for load runs against camsim.
 //
 //   camsim_load --rtsp-port P [--host H] [--cameras N] [--seconds S] [--path now.mp4?mm=v]
-//   camsim_load --http-port P [--host H] [--cameras N] [--seconds S] [--path now.jpg?snap=spush0.04]
+//   camsim_load --http-port P [--host H] [--cameras N] [--seconds S] [--path
+//   now.jpg?snap=spush0.04]
 //
 // With --http-port: one Motion-JPEG push per camera, counting pictures.
 // Otherwise: one H.264 session per camera (ports P, P+1, ...; no authentication),
@@ -9,17 +10,17 @@
 // session stays alive on the RTSP keep-alive sent every 20 s), then tears the
 // sessions down and prints packets, bytes, sequence gaps and Mbit/s.
 // Threading: single-threaded.
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "net.h"
 
@@ -41,9 +42,11 @@ struct Session {
 };
 
 // Sends one request and returns the reply head (bodies are read and dropped).
-std::string Transact(Session& s, const std::string& method, const std::string& url, const std::string& extra) {
-  const std::string req = method + " " + url + " RTSP/1.0\r\nCSeq: " + std::to_string(s.cseq++) + "\r\n" + extra +
-                          (s.id.empty() ? "" : "Session: " + s.id + "\r\n") + "\r\n";
+std::string Transact(Session& s, const std::string& method, const std::string& url,
+                     const std::string& extra) {
+  const std::string req = method + " " + url + " RTSP/1.0\r\nCSeq: " + std::to_string(s.cseq++) +
+                          "\r\n" + extra + (s.id.empty() ? "" : "Session: " + s.id + "\r\n") +
+                          "\r\n";
   if (!camsim::SendAll(s.tcp.get(), req)) return {};
   std::string reply;
   char buf[4096];
@@ -71,7 +74,9 @@ bool Open(Session& s, const std::string& host, uint16_t port, const std::string&
   camsim::MakeAddress(host, port, &addr);
   if (::connect(s.tcp.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) return false;
   s.url = "rtsp://" + host + ":" + std::to_string(port) + "/" + path;
-  if (Transact(s, "DESCRIBE", s.url, "Accept: application/sdp\r\n").find(" 200 ") == std::string::npos) return false;
+  if (Transact(s, "DESCRIBE", s.url, "Accept: application/sdp\r\n").find(" 200 ") ==
+      std::string::npos)
+    return false;
   for (int attempt = 0; attempt < 16 && !s.rtcp.valid(); ++attempt) {
     s.rtp = camsim::OpenUdp(host, 0, nullptr);
     const uint16_t p = camsim::LocalPort(s.rtp.get());
@@ -83,8 +88,8 @@ bool Open(Session& s, const std::string& host, uint16_t port, const std::string&
   ::setsockopt(s.rtp.get(), SOL_SOCKET, SO_RCVBUF, &big, sizeof(big));
   const uint16_t p = camsim::LocalPort(s.rtp.get());
   const std::string setup = Transact(s, "SETUP", s.url + "/trackID=1",
-                                     "Transport: RTP/AVP;unicast;client_port=" + std::to_string(p) + "-" +
-                                         std::to_string(p + 1) + "\r\n");
+                                     "Transport: RTP/AVP;unicast;client_port=" + std::to_string(p) +
+                                         "-" + std::to_string(p + 1) + "\r\n");
   const size_t at = setup.find("Session: ");
   if (at == std::string::npos) return false;
   s.id = setup.substr(at + 9, setup.find_first_of(";\r", at + 9) - at - 9);
@@ -92,7 +97,8 @@ bool Open(Session& s, const std::string& host, uint16_t port, const std::string&
 }
 
 // Reads N pushes for the given time; counts bytes and multipart boundaries.
-int RunPushes(const std::string& host, uint16_t port, int cameras, double seconds, const std::string& path) {
+int RunPushes(const std::string& host, uint16_t port, int cameras, double seconds,
+              const std::string& path) {
   std::vector<UniqueFd> conns;
   std::vector<pollfd> fds;
   for (int i = 0; i < cameras; ++i) {
@@ -127,9 +133,10 @@ int RunPushes(const std::string& host, uint16_t port, int cameras, double second
       tails[i] = text.size() > 32 ? text.substr(text.size() - 23) : text;
     }
   }
-  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("pushes=%d seconds=%.1f pictures=%llu pictures_per_push_s=%.1f total_mbit_s=%.1f\n", cameras,
-              elapsed, (unsigned long long)pictures, double(pictures) / elapsed / cameras,
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("pushes=%d seconds=%.1f pictures=%llu pictures_per_push_s=%.1f total_mbit_s=%.1f\n",
+              cameras, elapsed, (unsigned long long)pictures, double(pictures) / elapsed / cameras,
               double(bytes) * 8 / elapsed / 1e6);
   return 0;
 }
@@ -145,18 +152,26 @@ int main(int argc, char** argv) {
   double seconds = 10;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
-    if (a == "--host") host = argv[i + 1];
-    else if (a == "--rtsp-port") port = uint16_t(std::atoi(argv[i + 1]));
-    else if (a == "--cameras") cameras = std::atoi(argv[i + 1]);
-    else if (a == "--seconds") seconds = std::atof(argv[i + 1]);
-    else if (a == "--path") path = argv[i + 1];
-    else if (a == "--http-port") http_port = uint16_t(std::atoi(argv[i + 1]));
+    if (a == "--host")
+      host = argv[i + 1];
+    else if (a == "--rtsp-port")
+      port = uint16_t(std::atoi(argv[i + 1]));
+    else if (a == "--cameras")
+      cameras = std::atoi(argv[i + 1]);
+    else if (a == "--seconds")
+      seconds = std::atof(argv[i + 1]);
+    else if (a == "--path")
+      path = argv[i + 1];
+    else if (a == "--http-port")
+      http_port = uint16_t(std::atoi(argv[i + 1]));
   }
   if (http_port != 0 && cameras >= 1) {
-    return RunPushes(host, http_port, cameras, seconds, path == "now.mp4?mm=v" ? "now.jpg?snap=spush0.04" : path);
+    return RunPushes(host, http_port, cameras, seconds,
+                     path == "now.mp4?mm=v" ? "now.jpg?snap=spush0.04" : path);
   }
   if (port == 0 || cameras < 1) {
-    std::fprintf(stderr, "usage: camsim_load --rtsp-port P [--host H] [--cameras N] [--seconds S]\n");
+    std::fprintf(stderr,
+                 "usage: camsim_load --rtsp-port P [--host H] [--cameras N] [--seconds S]\n");
     return 2;
   }
   std::vector<Session> sessions(static_cast<size_t>(cameras));
@@ -191,7 +206,8 @@ int main(int argc, char** argv) {
       next_keepalive += std::chrono::seconds(20);
     }
   }
-  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   uint64_t packets = 0, bytes = 0, gaps = 0;
   for (auto& s : sessions) {
     packets += s.packets;
@@ -199,8 +215,9 @@ int main(int argc, char** argv) {
     gaps += s.gaps;
     Transact(s, "TEARDOWN", s.url, "");
   }
-  std::printf("sessions=%d seconds=%.1f packets=%llu gaps=%llu total_mbit_s=%.1f per_session_mbit_s=%.2f\n",
-              cameras, elapsed, (unsigned long long)packets, (unsigned long long)gaps, double(bytes) * 8 / elapsed / 1e6,
-              double(bytes) * 8 / elapsed / 1e6 / cameras);
+  std::printf(
+      "sessions=%d seconds=%.1f packets=%llu gaps=%llu total_mbit_s=%.1f per_session_mbit_s=%.2f\n",
+      cameras, elapsed, (unsigned long long)packets, (unsigned long long)gaps,
+      double(bytes) * 8 / elapsed / 1e6, double(bytes) * 8 / elapsed / 1e6 / cameras);
   return 0;
 }

@@ -16,10 +16,10 @@ constexpr std::array<uint32_t, 64> kK = {
     0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
-constexpr std::array<uint32_t, 64> kShift = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
-                                             5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
-                                             4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
-                                             6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+constexpr std::array<uint32_t, 64> kShift = {
+    7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 5,  9,  14, 20, 5,  9,
+    14, 20, 5,  9,  14, 20, 5,  9,  14, 20, 4,  11, 16, 23, 4,  11, 16, 23, 4,  11, 16, 23,
+    4,  11, 16, 23, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21};
 
 uint32_t Rotl(uint32_t x, uint32_t c) { return (x << c) | (x >> (32 - c)); }
 
@@ -73,7 +73,8 @@ int B64Value(char c) {
 std::string Md5Hex(std::string_view data) {
   std::array<uint32_t, 4> h = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
   size_t i = 0;
-  for (; i + 64 <= data.size(); i += 64) Md5Block(reinterpret_cast<const uint8_t*>(data.data() + i), h);
+  for (; i + 64 <= data.size(); i += 64)
+    Md5Block(reinterpret_cast<const uint8_t*>(data.data() + i), h);
   uint8_t tail[128] = {};
   const size_t rest = data.size() - i;
   std::memcpy(tail, data.data() + i, rest);
@@ -137,7 +138,8 @@ std::optional<std::string> Base64Decode(std::string_view text) {
         if (v[k] < 0) return std::nullopt;
       }
     }
-    const uint32_t w = uint32_t(v[0]) << 18 | uint32_t(v[1]) << 12 | uint32_t(v[2]) << 6 | uint32_t(v[3]);
+    const uint32_t w =
+        uint32_t(v[0]) << 18 | uint32_t(v[1]) << 12 | uint32_t(v[2]) << 6 | uint32_t(v[3]);
     out += char(w >> 16);
     if (pad < 2) out += char((w >> 8) & 0xff);
     if (pad < 1) out += char(w & 0xff);

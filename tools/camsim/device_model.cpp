@@ -39,7 +39,8 @@ ModelSpec Iq031() {
   m.max_height = 1024;
   m.has_modes = true;
   m.default_mode = "mode3";
-  m.modes = {{"mode3", 1280, 1024}, {"mode2", 1280, 720}, {"mode6", 720, 480}, {"mode11", 720, 480}};
+  m.modes = {
+      {"mode3", 1280, 1024}, {"mode2", 1280, 720}, {"mode6", 720, 480}, {"mode11", 720, 480}};
   m.h264 = m.audio = m.io = m.privacy = true;
   m.privacy_zone_count = 8;
   return m;
@@ -106,20 +107,29 @@ std::optional<ModelSpec> FindModel(std::string_view name) {
   const size_t dash = name.find('-');
   const std::string_view base = name.substr(0, dash);
   std::optional<ModelSpec> spec;
-  if (base == "IQ765") spec = Iq765();
-  else if (base == "IQ031") spec = Iq031();
-  else if (base == "IQA30") spec = IqA30();
-  else if (base == "IQ042") spec = Iq042();
-  else if (base == "IQ511") spec = Iq511();
+  if (base == "IQ765")
+    spec = Iq765();
+  else if (base == "IQ031")
+    spec = Iq031();
+  else if (base == "IQA30")
+    spec = IqA30();
+  else if (base == "IQ042")
+    spec = Iq042();
+  else if (base == "IQ511")
+    spec = Iq511();
   if (!spec) return std::nullopt;
   std::string_view rest = dash == std::string_view::npos ? std::string_view() : name.substr(dash);
   while (!rest.empty()) {
     const size_t next = rest.find('-', 1);
     const std::string_view suffix = rest.substr(0, next);
-    if (suffix == "-noaudio") spec->audio = false;
-    else if (suffix == "-noio") spec->io = false;
-    else if (suffix == "-noprivacy") spec->privacy = false;
-    else return std::nullopt;
+    if (suffix == "-noaudio")
+      spec->audio = false;
+    else if (suffix == "-noio")
+      spec->io = false;
+    else if (suffix == "-noprivacy")
+      spec->privacy = false;
+    else
+      return std::nullopt;
     rest = next == std::string_view::npos ? std::string_view() : rest.substr(next);
   }
   return spec;

@@ -22,14 +22,16 @@ bool ParseInt(std::string_view text, int min, int max, int* out) {
 std::optional<Fault> ParseFault(std::string_view text, std::string* error) {
   const size_t eq = text.find('=');
   const std::string_view name = text.substr(0, eq);
-  const std::string_view arg = eq == std::string_view::npos ? std::string_view() : text.substr(eq + 1);
+  const std::string_view arg =
+      eq == std::string_view::npos ? std::string_view() : text.substr(eq + 1);
   const bool has_arg = eq != std::string_view::npos;
   Fault f;
   auto need_arg = [&](Fault::Kind kind, int min, int max) -> std::optional<Fault> {
     f.kind = kind;
     if (!has_arg || !ParseInt(arg, min, max, &f.value)) {
-      if (error) *error = "fault '" + std::string(name) + "' needs a number from " + std::to_string(min) +
-                          " to " + std::to_string(max);
+      if (error)
+        *error = "fault '" + std::string(name) + "' needs a number from " + std::to_string(min) +
+                 " to " + std::to_string(max);
       return std::nullopt;
     }
     return f;
@@ -57,37 +59,71 @@ std::optional<Fault> ParseFault(std::string_view text, std::string* error) {
 
 void FaultSwitches::Set(const Fault& f) {
   switch (f.kind) {
-    case Fault::Kind::kStopMedia: stop_media_ = true; break;
-    case Fault::Kind::kDropEveryNth: drop_every_ = f.value; break;
-    case Fault::Kind::kReorder: reorder_ = true; break;
-    case Fault::Kind::kRestart: break;
-    case Fault::Kind::kAlwaysUnauthorized: unauthorized_ = true; break;
-    case Fault::Kind::kHttpStatus: status_ = f.value; break;
-    case Fault::Kind::kSlowReplies: slow_ms_ = f.value; break;
-    case Fault::Kind::kGarbledReplies: garble_ = true; break;
-    case Fault::Kind::kRtpAltSource: alt_source_ = true; break;
+    case Fault::Kind::kStopMedia:
+      stop_media_ = true;
+      break;
+    case Fault::Kind::kDropEveryNth:
+      drop_every_ = f.value;
+      break;
+    case Fault::Kind::kReorder:
+      reorder_ = true;
+      break;
+    case Fault::Kind::kRestart:
+      break;
+    case Fault::Kind::kAlwaysUnauthorized:
+      unauthorized_ = true;
+      break;
+    case Fault::Kind::kHttpStatus:
+      status_ = f.value;
+      break;
+    case Fault::Kind::kSlowReplies:
+      slow_ms_ = f.value;
+      break;
+    case Fault::Kind::kGarbledReplies:
+      garble_ = true;
+      break;
+    case Fault::Kind::kRtpAltSource:
+      alt_source_ = true;
+      break;
   }
 }
 
 void FaultSwitches::Clear(Fault::Kind kind) {
   switch (kind) {
-    case Fault::Kind::kStopMedia: stop_media_ = false; break;
-    case Fault::Kind::kDropEveryNth: drop_every_ = 0; break;
-    case Fault::Kind::kReorder: reorder_ = false; break;
-    case Fault::Kind::kRestart: break;
-    case Fault::Kind::kAlwaysUnauthorized: unauthorized_ = false; break;
-    case Fault::Kind::kHttpStatus: status_ = 0; break;
-    case Fault::Kind::kSlowReplies: slow_ms_ = 0; break;
-    case Fault::Kind::kGarbledReplies: garble_ = false; break;
-    case Fault::Kind::kRtpAltSource: alt_source_ = false; break;
+    case Fault::Kind::kStopMedia:
+      stop_media_ = false;
+      break;
+    case Fault::Kind::kDropEveryNth:
+      drop_every_ = 0;
+      break;
+    case Fault::Kind::kReorder:
+      reorder_ = false;
+      break;
+    case Fault::Kind::kRestart:
+      break;
+    case Fault::Kind::kAlwaysUnauthorized:
+      unauthorized_ = false;
+      break;
+    case Fault::Kind::kHttpStatus:
+      status_ = 0;
+      break;
+    case Fault::Kind::kSlowReplies:
+      slow_ms_ = 0;
+      break;
+    case Fault::Kind::kGarbledReplies:
+      garble_ = false;
+      break;
+    case Fault::Kind::kRtpAltSource:
+      alt_source_ = false;
+      break;
   }
 }
 
 void FaultSwitches::ClearAll() {
-  for (auto kind : {Fault::Kind::kStopMedia, Fault::Kind::kDropEveryNth, Fault::Kind::kReorder,
-                    Fault::Kind::kAlwaysUnauthorized, Fault::Kind::kHttpStatus,
-                    Fault::Kind::kSlowReplies, Fault::Kind::kGarbledReplies,
-                    Fault::Kind::kRtpAltSource}) {
+  for (auto kind :
+       {Fault::Kind::kStopMedia, Fault::Kind::kDropEveryNth, Fault::Kind::kReorder,
+        Fault::Kind::kAlwaysUnauthorized, Fault::Kind::kHttpStatus, Fault::Kind::kSlowReplies,
+        Fault::Kind::kGarbledReplies, Fault::Kind::kRtpAltSource}) {
     Clear(kind);
   }
 }

@@ -12,7 +12,9 @@ namespace {
 uint8_t NalType(std::string_view nal) { return nal.empty() ? 0 : uint8_t(nal[0]) & 0x1f; }
 bool IsVcl(uint8_t type) { return type >= 1 && type <= 5; }
 // first_mb_in_slice is the slice header's first ue(v); 0 is coded as a lone 1 bit.
-bool FirstSliceOfPicture(std::string_view nal) { return nal.size() > 1 && (uint8_t(nal[1]) & 0x80); }
+bool FirstSliceOfPicture(std::string_view nal) {
+  return nal.size() > 1 && (uint8_t(nal[1]) & 0x80);
+}
 
 }  // namespace
 
@@ -103,7 +105,8 @@ std::string H264Clip::SpropParameterSets() const {
 
 std::string H264Clip::ProfileLevelId() const {
   char buf[8];
-  std::snprintf(buf, sizeof(buf), "%02x%02x%02x", uint8_t(sps_[1]), uint8_t(sps_[2]), uint8_t(sps_[3]));
+  std::snprintf(buf, sizeof(buf), "%02x%02x%02x", uint8_t(sps_[1]), uint8_t(sps_[2]),
+                uint8_t(sps_[3]));
   return buf;
 }
 

@@ -1,12 +1,12 @@
 // HTTP side of a simulated camera: OID pages, access pages, Motion-JPEG
 // server push and the talk-back sink, with keep-alive.
-#include <poll.h>
-#include <unistd.h>
-#include <sys/socket.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <optional>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "camera_context.h"
 #include "net.h"
@@ -32,21 +32,36 @@ struct Reply {
 
 std::string Reason(int status) {
   switch (status) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 411: return "Length Required";
-    case 413: return "Payload Too Large";
-    case 415: return "Unsupported Media Type";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 100:
+      return "Continue";
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 411:
+      return "Length Required";
+    case 413:
+      return "Payload Too Large";
+    case 415:
+      return "Unsupported Media Type";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 500:
+      return "Internal Server Error";
+    case 501:
+      return "Not Implemented";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Status";
   }
 }
 
@@ -65,7 +80,8 @@ Reply ErrorPage(int status) {
   Reply r;
   r.status = status;
   r.headers.emplace_back("Content-Type", "text/html");
-  r.body = "<html><body><h1>" + std::to_string(status) + " " + Reason(status) + "</h1></body></html>\r\n";
+  r.body = "<html><body><h1>" + std::to_string(status) + " " + Reason(status) +
+           "</h1></body></html>\r\n";
   return r;
 }
 
@@ -104,9 +120,11 @@ class HttpConnection {
         cam_.observations.AddHttpRequest({"?", "", {}, 400});
         return;
       }
-      HttpRequestRecord record{request->method, request->target, RedactHeaders(request->headers), 0};
+      HttpRequestRecord record{request->method, request->target, RedactHeaders(request->headers),
+                               0};
       const bool keep = Handle(*request, &record.status);
-      cam_.Log("HTTP " + request->method + " " + request->target + " -> " + std::to_string(record.status));
+      cam_.Log("HTTP " + request->method + " " + request->target + " -> " +
+               std::to_string(record.status));
       cam_.observations.AddHttpRequest(std::move(record));
       if (!keep) return;
     }
@@ -160,13 +178,13 @@ class HttpConnection {
       Send(std::move(reply), r.method == "HEAD", false);
       return false;
     }
-    const auto verdict = cam_.auth.Check(r.method, r.target, r.Header("Authorization"),
-                                         cam_.credentials());
+    const auto verdict =
+        cam_.auth.Check(r.method, r.target, r.Header("Authorization"), cam_.credentials());
     if (verdict == Authenticator::Verdict::kOk) return true;
     (void)path;
     Reply reply = ErrorPage(401);
-    reply.headers.emplace_back(
-        "WWW-Authenticate", cam_.auth.Challenge(verdict == Authenticator::Verdict::kStaleNonce));
+    reply.headers.emplace_back("WWW-Authenticate",
+                               cam_.auth.Challenge(verdict == Authenticator::Verdict::kStaleNonce));
     *status = 401;
     Send(std::move(reply), r.method == "HEAD", false);
     return false;
@@ -276,9 +294,10 @@ class HttpConnection {
     }
     *status = 200;
     const auto interval = PushInterval(std::string_view(*snap).substr(5));
-    std::string head = "HTTP/1.1 200 OK\r\nServer: camsim\r\nCache-Control: no-cache\r\n"
-                       "Content-Type: multipart/x-mixed-replace; boundary=" +
-                       std::string(kBoundary) + "\r\nConnection: close\r\n\r\n";
+    std::string head =
+        "HTTP/1.1 200 OK\r\nServer: camsim\r\nCache-Control: no-cache\r\n"
+        "Content-Type: multipart/x-mixed-replace; boundary=" +
+        std::string(kBoundary) + "\r\nConnection: close\r\n\r\n";
     if (const int ms = cam_.faults.slow_ms(); ms > 0 && !PauseOnConnection(fd_, ms)) return false;
     if (cam_.faults.garble()) {
       SendAll(fd_, GarbageBytes());
@@ -309,7 +328,8 @@ class HttpConnection {
       *status = code;
       Reply reply = ErrorPage(code);
       if (code == 401) {
-        reply.headers.emplace_back("WWW-Authenticate", cam_.auth.Challenge(false, AuthModeOrBasic()));
+        reply.headers.emplace_back("WWW-Authenticate",
+                                   cam_.auth.Challenge(false, AuthModeOrBasic()));
       }
       Send(std::move(reply), false, true);  // the body is not read: the connection ends
       return false;
@@ -324,7 +344,8 @@ class HttpConnection {
     if (password.empty()) password = "plume";
     const Credentials audio_user{"audio", password};
     const std::string authorization = r.Header("Authorization");
-    const AuthMode mode = Lower(authorization).starts_with("digest") ? AuthMode::kDigest : AuthMode::kBasic;
+    const AuthMode mode =
+        Lower(authorization).starts_with("digest") ? AuthMode::kDigest : AuthMode::kBasic;
     if (cam_.faults.always_unauthorized() ||
         cam_.auth.Check(r.method, r.target, authorization, audio_user, mode) !=
             Authenticator::Verdict::kOk) {
@@ -342,7 +363,8 @@ class HttpConnection {
       if (*end != '\0') return refuse(400);
       if (length > kMaxAudioPostBytes) return refuse(413);
     }
-    if (Lower(r.Header("Expect")) == "100-continue" && !SendAll(fd_, "HTTP/1.1 100 Continue\r\n\r\n")) {
+    if (Lower(r.Header("Expect")) == "100-continue" &&
+        !SendAll(fd_, "HTTP/1.1 100 Continue\r\n\r\n")) {
       return false;
     }
     cam_.Log("talk-back POST started");
@@ -354,8 +376,10 @@ class HttpConnection {
     StreamReader::Status body;
     if (chunked) {
       body = reader_.ReadChunked(kBodyTimeoutMs, [&](std::string_view data) {
-        if (received + data.size() <= kMaxAudioPostBytes) sink(data);
-        else received = kMaxAudioPostBytes + 1;
+        if (received + data.size() <= kMaxAudioPostBytes)
+          sink(data);
+        else
+          received = kMaxAudioPostBytes + 1;
       });
       if (received > kMaxAudioPostBytes) return refuse(413);
     } else {
@@ -363,7 +387,8 @@ class HttpConnection {
     }
     cam_.Log("talk-back POST ended after " + std::to_string(received) + " bytes");
     if (body != StreamReader::Status::kOk) {
-      *status = body == StreamReader::Status::kBad || body == StreamReader::Status::kTooLong ? 400 : 0;
+      *status =
+          body == StreamReader::Status::kBad || body == StreamReader::Status::kTooLong ? 400 : 0;
       if (*status) Send(ErrorPage(400), false, true);
       return false;
     }
@@ -383,7 +408,8 @@ class HttpConnection {
 }  // namespace
 
 std::string GarbageBytes() {
-  static const char kGarbage[] = "\x17\x03\x03\x00\x1f\xde\xad\xbe\xef garbled\x00\xff\xfe reply \x01\x02\r\n";
+  static const char kGarbage[] =
+      "\x17\x03\x03\x00\x1f\xde\xad\xbe\xef garbled\x00\xff\xfe reply \x01\x02\r\n";
   return std::string(kGarbage, sizeof(kGarbage) - 1);
 }
 

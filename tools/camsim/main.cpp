@@ -8,12 +8,6 @@
 // running, lines on stdin switch faults on every camera: "fault <F>",
 // "clear"; "stats" prints counters. On exit it prints counters and the CPU
 // time used to stderr.
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,20 +16,28 @@
 #include <string>
 #include <vector>
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include "camsim.h"
 
 namespace {
 
 void Usage() {
-  std::fprintf(stderr,
-               "usage: camsim [--model M] [--http-port P] [--rtsp-port P] [--auth none|basic|digest]\n"
-               "              [--user U] [--password W] [--cameras N] [--fault F]... [--bind ADDR]\n"
-               "              [--testdata DIR] [--seconds S] [--quiet]\n"
-               "models: ");
+  std::fprintf(
+      stderr,
+      "usage: camsim [--model M] [--http-port P] [--rtsp-port P] [--auth none|basic|digest]\n"
+      "              [--user U] [--password W] [--cameras N] [--fault F]... [--bind ADDR]\n"
+      "              [--testdata DIR] [--seconds S] [--quiet]\n"
+      "models: ");
   for (const auto& m : camsim::ListModels()) std::fprintf(stderr, "%s ", m.c_str());
-  std::fprintf(stderr,
-               "\nfaults: stop-media drop=N reorder restart=MS unauthorized status=N slow=MS garble "
-               "alt-source\n");
+  std::fprintf(
+      stderr,
+      "\nfaults: stop-media drop=N reorder restart=MS unauthorized status=N slow=MS garble "
+      "alt-source\n");
 }
 
 bool ParsePort(const char* text, uint16_t* out) {
@@ -59,15 +61,16 @@ void PrintStats(camsim::Simulator& sim) {
   }
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  std::fprintf(stderr,
-               "stats: rtp_packets=%llu dropped=%llu sender_reports=%llu video_units=%llu "
-               "audio_packets=%llu jpeg_frames=%llu cpu_user_s=%.2f cpu_sys_s=%.2f\n",
-               (unsigned long long)total.rtp_packets_sent, (unsigned long long)total.rtp_packets_dropped,
-               (unsigned long long)total.rtcp_sender_reports,
-               (unsigned long long)total.video_access_units_sent,
-               (unsigned long long)total.audio_packets_sent, (unsigned long long)total.jpeg_frames_sent,
-               double(usage.ru_utime.tv_sec) + double(usage.ru_utime.tv_usec) / 1e6,
-               double(usage.ru_stime.tv_sec) + double(usage.ru_stime.tv_usec) / 1e6);
+  std::fprintf(
+      stderr,
+      "stats: rtp_packets=%llu dropped=%llu sender_reports=%llu video_units=%llu "
+      "audio_packets=%llu jpeg_frames=%llu cpu_user_s=%.2f cpu_sys_s=%.2f\n",
+      (unsigned long long)total.rtp_packets_sent, (unsigned long long)total.rtp_packets_dropped,
+      (unsigned long long)total.rtcp_sender_reports,
+      (unsigned long long)total.video_access_units_sent,
+      (unsigned long long)total.audio_packets_sent, (unsigned long long)total.jpeg_frames_sent,
+      double(usage.ru_utime.tv_sec) + double(usage.ru_utime.tv_usec) / 1e6,
+      double(usage.ru_stime.tv_sec) + double(usage.ru_stime.tv_usec) / 1e6);
 }
 
 }  // namespace
@@ -150,7 +153,8 @@ int main(int argc, char** argv) {
   }
   std::fflush(stdout);
 
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(int64_t(seconds * 1000));
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(int64_t(seconds * 1000));
   bool stdin_open = true;
   std::string pending;
   while (true) {

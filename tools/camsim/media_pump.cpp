@@ -1,14 +1,14 @@
 #include "media_pump.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include <arpa/inet.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 
 #include "auth.h"
 
@@ -72,12 +72,12 @@ struct MediaPump::Stream {
   Clock::time_point next_due;
   Clock::time_point next_report;
   Clock::time_point last_activity;
-  uint64_t units = 0;          // units of the timeline, sent or not
-  size_t clip_index = 0;       // next access unit / audio offset
-  uint32_t packets_sent = 0;   // for the sender report
+  uint64_t units = 0;         // units of the timeline, sent or not
+  size_t clip_index = 0;      // next access unit / audio offset
+  uint32_t packets_sent = 0;  // for the sender report
   uint32_t octets_sent = 0;
   uint64_t drop_counter = 0;
-  std::string held;            // reorder fault: packet waiting for its successor
+  std::string held;  // reorder fault: packet waiting for its successor
 
   Stream(StreamSetup s, uint8_t pt, uint32_t ssrc)
       : setup(std::move(s)), packetiser(pt, ssrc, uint16_t(RandomU32())) {}
@@ -122,7 +122,8 @@ void MediaPump::Stop() {
 
 void MediaPump::Wake() {
   const uint64_t one = 1;
-  if (wake_fd_.valid()) [[maybe_unused]] auto n = ::write(wake_fd_.get(), &one, sizeof(one));
+  if (wake_fd_.valid()) [[maybe_unused]]
+    auto n = ::write(wake_fd_.get(), &one, sizeof(one));
 }
 
 std::optional<StreamPorts> MediaPump::AddStream(StreamSetup setup, std::string* error) {
@@ -187,7 +188,8 @@ bool MediaPump::ServicePush(Push& p, short revents, Clock::time_point now, Media
   if (revents & POLLIN) {
     char sink[1024];
     const ssize_t n = ::recv(fd, sink, sizeof(sink), MSG_DONTWAIT);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return false;
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+      return false;
   }
   const bool stopped = p.setup.faults && p.setup.faults->stop_media();
   if (now - p.next_due > kMaxLag) p.next_due = now;
@@ -303,9 +305,9 @@ void MediaPump::SendDatagram(Stream& s, const std::string& packet, MediaCounters
     if (!s.alt_fd.valid()) s.alt_fd = OpenUdp(AltHost(s.setup.bind_host), 0, nullptr);
     if (s.alt_fd.valid()) fd = s.alt_fd.get();
   }
-  const ssize_t n = ::sendto(fd, packet.data(), packet.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                             reinterpret_cast<const sockaddr*>(&s.setup.client_rtp),
-                             sizeof(s.setup.client_rtp));
+  const ssize_t n =
+      ::sendto(fd, packet.data(), packet.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+               reinterpret_cast<const sockaddr*>(&s.setup.client_rtp), sizeof(s.setup.client_rtp));
   if (n < 0) return;  // a full socket buffer loses the packet, as on a real network
   ++delta->rtp_packets_sent;
   ++s.packets_sent;
@@ -445,7 +447,8 @@ void MediaPump::Run() {
       }
       first_push = fds.size();
       for (auto& p : pushes_) {
-        fds.push_back({p->setup.fd.get(), short(POLLIN | POLLRDHUP | (p->pending.empty() ? 0 : POLLOUT)), 0});
+        fds.push_back(
+            {p->setup.fd.get(), short(POLLIN | POLLRDHUP | (p->pending.empty() ? 0 : POLLOUT)), 0});
         owners.push_back(nullptr);
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(p->next_due - now);
         timeout_ms = std::max(0, std::min<int>(timeout_ms, int(wait.count()) + 1));
@@ -478,7 +481,8 @@ void MediaPump::Run() {
       for (auto it = streams_.begin(); it != streams_.end();) {
         Stream& s = *it->second;
         if (now - s.last_activity > s.setup.timeout) {
-          if (s.setup.log) s.setup.log("RTSP session stream " + std::to_string(s.id) + " timed out");
+          if (s.setup.log)
+            s.setup.log("RTSP session stream " + std::to_string(s.id) + " timed out");
           graveyard_.push_back(std::move(it->second));
           it = streams_.erase(it);
           continue;
@@ -490,7 +494,8 @@ void MediaPump::Run() {
       for (size_t i = 0; i < pushes_.size();) {
         Push& p = *pushes_[i];
         const size_t slot = first_push + i;
-        const short revents = slot < fds.size() && fds[slot].fd == p.setup.fd.get() ? fds[slot].revents : 0;
+        const short revents =
+            slot < fds.size() && fds[slot].fd == p.setup.fd.get() ? fds[slot].revents : 0;
         if (ServicePush(p, revents, now, &deltas[p.setup.observations])) {
           ++i;
         } else {
@@ -501,8 +506,9 @@ void MediaPump::Run() {
       }
     }
     for (auto& [obs, delta] : deltas) {
-      if (obs && (delta.rtp_packets_sent || delta.rtp_packets_dropped || delta.rtcp_sender_reports ||
-                  delta.audio_packets_sent || delta.video_access_units_sent || delta.jpeg_frames_sent)) {
+      if (obs &&
+          (delta.rtp_packets_sent || delta.rtp_packets_dropped || delta.rtcp_sender_reports ||
+           delta.audio_packets_sent || delta.video_access_units_sent || delta.jpeg_frames_sent)) {
         obs->CountMedia(delta);
       }
       delta = MediaCounters{};

@@ -11,8 +11,6 @@
 // descriptor.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -23,6 +21,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <netinet/in.h>
 
 #include "base/thread_annotations.h"
 #include "camsim.h"
@@ -38,7 +38,7 @@ enum class MediaKind { kVideo, kAudio };
 
 struct StreamSetup {
   MediaKind kind = MediaKind::kVideo;
-  const H264Clip* clip = nullptr;     // video; owned by the simulator
+  const H264Clip* clip = nullptr;      // video; owned by the simulator
   const std::string* audio = nullptr;  // mu-law samples; owned by the simulator
   std::string bind_host;
   sockaddr_in client_rtp{};
@@ -119,7 +119,8 @@ class MediaPump {
   void SendReport(Stream& s, Clock::time_point now, MediaCounters* delta) REQUIRES(mu_);
   void ReceiveRtcp(Stream& s) REQUIRES(mu_);
   // False when the push is over (client gone, write failed or stalled).
-  bool ServicePush(Push& p, short revents, Clock::time_point now, MediaCounters* delta) REQUIRES(mu_);
+  bool ServicePush(Push& p, short revents, Clock::time_point now, MediaCounters* delta)
+      REQUIRES(mu_);
 
   mutable std::mutex mu_;
   std::map<uint64_t, std::unique_ptr<Stream>> streams_ GUARDED_BY(mu_);

@@ -6,11 +6,11 @@
 // which wakes every poll/recv/send on it.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include <netinet/in.h>
 
 namespace camsim {
 

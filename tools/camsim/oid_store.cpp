@@ -50,7 +50,8 @@ std::string UnescapeQueryItem(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+        HexValue(text[i + 2]) >= 0) {
       out += char(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
       i += 2;
     } else if (text[i] == '+') {
@@ -63,8 +64,7 @@ std::string UnescapeQueryItem(std::string_view text) {
 }
 
 std::string XmpPage(std::string_view text) {
-  std::string page =
-      "<html>\r\n<head><title>OID</title></head>\r\n<body>\r\n<xmp>";
+  std::string page = "<html>\r\n<head><title>OID</title></head>\r\n<body>\r\n<xmp>";
   page += text;
   page += "</xmp>\r\n</body>\r\n</html>\r\n";
   return page;

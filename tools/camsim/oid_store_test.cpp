@@ -85,7 +85,8 @@ TEST(OidStoreTest, WritesAreValidatedStoredInOrderAndReadBack) {
 
   // A leading "&" (empty item) is skipped; a bad mode name is refused.
   writes.clear();
-  const std::string bad = store.SetPage("&OidTR1.17.2.6=mode99&OidTR1.2.7=0&OidTR2.8=X&OidTR7.7=1&junk=1", &writes);
+  const std::string bad =
+      store.SetPage("&OidTR1.17.2.6=mode99&OidTR1.2.7=0&OidTR2.8=X&OidTR7.7=1&junk=1", &writes);
   ASSERT_EQ(writes.size(), 5u);
   for (const auto& w : writes) EXPECT_FALSE(w.accepted) << w.oid;
   EXPECT_EQ(store.Read("1.17.2.6"), "mode2");
@@ -98,7 +99,8 @@ TEST(OidStoreTest, TableElementsBooleansAndEscapes) {
   OidStore store = MakeStore();
   std::vector<OidWrite> writes;
   store.SetPage(
-      "OidTB1.2.26.1.1.1=128&OidTB1.2.26.1.2.1=204&OidTB1.2.26.1.3.1=640&OidTB1.2.26.1.4.1=614", &writes);
+      "OidTB1.2.26.1.1.1=128&OidTB1.2.26.1.2.1=204&OidTB1.2.26.1.3.1=640&OidTB1.2.26.1.4.1=614",
+      &writes);
   EXPECT_EQ(store.Read("1.2.26.1.1.1"), "128");
   EXPECT_EQ(store.Read("1.2.26.1.4.1"), "614");
   // The camera has eight zones; a ninth does not exist.
@@ -121,7 +123,8 @@ TEST(OidStoreTest, LimitsOnValueLengthAndItemCount) {
   EXPECT_FALSE(store.Write("2.27", std::string(OidStore::kMaxValueLength + 1, 'a')).accepted);
 
   std::string at_limit;
-  for (size_t i = 0; i < OidStore::kMaxItemsPerRequest; ++i) at_limit += "OidTR1.2.7=" + std::to_string(1 + i % 90) + "&";
+  for (size_t i = 0; i < OidStore::kMaxItemsPerRequest; ++i)
+    at_limit += "OidTR1.2.7=" + std::to_string(1 + i % 90) + "&";
   std::vector<OidWrite> writes;
   store.SetPage(at_limit, &writes);
   EXPECT_EQ(writes.size(), OidStore::kMaxItemsPerRequest);

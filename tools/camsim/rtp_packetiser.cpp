@@ -22,7 +22,10 @@ bool IsParameterSet(std::string_view nal) {
 
 RtpPacketiser::RtpPacketiser(uint8_t payload_type, uint32_t ssrc, uint16_t first_sequence,
                              size_t max_payload)
-    : payload_type_(payload_type), ssrc_(ssrc), max_payload_(max_payload), sequence_(first_sequence) {}
+    : payload_type_(payload_type),
+      ssrc_(ssrc),
+      max_payload_(max_payload),
+      sequence_(first_sequence) {}
 
 std::string RtpPacketiser::Packet(std::string_view payload, uint32_t timestamp, bool marker) {
   std::string p;
@@ -36,7 +39,8 @@ std::string RtpPacketiser::Packet(std::string_view payload, uint32_t timestamp, 
   return p;
 }
 
-void RtpPacketiser::AddFuA(std::string_view nal, uint32_t timestamp, std::vector<std::string>* out) {
+void RtpPacketiser::AddFuA(std::string_view nal, uint32_t timestamp,
+                           std::vector<std::string>* out) {
   const uint8_t header = uint8_t(nal[0]);
   const char indicator = char((header & 0xe0) | 28);  // F and NRI kept, type FU-A
   std::string_view rest = nal.substr(1);

@@ -24,7 +24,8 @@ Header ReadHeader(const std::string& p) {
   EXPECT_EQ(uint8_t(p[0]), 0x80);  // version 2, no padding/extension/CSRC
   auto u8 = [&](size_t i) { return uint32_t(uint8_t(p[i])); };
   return {bool(u8(1) & 0x80), uint8_t(u8(1) & 0x7f), uint16_t(u8(2) << 8 | u8(3)),
-          u8(4) << 24 | u8(5) << 16 | u8(6) << 8 | u8(7), u8(8) << 24 | u8(9) << 16 | u8(10) << 8 | u8(11)};
+          u8(4) << 24 | u8(5) << 16 | u8(6) << 8 | u8(7),
+          u8(8) << 24 | u8(9) << 16 | u8(10) << 8 | u8(11)};
 }
 
 std::string Nal(uint8_t header, size_t size, char fill = 'x') {
@@ -52,7 +53,8 @@ std::vector<std::string> Depacketise(const std::vector<std::string>& packets) {
       EXPECT_EQ(i, payload.size());
     } else if (type == 28) {
       const uint8_t fu_header = uint8_t(payload[1]);
-      if (fu_header & 0x80) fu = std::string(1, char((uint8_t(payload[0]) & 0xe0) | (fu_header & 0x1f)));
+      if (fu_header & 0x80)
+        fu = std::string(1, char((uint8_t(payload[0]) & 0xe0) | (fu_header & 0x1f)));
       fu += payload.substr(2);
       if (fu_header & 0x40) nals.push_back(fu);
     } else {
@@ -120,7 +122,8 @@ TEST(RtpPacketiserTest, AudioPacketsKeepMarkerOffAndCountSequence) {
 }
 
 TEST(RtcpTest, SenderReportIsAValidCompoundWithSdes) {
-  SenderReportInfo info{0xdeadbeef, (uint64_t(3900000000u) << 32) | 0x80000000u, 12345, 10, 1000, "camsim@x"};
+  SenderReportInfo info{0xdeadbeef, (uint64_t(3900000000u) << 32) | 0x80000000u, 12345, 10, 1000,
+                        "camsim@x"};
   const std::string sr = BuildSenderReport(info);
   ASSERT_EQ(sr.size() % 4, 0u);
   EXPECT_EQ(uint8_t(sr[1]), 200);
@@ -142,11 +145,12 @@ TEST(RtcpTest, SenderReportIsAValidCompoundWithSdes) {
 
 TEST(H264ClipTest, SplitsAccessUnitsAtSlicesDelimitersAndParameterSets) {
   // AUD, SPS, PPS, IDR (two slices), AUD, P slice, SPS again (starts a unit), PPS, IDR.
-  const std::string stream = std::string("\0\0\0\1\x09\xf0", 6) + std::string("\0\0\0\1\x67\x4d\x00\x1f\xaa", 9) +
-                             std::string("\0\0\1\x68\xee", 5) + std::string("\0\0\1\x65\x88\x01", 6) +
-                             std::string("\0\0\1\x65\x08\x02", 6) + std::string("\0\0\0\1\x09\xf0", 6) +
-                             std::string("\0\0\1\x41\x9a\x03", 6) + std::string("\0\0\1\x67\x4d\x00\x1f\xaa", 8) +
-                             std::string("\0\0\1\x68\xee", 5) + std::string("\0\0\1\x65\x88\x04\x00\x00", 8);
+  const std::string stream =
+      std::string("\0\0\0\1\x09\xf0", 6) + std::string("\0\0\0\1\x67\x4d\x00\x1f\xaa", 9) +
+      std::string("\0\0\1\x68\xee", 5) + std::string("\0\0\1\x65\x88\x01", 6) +
+      std::string("\0\0\1\x65\x08\x02", 6) + std::string("\0\0\0\1\x09\xf0", 6) +
+      std::string("\0\0\1\x41\x9a\x03", 6) + std::string("\0\0\1\x67\x4d\x00\x1f\xaa", 8) +
+      std::string("\0\0\1\x68\xee", 5) + std::string("\0\0\1\x65\x88\x04\x00\x00", 8);
   std::string error;
   const auto clip = H264Clip::Parse(stream, &error);
   ASSERT_TRUE(clip) << error;
@@ -155,7 +159,8 @@ TEST(H264ClipTest, SplitsAccessUnitsAtSlicesDelimitersAndParameterSets) {
   EXPECT_TRUE(clip->units()[0].key);
   EXPECT_FALSE(clip->units()[1].key);
   EXPECT_EQ(clip->units()[2].nal_units.size(), 3u);
-  EXPECT_EQ(clip->units()[2].nal_units[2], std::string("\x65\x88\x04", 3));  // trailing zeros dropped
+  EXPECT_EQ(clip->units()[2].nal_units[2],
+            std::string("\x65\x88\x04", 3));  // trailing zeros dropped
   EXPECT_EQ(clip->ProfileLevelId(), "4d001f");
   EXPECT_EQ(clip->SpropParameterSets(), "Z00AH6o=,aO4=");
   EXPECT_FALSE(H264Clip::Parse(std::string("\0\0\1\x41\x9a", 5), &error));  // no SPS/IDR

@@ -1,11 +1,11 @@
 // RTSP side of a simulated camera (RFC 2326): OPTIONS, DESCRIBE, SETUP, PLAY,
 // TEARDOWN, GET_PARAMETER and SET_PARAMETER for "now.mp4?mm=v" (H.264) and
 // "now.mp4?mm=a" (G.711), RTP over UDP only.
-#include <arpa/inet.h>
-#include <sys/socket.h>
-
 #include <cstdlib>
 #include <optional>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
 
 #include "camera_context.h"
 #include "net.h"
@@ -21,20 +21,34 @@ constexpr int kAudioTrack = 2;
 
 std::string Reason(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 453: return "Not Enough Bandwidth";
-    case 454: return "Session Not Found";
-    case 455: return "Method Not Valid in This State";
-    case 459: return "Aggregate Operation Not Allowed";
-    case 461: return "Unsupported Transport";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 453:
+      return "Not Enough Bandwidth";
+    case 454:
+      return "Session Not Found";
+    case 455:
+      return "Method Not Valid in This State";
+    case 459:
+      return "Aggregate Operation Not Allowed";
+    case 461:
+      return "Unsupported Transport";
+    case 500:
+      return "Internal Server Error";
+    case 501:
+      return "Not Implemented";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Status";
   }
 }
 
@@ -57,9 +71,11 @@ std::optional<std::string> UrlParam(std::string_view query, std::string_view nam
   size_t pos = 0;
   while (pos < query.size()) {
     const size_t end = query.find_first_of("&/", pos);
-    const std::string_view item = query.substr(pos, end == std::string_view::npos ? end : end - pos);
+    const std::string_view item =
+        query.substr(pos, end == std::string_view::npos ? end : end - pos);
     const size_t eq = item.find('=');
-    if (eq != std::string_view::npos && item.substr(0, eq) == name) return std::string(item.substr(eq + 1));
+    if (eq != std::string_view::npos && item.substr(0, eq) == name)
+      return std::string(item.substr(eq + 1));
     if (end == std::string_view::npos) break;
     pos = end + 1;
   }
@@ -75,11 +91,13 @@ MediaUrl ParseMediaUrl(std::string_view url) {
   if (!url.starts_with("/now.mp4")) return m;
   m.valid = true;
   const size_t q = url.find('?');
-  const std::string_view query = q == std::string_view::npos ? std::string_view() : url.substr(q + 1);
+  const std::string_view query =
+      q == std::string_view::npos ? std::string_view() : url.substr(q + 1);
   m.mm = UrlParam(query, "mm").value_or("");
   m.low_resolution = UrlParam(query, "res").value_or("") == "low";
   const size_t track = url.rfind("trackID=");
-  if (track != std::string_view::npos) m.track = std::atoi(std::string(url.substr(track + 8)).c_str());
+  if (track != std::string_view::npos)
+    m.track = std::atoi(std::string(url.substr(track + 8)).c_str());
   return m;
 }
 
@@ -112,7 +130,8 @@ class RtspConnection {
       if (!DiscardBody(*request)) return;
       const std::string cseq = request->Header("CSeq");
       RtspReply reply = cseq.empty() ? RtspReply{400, {}, {}} : Dispatch(*request);
-      cam_.Log("RTSP " + request->method + " " + request->target + " -> " + std::to_string(reply.status));
+      cam_.Log("RTSP " + request->method + " " + request->target + " -> " +
+               std::to_string(reply.status));
       cam_.observations.AddRtspRequest(
           {request->method, request->target, RedactHeaders(request->headers), reply.status});
       if (const int ms = cam_.faults.slow_ms(); ms > 0 && !PauseOnConnection(fd_, ms)) return;
@@ -130,10 +149,12 @@ class RtspConnection {
     if (length.empty()) return true;
     const long n = std::atol(length.c_str());
     if (n < 0 || n > 64 * 1024) return false;
-    return reader_.ReadExact(size_t(n), 10000, [](std::string_view) {}) == StreamReader::Status::kOk;
+    return reader_.ReadExact(size_t(n), 10000, [](std::string_view) {}) ==
+           StreamReader::Status::kOk;
   }
 
-  bool SendRaw(int status, const std::string& cseq, const HeaderList& headers, const std::string& body) {
+  bool SendRaw(int status, const std::string& cseq, const HeaderList& headers,
+               const std::string& body) {
     std::string out = "RTSP/1.0 " + std::to_string(status) + " " + Reason(status) + "\r\n";
     if (!cseq.empty()) out += "CSeq: " + cseq + "\r\n";
     out += "Server: camsim\r\n";
@@ -149,13 +170,17 @@ class RtspConnection {
     if (cam_.faults.always_unauthorized() ||
         (!public_method && cam_.auth.Check(r.method, r.target, r.Header("Authorization"),
                                            cam_.credentials()) != Authenticator::Verdict::kOk)) {
-      const AuthMode mode = cam_.auth.mode() == AuthMode::kNone ? AuthMode::kBasic : cam_.auth.mode();
+      const AuthMode mode =
+          cam_.auth.mode() == AuthMode::kNone ? AuthMode::kBasic : cam_.auth.mode();
       return {401, {{"WWW-Authenticate", cam_.auth.Challenge(false, mode)}}, {}};
     }
     const std::string session_id = SessionId(r);
     if (!session_id.empty()) KeepAlive(session_id);
     if (r.method == "OPTIONS") {
-      return {200, {{"Public", "OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER, SET_PARAMETER"}}, {}};
+      return {
+          200,
+          {{"Public", "OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER, SET_PARAMETER"}},
+          {}};
     }
     if (r.method == "GET_PARAMETER" || r.method == "SET_PARAMETER") {
       if (!session_id.empty() && !SessionExists(session_id)) return {454, {}, {}};
@@ -195,14 +220,19 @@ class RtspConnection {
     const ModelSpec& spec = cam_.oids.spec();
     int width = spec.max_width;
     if (spec.has_modes) {
-      if (const VideoMode* m = FindMode(spec, cam_.oids.Read("1.17.2.6").value_or(""))) width = m->width;
+      if (const VideoMode* m = FindMode(spec, cam_.oids.Read("1.17.2.6").value_or("")))
+        width = m->width;
     }
     return width >= 1280 ? cam_.media->video_large : cam_.media->video_small;
   }
 
   // Which media a URL's "mm" asks for; absent means both.
-  static bool WantsVideo(const MediaUrl& u) { return u.mm.empty() || u.mm.find('v') != std::string::npos; }
-  static bool WantsAudio(const MediaUrl& u) { return u.mm.empty() || u.mm.find('a') != std::string::npos; }
+  static bool WantsVideo(const MediaUrl& u) {
+    return u.mm.empty() || u.mm.find('v') != std::string::npos;
+  }
+  static bool WantsAudio(const MediaUrl& u) {
+    return u.mm.empty() || u.mm.find('a') != std::string::npos;
+  }
 
   RtspReply Describe(const Request& r) {
     const MediaUrl url = ParseMediaUrl(r.target);
@@ -216,7 +246,8 @@ class RtspConnection {
     const bool audio = audio_asked && AudioEnabled();
     if (!video && !audio) return {404, {}, {}};
     std::string sdp = "v=0\r\n";
-    sdp += "o=- " + std::to_string(1000 + cam_.id) + " 1 IN IP4 " + cam_.options.bind_address + "\r\n";
+    sdp +=
+        "o=- " + std::to_string(1000 + cam_.id) + " 1 IN IP4 " + cam_.options.bind_address + "\r\n";
     sdp += "s=" + cam_.oids.spec().name + " live\r\n";
     sdp += "c=IN IP4 0.0.0.0\r\nt=0 0\r\na=control:*\r\na=range:npt=0-\r\n";
     if (video) {
@@ -321,9 +352,9 @@ class RtspConnection {
     session.track_urls.push_back(r.target);
     char ssrc[16];
     std::snprintf(ssrc, sizeof(ssrc), "%08X", ports->ssrc);
-    const std::string reply_transport = "RTP/AVP;unicast;client_port=" + std::to_string(rtp_port) + "-" +
-                                        std::to_string(rtcp_port) + ";server_port=" +
-                                        std::to_string(ports->server_rtp) + "-" +
+    const std::string reply_transport = "RTP/AVP;unicast;client_port=" + std::to_string(rtp_port) +
+                                        "-" + std::to_string(rtcp_port) +
+                                        ";server_port=" + std::to_string(ports->server_rtp) + "-" +
                                         std::to_string(ports->server_rtcp) + ";ssrc=" + ssrc;
     return {200,
             {{"Transport", reply_transport},

@@ -1,3 +1,8 @@
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <list>
+
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -5,11 +10,6 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <list>
 
 #include "camera_context.h"
 #include "camsim.h"
@@ -90,27 +90,43 @@ class SimulatorImpl;
 class CameraImpl final : public Camera {
  public:
   CameraImpl(SimulatorImpl* sim, std::unique_ptr<CameraContext> ctx, UniqueFd http, UniqueFd rtsp)
-      : http_listener_(std::move(http)), rtsp_listener_(std::move(rtsp)), sim_(sim), ctx_(std::move(ctx)) {}
+      : http_listener_(std::move(http)),
+        rtsp_listener_(std::move(rtsp)),
+        sim_(sim),
+        ctx_(std::move(ctx)) {}
 
   CameraContext& ctx() { return *ctx_; }
 
   uint16_t http_port() const override { return ctx_->http_port; }
   uint16_t rtsp_port() const override { return ctx_->rtsp_port; }
   std::string model() const override { return ctx_->oids.spec().name; }
-  std::optional<std::string> GetOid(std::string_view oid) const override { return ctx_->oids.Read(oid); }
-  void SetOid(std::string_view oid, std::string_view value) override { ctx_->oids.Force(oid, value); }
+  std::optional<std::string> GetOid(std::string_view oid) const override {
+    return ctx_->oids.Read(oid);
+  }
+  void SetOid(std::string_view oid, std::string_view value) override {
+    ctx_->oids.Force(oid, value);
+  }
   void SetDigitalInput(bool closed) override {
     if (ctx_->oids.spec().io) ctx_->oids.Force("1.3.15", closed ? "CLOSED" : "OPEN");
   }
   std::vector<OidWrite> oid_writes() const override { return ctx_->observations.oid_writes(); }
-  std::vector<HttpRequestRecord> http_requests() const override { return ctx_->observations.http_requests(); }
-  std::vector<RtspRequestRecord> rtsp_requests() const override { return ctx_->observations.rtsp_requests(); }
-  std::vector<RtcpRecord> rtcp_received() const override { return ctx_->observations.rtcp_received(); }
-  std::vector<uint8_t> audio_received() const override { return ctx_->observations.audio_received(); }
+  std::vector<HttpRequestRecord> http_requests() const override {
+    return ctx_->observations.http_requests();
+  }
+  std::vector<RtspRequestRecord> rtsp_requests() const override {
+    return ctx_->observations.rtsp_requests();
+  }
+  std::vector<RtcpRecord> rtcp_received() const override {
+    return ctx_->observations.rtcp_received();
+  }
+  std::vector<uint8_t> audio_received() const override {
+    return ctx_->observations.audio_received();
+  }
   uint64_t audio_bytes_total() const override { return ctx_->observations.audio_bytes_total(); }
   MediaCounters counters() const override { return ctx_->observations.counters(); }
   void ClearRecords() override { ctx_->observations.Clear(); }
-  bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) const override {
+  bool WaitUntil(const std::function<bool()>& pred,
+                 std::chrono::milliseconds timeout) const override {
     return ctx_->observations.WaitUntil(pred, timeout);
   }
   void InjectFault(const Fault& fault) override;
@@ -189,7 +205,8 @@ bool SimulatorImpl::Init(const SimulatorOptions& options, std::string* error) {
     if (error) *error = "unknown model '" + base.model + "'";
     return false;
   }
-  media_ = MediaLibrary::Load(base.testdata_dir.empty() ? CAMSIM_TESTDATA_DIR : base.testdata_dir, error);
+  media_ = MediaLibrary::Load(base.testdata_dir.empty() ? CAMSIM_TESTDATA_DIR : base.testdata_dir,
+                              error);
   if (!media_) return false;
   wake_fd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!wake_fd_.valid()) {
@@ -199,7 +216,8 @@ bool SimulatorImpl::Init(const SimulatorOptions& options, std::string* error) {
   for (int i = 0; i < options.cameras; ++i) {
     const uint16_t hp = base.http_port ? uint16_t(base.http_port + i) : 0;
     const uint16_t rp = base.rtsp_port ? uint16_t(base.rtsp_port + i) : 0;
-    if ((base.http_port && base.http_port + i > 65535) || (base.rtsp_port && base.rtsp_port + i > 65535)) {
+    if ((base.http_port && base.http_port + i > 65535) ||
+        (base.rtsp_port && base.rtsp_port + i > 65535)) {
       if (error) *error = "port range too high";
       return false;
     }
@@ -209,9 +227,11 @@ bool SimulatorImpl::Init(const SimulatorOptions& options, std::string* error) {
     if (!rtsp.valid()) return false;
     char mac[32];
     std::snprintf(mac, sizeof(mac), "02-00-5E-10-%02X-%02X", (i >> 8) & 0xff, i & 0xff);
-    auto ctx = std::make_unique<CameraContext>(i, base, *spec, mac, LocalPort(http.get()),
-                                               LocalPort(rtsp.get()), &*media_, &pump_, options.log);
-    cameras_.push_back(std::make_unique<CameraImpl>(this, std::move(ctx), std::move(http), std::move(rtsp)));
+    auto ctx =
+        std::make_unique<CameraContext>(i, base, *spec, mac, LocalPort(http.get()),
+                                        LocalPort(rtsp.get()), &*media_, &pump_, options.log);
+    cameras_.push_back(
+        std::make_unique<CameraImpl>(this, std::move(ctx), std::move(http), std::move(rtsp)));
   }
   if (!pump_.Start(error)) return false;
   acceptor_ = std::thread([this] { AcceptLoop(); });
@@ -272,8 +292,10 @@ void SimulatorImpl::Accept(CameraImpl& camera, int listener, bool rtsp) {
     conn->thread = std::thread([raw, rtsp] {
       pthread_setname_np(pthread_self(), rtsp ? "camsim rtsp" : "camsim http");
       bool handed_over = false;
-      if (rtsp) ServeRtspConnection(raw->camera->ctx(), raw->fd.get());
-      else handed_over = ServeHttpConnection(raw->camera->ctx(), raw->fd.get());
+      if (rtsp)
+        ServeRtspConnection(raw->camera->ctx(), raw->fd.get());
+      else
+        handed_over = ServeHttpConnection(raw->camera->ctx(), raw->fd.get());
       if (!handed_over) ::shutdown(raw->fd.get(), SHUT_RDWR);
       raw->done = true;
     });
@@ -309,8 +331,10 @@ void SimulatorImpl::AcceptLoop() {
       if (cam->refusing_) {
         if (now >= cam->reopen_at_) {
           std::string error;
-          UniqueFd http = OpenTcpListener(cam->ctx().options.bind_address, cam->http_port(), &error);
-          UniqueFd rtsp = OpenTcpListener(cam->ctx().options.bind_address, cam->rtsp_port(), &error);
+          UniqueFd http =
+              OpenTcpListener(cam->ctx().options.bind_address, cam->http_port(), &error);
+          UniqueFd rtsp =
+              OpenTcpListener(cam->ctx().options.bind_address, cam->rtsp_port(), &error);
           if (http.valid() && rtsp.valid()) {
             cam->http_listener_ = std::move(http);
             cam->rtsp_listener_ = std::move(rtsp);
@@ -321,7 +345,8 @@ void SimulatorImpl::AcceptLoop() {
           }
         }
         if (cam->refusing_) {
-          const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(cam->reopen_at_ - now);
+          const auto wait =
+              std::chrono::duration_cast<std::chrono::milliseconds>(cam->reopen_at_ - now);
           timeout_ms = std::max(0, std::min<int>(timeout_ms, int(wait.count()) + 1));
         }
       }

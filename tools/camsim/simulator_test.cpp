@@ -1,11 +1,11 @@
 // In-process tests of the simulator's servers and media pump over loopback,
 // with a hand-written client, for what the real-client interop tests cannot
 // provoke (pipelining, limits, refused transports, faults on the RTP level).
+#include <algorithm>
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-
-#include <algorithm>
 
 #include "camsim.h"
 #include "crypto.h"
@@ -34,7 +34,8 @@ struct UdpClient {
   UdpClient() {
     for (int i = 0; i < 16 && !rtcp.valid(); ++i) {
       rtp = OpenUdp("127.0.0.1", 0, nullptr);
-      if (LocalPort(rtp.get()) % 2 == 0) rtcp = OpenUdp("127.0.0.1", uint16_t(LocalPort(rtp.get()) + 1), nullptr);
+      if (LocalPort(rtp.get()) % 2 == 0)
+        rtcp = OpenUdp("127.0.0.1", uint16_t(LocalPort(rtp.get()) + 1), nullptr);
     }
     EXPECT_TRUE(rtcp.valid());
   }
@@ -50,7 +51,8 @@ struct UdpClient {
     while (out.size() < n && WaitReadable(rtp.get(), 3000) > 0) {
       sockaddr_in from{};
       socklen_t len = sizeof(from);
-      const ssize_t got = ::recvfrom(rtp.get(), buf, sizeof(buf), 0, reinterpret_cast<sockaddr*>(&from), &len);
+      const ssize_t got =
+          ::recvfrom(rtp.get(), buf, sizeof(buf), 0, reinterpret_cast<sockaddr*>(&from), &len);
       if (got < 12) continue;
       auto u8 = [&](int i) { return uint32_t(uint8_t(buf[i])); };
       out.push_back({uint16_t(u8(2) << 8 | u8(3)), u8(4) << 24 | u8(5) << 16 | u8(6) << 8 | u8(7),
@@ -138,7 +140,8 @@ TEST(MediaPumpTest, FaultsReorderDropAndChangeTheSource) {
   f.faults.Set({Fault::Kind::kDropEveryNth, 3});
   packets = f.client.Receive(20);
   size_t gaps = 0;
-  for (size_t i = 1; i < packets.size(); ++i) gaps += packets[i].seq != uint16_t(packets[i - 1].seq + 1);
+  for (size_t i = 1; i < packets.size(); ++i)
+    gaps += packets[i].seq != uint16_t(packets[i - 1].seq + 1);
   EXPECT_GE(gaps, 5u);
   f.faults.ClearAll();
   f.faults.Set({Fault::Kind::kRtpAltSource, 0});
@@ -161,10 +164,11 @@ TEST(MediaPumpTest, ReceiverReportsAreRecordedAndKeepTheSessionAlive) {
   const std::string rr_bye("\x80\xc9\x00\x01\x00\x00\x00\x01\x81\xcb\x00\x01\x00\x00\x00\x01", 16);
   // Reports more often than the time-out keep the stream for several time-outs.
   for (int i = 0; i < 8; ++i) {
-    ::sendto(f.client.rtcp.get(), rr_bye.data(), rr_bye.size(), 0, reinterpret_cast<sockaddr*>(&server),
-             sizeof(server));
+    ::sendto(f.client.rtcp.get(), rr_bye.data(), rr_bye.size(), 0,
+             reinterpret_cast<sockaddr*>(&server), sizeof(server));
     const size_t want = size_t(i + 1);
-    ASSERT_TRUE(f.observations.WaitUntil([&] { return f.observations.rtcp_received().size() >= want; }, 3s));
+    ASSERT_TRUE(f.observations.WaitUntil(
+        [&] { return f.observations.rtcp_received().size() >= want; }, 3s));
     f.client.Receive(10);  // 200 ms of audio
     EXPECT_TRUE(f.pump.Exists(ports.id)) << i;
   }
@@ -190,8 +194,10 @@ TEST(MediaPumpTest, PushWritesMultipartPartsAndNeverQueuesForASlowClient) {
   ASSERT_TRUE(f.pump.AddPush(std::move(push), nullptr));
   std::string text;
   char buf[4096];
-  const std::string first = "--b\r\nContent-Type: image/jpeg\r\nContent-Length: 7\r\n\r\n\xff\xd8one\xff\xd9\r\n";
-  const std::string second = "--b\r\nContent-Type: image/jpeg\r\nContent-Length: 8\r\n\r\n\xff\xd8two!\xff\xd9\r\n";
+  const std::string first =
+      "--b\r\nContent-Type: image/jpeg\r\nContent-Length: 7\r\n\r\n\xff\xd8one\xff\xd9\r\n";
+  const std::string second =
+      "--b\r\nContent-Type: image/jpeg\r\nContent-Length: 8\r\n\r\n\xff\xd8two!\xff\xd9\r\n";
   while (text.size() < 2 * (first.size() + second.size()) && WaitReadable(client.get(), 3000) > 0) {
     const ssize_t n = ::recv(client.get(), buf, sizeof(buf), 0);
     if (n <= 0) break;
@@ -216,7 +222,8 @@ TEST(MediaPumpTest, PushWritesMultipartPartsAndNeverQueuesForASlowClient) {
   Observations& slow_obs = f.other_observations;
   slow.observations = &slow_obs;
   ASSERT_TRUE(f.pump.AddPush(std::move(slow), nullptr));
-  EXPECT_FALSE(slow_obs.WaitUntil([&] { return slow_obs.counters().jpeg_frames_sent >= 2; }, 300ms));
+  EXPECT_FALSE(
+      slow_obs.WaitUntil([&] { return slow_obs.counters().jpeg_frames_sent >= 2; }, 300ms));
   EXPECT_EQ(slow_obs.counters().jpeg_frames_sent, 1u);
 }
 
@@ -261,7 +268,9 @@ struct SimFixture {
 TEST(SimulatorHttpTest, PipelinedRequestsAreAnsweredInOrderOnOneConnection) {
   SimFixture f;
   UniqueFd c = f.Connect(f.cam().http_port());
-  ASSERT_TRUE(SendAll(c.get(), "GET /get.oid?2.8 HTTP/1.1\r\nHost: x\r\n\r\nGET /get.oid?2.5 HTTP/1.1\r\nHost: x\r\n\r\n"));
+  ASSERT_TRUE(SendAll(
+      c.get(),
+      "GET /get.oid?2.8 HTTP/1.1\r\nHost: x\r\n\r\nGET /get.oid?2.5 HTTP/1.1\r\nHost: x\r\n\r\n"));
   const std::string replies = SimFixture::ReadUntil(c.get(), "</html>", 2);
   const size_t first = replies.find("<xmp>IQ765</xmp>");
   const size_t second = replies.find("<xmp>3.5/4</xmp>");
@@ -284,8 +293,10 @@ TEST(SimulatorHttpTest, OversizeHeadIsRefusedAndTalkBackHonoursExpect) {
   }
   {
     UniqueFd c = f.Connect(f.cam().http_port());
-    SendAll(c.get(), "POST /audiorx.cgi HTTP/1.1\r\nAuthorization: Basic " + Base64Encode("audio:plume") +
-                         "\r\nContent-Type: audio/ulaw\r\nContent-Length: 999999\r\nExpect: 100-continue\r\n\r\n");
+    SendAll(c.get(), "POST /audiorx.cgi HTTP/1.1\r\nAuthorization: Basic " +
+                         Base64Encode("audio:plume") +
+                         "\r\nContent-Type: audio/ulaw\r\nContent-Length: 999999\r\nExpect: "
+                         "100-continue\r\n\r\n");
     EXPECT_NE(SimFixture::ReadUntil(c.get(), "\r\n\r\n").find("100 Continue"), std::string::npos);
     // Bytes are recorded as they arrive, long before the declared length.
     SendAll(c.get(), std::string(1600, '\x7f'));
@@ -294,13 +305,15 @@ TEST(SimulatorHttpTest, OversizeHeadIsRefusedAndTalkBackHonoursExpect) {
   {
     // Wrong talk-back password: refused before the body is read.
     UniqueFd c = f.Connect(f.cam().http_port());
-    SendAll(c.get(), "POST /audiorx.cgi HTTP/1.1\r\nAuthorization: Basic " + Base64Encode("audio:nope") +
+    SendAll(c.get(), "POST /audiorx.cgi HTTP/1.1\r\nAuthorization: Basic " +
+                         Base64Encode("audio:nope") +
                          "\r\nContent-Type: audio/ulaw\r\nContent-Length: 10\r\n\r\n0123456789");
     EXPECT_NE(SimFixture::ReadUntil(c.get(), "\r\n\r\n").find("401"), std::string::npos);
   }
   SimFixture without_audio("IQ765-noaudio");
   UniqueFd c = without_audio.Connect(without_audio.cam().http_port());
-  SendAll(c.get(), "POST /audiorx.cgi HTTP/1.1\r\nContent-Type: audio/ulaw\r\nContent-Length: 1\r\n\r\nx");
+  SendAll(c.get(),
+          "POST /audiorx.cgi HTTP/1.1\r\nContent-Type: audio/ulaw\r\nContent-Length: 1\r\n\r\nx");
   EXPECT_NE(SimFixture::ReadUntil(c.get(), "\r\n\r\n").find("404"), std::string::npos);
 }
 
@@ -312,37 +325,51 @@ std::string Rtsp(int fd, const std::string& request) {
 TEST(SimulatorRtspTest, SessionLifecycleAndRefusedRequests) {
   SimFixture f;
   UniqueFd c = f.Connect(f.cam().rtsp_port());
-  const std::string url = "rtsp://127.0.0.1:" + std::to_string(f.cam().rtsp_port()) + "/now.mp4?mm=v";
-  EXPECT_NE(Rtsp(c.get(), "OPTIONS " + url + " RTSP/1.0\r\n\r\n").find("RTSP/1.0 400"), std::string::npos);
+  const std::string url =
+      "rtsp://127.0.0.1:" + std::to_string(f.cam().rtsp_port()) + "/now.mp4?mm=v";
+  EXPECT_NE(Rtsp(c.get(), "OPTIONS " + url + " RTSP/1.0\r\n\r\n").find("RTSP/1.0 400"),
+            std::string::npos);
   const std::string describe = Rtsp(c.get(), "DESCRIBE " + url + " RTSP/1.0\r\nCSeq: 1\r\n\r\n");
   EXPECT_NE(describe.find("RTSP/1.0 200"), std::string::npos);
   EXPECT_NE(describe.find("CSeq: 1"), std::string::npos);
-  const std::string sdp =
-      describe.find("trackID=1\r\n") != std::string::npos ? describe : describe + SimFixture::ReadUntil(c.get(), "trackID=1\r\n");
+  const std::string sdp = describe.find("trackID=1\r\n") != std::string::npos
+                              ? describe
+                              : describe + SimFixture::ReadUntil(c.get(), "trackID=1\r\n");
   EXPECT_NE(sdp.find("packetization-mode=1"), std::string::npos);
   EXPECT_NE(sdp.find("sprop-parameter-sets="), std::string::npos);
   EXPECT_EQ(sdp.find("m=audio"), std::string::npos);  // mm=v: video only
-  EXPECT_NE(Rtsp(c.get(), "SETUP " + url + "/trackID=1 RTSP/1.0\r\nCSeq: 2\r\nTransport: RTP/AVP/TCP;interleaved=0-1\r\n\r\n")
-                .find("461"),
-            std::string::npos);
-  EXPECT_NE(Rtsp(c.get(), "PLAY " + url + " RTSP/1.0\r\nCSeq: 3\r\nSession: 1234\r\n\r\n").find("454"),
-            std::string::npos);
+  EXPECT_NE(
+      Rtsp(c.get(),
+           "SETUP " + url +
+               "/trackID=1 RTSP/1.0\r\nCSeq: 2\r\nTransport: RTP/AVP/TCP;interleaved=0-1\r\n\r\n")
+          .find("461"),
+      std::string::npos);
+  EXPECT_NE(
+      Rtsp(c.get(), "PLAY " + url + " RTSP/1.0\r\nCSeq: 3\r\nSession: 1234\r\n\r\n").find("454"),
+      std::string::npos);
   UdpClient udp;
   const uint16_t p = LocalPort(udp.rtp.get());
-  const std::string setup = Rtsp(c.get(), "SETUP " + url + "/trackID=1 RTSP/1.0\r\nCSeq: 4\r\nTransport: RTP/AVP;unicast;client_port=" +
-                                              std::to_string(p) + "-" + std::to_string(p + 1) + "\r\n\r\n");
+  const std::string setup = Rtsp(
+      c.get(), "SETUP " + url +
+                   "/trackID=1 RTSP/1.0\r\nCSeq: 4\r\nTransport: RTP/AVP;unicast;client_port=" +
+                   std::to_string(p) + "-" + std::to_string(p + 1) + "\r\n\r\n");
   ASSERT_NE(setup.find("RTSP/1.0 200"), std::string::npos) << setup;
   EXPECT_NE(setup.find("server_port="), std::string::npos);
   const size_t at = setup.find("Session: ") + 9;
   const std::string session = setup.substr(at, setup.find(';', at) - at);
   EXPECT_NE(setup.find(";timeout=60"), std::string::npos);
-  const std::string play = Rtsp(c.get(), "PLAY " + url + " RTSP/1.0\r\nCSeq: 5\r\nSession: " + session + "\r\n\r\n");
+  const std::string play =
+      Rtsp(c.get(), "PLAY " + url + " RTSP/1.0\r\nCSeq: 5\r\nSession: " + session + "\r\n\r\n");
   EXPECT_NE(play.find("RTP-Info: url=" + url + "/trackID=1;seq="), std::string::npos) << play;
   EXPECT_EQ(udp.Receive(5).size(), 5u);
-  EXPECT_NE(Rtsp(c.get(), "TEARDOWN " + url + " RTSP/1.0\r\nCSeq: 6\r\nSession: " + session + "\r\n\r\n").find("200"),
-            std::string::npos);
-  EXPECT_NE(Rtsp(c.get(), "TEARDOWN " + url + " RTSP/1.0\r\nCSeq: 7\r\nSession: " + session + "\r\n\r\n").find("454"),
-            std::string::npos);
+  EXPECT_NE(
+      Rtsp(c.get(), "TEARDOWN " + url + " RTSP/1.0\r\nCSeq: 6\r\nSession: " + session + "\r\n\r\n")
+          .find("200"),
+      std::string::npos);
+  EXPECT_NE(
+      Rtsp(c.get(), "TEARDOWN " + url + " RTSP/1.0\r\nCSeq: 7\r\nSession: " + session + "\r\n\r\n")
+          .find("454"),
+      std::string::npos);
   const auto requests = f.cam().rtsp_requests();
   ASSERT_GE(requests.size(), 7u);
   EXPECT_EQ(requests[0].status, 400);  // no CSeq
@@ -353,7 +380,8 @@ TEST(SimulatorRtspTest, SessionLifecycleAndRefusedRequests) {
   // A camera without H.264 has no video stream to describe.
   SimFixture mjpeg_only("IQ042");
   UniqueFd m = mjpeg_only.Connect(mjpeg_only.cam().rtsp_port());
-  EXPECT_NE(Rtsp(m.get(), "DESCRIBE rtsp://127.0.0.1/now.mp4?mm=v RTSP/1.0\r\nCSeq: 1\r\n\r\n").find("404"),
+  EXPECT_NE(Rtsp(m.get(), "DESCRIBE rtsp://127.0.0.1/now.mp4?mm=v RTSP/1.0\r\nCSeq: 1\r\n\r\n")
+                .find("404"),
             std::string::npos);
 }
 
@@ -362,14 +390,16 @@ TEST(SimulatorFaultTest, RestartClosesConnectionsAndSlowRepliesStillArrive) {
   UniqueFd c = f.Connect(f.cam().http_port());
   ASSERT_TRUE(SendAll(c.get(), "GET /now.jpg?snap=spush0.1 HTTP/1.1\r\nAuthorization: Basic " +
                                    Base64Encode("root:system") + "\r\n\r\n"));
-  EXPECT_NE(SimFixture::ReadUntil(c.get(), "Content-Type: image/jpeg").find("multipart/x-mixed-replace"),
-            std::string::npos);
+  EXPECT_NE(
+      SimFixture::ReadUntil(c.get(), "Content-Type: image/jpeg").find("multipart/x-mixed-replace"),
+      std::string::npos);
   f.cam().InjectFault({Fault::Kind::kRestart, 200});
   // The push connection is closed by the restart.
   std::string rest;
   char buf[65536];
   ssize_t n;
-  while (WaitReadable(c.get(), 3000) > 0 && (n = ::recv(c.get(), buf, sizeof(buf), 0)) > 0) rest.append(buf, size_t(n));
+  while (WaitReadable(c.get(), 3000) > 0 && (n = ::recv(c.get(), buf, sizeof(buf), 0)) > 0)
+    rest.append(buf, size_t(n));
   EXPECT_EQ(::recv(c.get(), buf, sizeof(buf), 0), 0);
   // After the refusal period it serves again; a slow reply still arrives whole.
   f.cam().InjectFault({Fault::Kind::kSlowReplies, 100});
@@ -382,8 +412,10 @@ TEST(SimulatorFaultTest, RestartClosesConnectionsAndSlowRepliesStillArrive) {
       f.cam().WaitUntil([] { return false; }, 20ms);
       continue;
     }
-    SendAll(d.get(), "GET /get.oid?2.8 HTTP/1.1\r\nAuthorization: Basic " + Base64Encode("root:system") + "\r\n\r\n");
-    served = SimFixture::ReadUntil(d.get(), "</html>").find("<xmp>IQ765</xmp>") != std::string::npos;
+    SendAll(d.get(), "GET /get.oid?2.8 HTTP/1.1\r\nAuthorization: Basic " +
+                         Base64Encode("root:system") + "\r\n\r\n");
+    served =
+        SimFixture::ReadUntil(d.get(), "</html>").find("<xmp>IQ765</xmp>") != std::string::npos;
   }
   EXPECT_TRUE(served);
 }
@@ -396,24 +428,31 @@ TEST(SimulatorRobustnessTest, GarbageOnEveryPortLeavesTheCameraWorking) {
     seed = seed * 1103515245u + 12345u;
     return seed >> 8;
   };
-  const std::vector<std::string> seeds = {"GET /get.oid?", "POST /audiorx.cgi HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n",
-                                          "DESCRIBE rtsp://x/now.mp4?mm=v RTSP/1.0\r\nCSeq: ", "SETUP rtsp://x/now.mp4/trackID=",
-                                          "GET /now.jpg?snap=spush", ""};
+  const std::vector<std::string> seeds = {
+      "GET /get.oid?",
+      "POST /audiorx.cgi HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n",
+      "DESCRIBE rtsp://x/now.mp4?mm=v RTSP/1.0\r\nCSeq: ",
+      "SETUP rtsp://x/now.mp4/trackID=",
+      "GET /now.jpg?snap=spush",
+      ""};
   for (int i = 0; i < 120; ++i) {
     const uint16_t port = i % 2 ? f.cam().http_port() : f.cam().rtsp_port();
     UniqueFd c = f.Connect(port);
     std::string junk = seeds[next() % seeds.size()];
     const size_t len = next() % 3000;
-    for (size_t k = 0; k < len; ++k) junk += char(next() % 4 ? next() % 256 : "\r\n :;=&"[next() % 8]);
+    for (size_t k = 0; k < len; ++k)
+      junk += char(next() % 4 ? next() % 256 : "\r\n :;=&"[next() % 8]);
     SendAll(c.get(), junk);
     ::shutdown(c.get(), SHUT_WR);
     SimFixture::ReadUntil(c.get(), "never");  // until the server closes
   }
   UniqueFd c = f.Connect(f.cam().rtsp_port());
-  EXPECT_NE(Rtsp(c.get(), "OPTIONS rtsp://127.0.0.1/now.mp4 RTSP/1.0\r\nCSeq: 9\r\n\r\n").find("RTSP/1.0 200"),
+  EXPECT_NE(Rtsp(c.get(), "OPTIONS rtsp://127.0.0.1/now.mp4 RTSP/1.0\r\nCSeq: 9\r\n\r\n")
+                .find("RTSP/1.0 200"),
             std::string::npos);
   UniqueFd h = f.Connect(f.cam().http_port());
-  EXPECT_NE(Rtsp(h.get(), "GET /get.oid?2.8 HTTP/1.1\r\n\r\n").find("HTTP/1.1 401"), std::string::npos);
+  EXPECT_NE(Rtsp(h.get(), "GET /get.oid?2.8 HTTP/1.1\r\n\r\n").find("HTTP/1.1 401"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #include "wire.h"
 
+#include <cerrno>
+
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 #include "net.h"
 
@@ -12,7 +12,8 @@ namespace {
 
 std::string_view TrimView(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -74,7 +75,8 @@ std::optional<Request> ParseRequestHead(std::string_view head) {
     const size_t colon = h.find(':');
     if (colon == std::string_view::npos || !IsToken(h.substr(0, colon))) return std::nullopt;
     if (r.headers.size() >= kMaxHeaders) return std::nullopt;
-    r.headers.emplace_back(std::string(h.substr(0, colon)), std::string(TrimView(h.substr(colon + 1))));
+    r.headers.emplace_back(std::string(h.substr(0, colon)),
+                           std::string(TrimView(h.substr(colon + 1))));
   }
   return r;
 }
@@ -105,9 +107,9 @@ StreamReader::Status StreamReader::Fill(int timeout_ms) {
 StreamReader::Status StreamReader::ReadHead(std::string* head, int timeout_ms) {
   while (true) {
     // Blank lines before a request are ignored (RFC 9112 2.2).
-    while (pos_ < buffer_.size() && (buffer_[pos_] == '\n' ||
-                                     (buffer_[pos_] == '\r' && pos_ + 1 < buffer_.size() &&
-                                      buffer_[pos_ + 1] == '\n'))) {
+    while (pos_ < buffer_.size() &&
+           (buffer_[pos_] == '\n' ||
+            (buffer_[pos_] == '\r' && pos_ + 1 < buffer_.size() && buffer_[pos_ + 1] == '\n'))) {
       pos_ += buffer_[pos_] == '\r' ? 2 : 1;
     }
     const std::string_view view = std::string_view(buffer_).substr(pos_);
@@ -177,10 +179,14 @@ StreamReader::Status StreamReader::ReadChunked(int timeout_ms,
     size_t size = 0;
     for (char c : size_text) {
       int v;
-      if (c >= '0' && c <= '9') v = c - '0';
-      else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-      else return Status::kBad;
+      if (c >= '0' && c <= '9')
+        v = c - '0';
+      else if (c >= 'a' && c <= 'f')
+        v = c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F')
+        v = c - 'A' + 10;
+      else
+        return Status::kBad;
       size = size * 16 + size_t(v);
     }
     if (size > kMaxChunkSize) return Status::kTooLong;

@@ -1,10 +1,10 @@
 #include "wire.h"
 
+#include <thread>
+
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <thread>
 
 #include "net.h"
 
@@ -12,13 +12,16 @@ namespace camsim {
 namespace {
 
 TEST(RequestHeadTest, ParsesRequestLineAndHeaders) {
-  const auto r = ParseRequestHead("GET /get.oid?2.8 HTTP/1.1\r\nHost: x\r\nAuthorization:  Basic abc \r\n");
+  const auto r =
+      ParseRequestHead("GET /get.oid?2.8 HTTP/1.1\r\nHost: x\r\nAuthorization:  Basic abc \r\n");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->method, "GET");
   EXPECT_EQ(r->target, "/get.oid?2.8");
   EXPECT_EQ(r->Header("authorization"), "Basic abc");
   EXPECT_TRUE(r->HasHeader("HOST"));
-  const auto rtsp = ParseRequestHead("SETUP rtsp://h/now.mp4?mm=v/trackID=1 RTSP/1.0\nCSeq: 3\nTransport: RTP/AVP;unicast;client_port=5000-5001");
+  const auto rtsp = ParseRequestHead(
+      "SETUP rtsp://h/now.mp4?mm=v/trackID=1 RTSP/1.0\nCSeq: 3\nTransport: "
+      "RTP/AVP;unicast;client_port=5000-5001");
   ASSERT_TRUE(rtsp);
   EXPECT_EQ(rtsp->Header("CSeq"), "3");
   EXPECT_EQ(rtsp->Header("Transport"), "RTP/AVP;unicast;client_port=5000-5001");
@@ -67,8 +70,10 @@ struct Pipe {
 
 TEST(StreamReaderTest, ReadsPipelinedHeadsAndBodiesWhateverTheSplit) {
   const std::string wire =
-      "\r\nPOST /a HTTP/1.1\r\nContent-Length: 5\r\n\r\nhelloGET /b HTTP/1.1\n\nPOST /c HTTP/1.1\r\n"
-      "Transfer-Encoding: chunked\r\n\r\n3;ext=1\r\nabc\r\nA\r\n0123456789\r\n0\r\nTrailer: x\r\n\r\n";
+      "\r\nPOST /a HTTP/1.1\r\nContent-Length: 5\r\n\r\nhelloGET /b HTTP/1.1\n\nPOST /c "
+      "HTTP/1.1\r\n"
+      "Transfer-Encoding: chunked\r\n\r\n3;ext=1\r\nabc\r\nA\r\n0123456789\r\n0\r\nTrailer: "
+      "x\r\n\r\n";
   for (size_t split = 0; split <= wire.size(); ++split) {
     Pipe pipe;
     pipe.Write(wire.substr(0, split));
@@ -77,13 +82,16 @@ TEST(StreamReaderTest, ReadsPipelinedHeadsAndBodiesWhateverTheSplit) {
     std::string head, body;
     ASSERT_EQ(reader.ReadHead(&head, 1000), StreamReader::Status::kOk) << split;
     EXPECT_EQ(head, "POST /a HTTP/1.1\r\nContent-Length: 5");
-    ASSERT_EQ(reader.ReadExact(5, 1000, [&](std::string_view d) { body += d; }), StreamReader::Status::kOk);
+    ASSERT_EQ(reader.ReadExact(5, 1000, [&](std::string_view d) { body += d; }),
+              StreamReader::Status::kOk);
     EXPECT_EQ(body, "hello");
     ASSERT_EQ(reader.ReadHead(&head, 1000), StreamReader::Status::kOk);
     EXPECT_EQ(head, "GET /b HTTP/1.1");
     ASSERT_EQ(reader.ReadHead(&head, 1000), StreamReader::Status::kOk);
     body.clear();
-    ASSERT_EQ(reader.ReadChunked(1000, [&](std::string_view d) { body += d; }), StreamReader::Status::kOk) << split;
+    ASSERT_EQ(reader.ReadChunked(1000, [&](std::string_view d) { body += d; }),
+              StreamReader::Status::kOk)
+        << split;
     EXPECT_EQ(body, "abc0123456789");
     EXPECT_FALSE(reader.has_buffered());
   }
