@@ -124,7 +124,7 @@ Authenticator::Verdict Authenticator::CheckDigest(std::string_view method, std::
     expected = Md5Hex(ha1 + ":" + nonce + ":" + nc_text + ":" + cnonce + ":" + qop + ":" + ha2);
   }
   if (expected != Lower(response)) return Verdict::kChallenge;
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   const auto it = nonces_.find(nonce);
   if (it == nonces_.end())
     return Verdict::kStaleNonce;  // right password, nonce not ours (any more)
@@ -141,7 +141,7 @@ Authenticator::Verdict Authenticator::CheckDigest(std::string_view method, std::
 }
 
 void Authenticator::RememberNonce(const std::string& nonce, Clock::time_point now) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   while (nonces_.size() >= kMaxNonces) {
     auto oldest = nonces_.begin();
     for (auto it = nonces_.begin(); it != nonces_.end(); ++it) {

@@ -14,6 +14,7 @@
 
 #include "base/thread_annotations.h"
 #include "camsim.h"
+#include "mutex.h"
 
 namespace camsim {
 
@@ -63,7 +64,7 @@ class Authenticator {
 
   const AuthMode mode_;
   const std::string realm_;
-  std::mutex mu_;
+  Mutex mu_;
   std::map<std::string, NonceState, std::less<>> nonces_ GUARDED_BY(mu_);
 };
 

@@ -20,6 +20,7 @@
 #include "faults.h"
 #include "h264_clip.h"
 #include "media_pump.h"
+#include "mutex.h"
 #include "observations.h"
 #include "oid_store.h"
 
@@ -73,7 +74,7 @@ struct CameraContext {
 
   // Maximum RTSP sessions a camera holds; SETUP beyond it gets 453.
   static constexpr size_t kMaxSessions = 64;
-  std::mutex sessions_mu;
+  Mutex sessions_mu;
   std::map<std::string, RtspSession> sessions GUARDED_BY(sessions_mu);
 
  private:

@@ -113,7 +113,7 @@ void MediaPump::Stop() {
     Wake();
     thread_.join();
   }
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   streams_.clear();
   graveyard_.clear();
   pushes_.clear();
@@ -144,7 +144,7 @@ std::optional<StreamPorts> MediaPump::AddStream(StreamSetup setup, std::string* 
   stream->last_activity = Clock::now();
   StreamPorts ports{0, LocalPort(stream->rtp_fd.get()), LocalPort(stream->rtcp_fd.get()), ssrc};
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     if (streams_.size() >= kMaxStreams) {
       if (error) *error = "too many streams";
       return std::nullopt;
@@ -166,7 +166,7 @@ bool MediaPump::AddPush(PushSetup setup, std::string* error) {
   push->setup = std::move(setup);
   push->next_due = Clock::now();
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     if (pushes_.size() >= kMaxPushes) {
       if (error) *error = "too many pushes";
       return false;
@@ -178,7 +178,7 @@ bool MediaPump::AddPush(PushSetup setup, std::string* error) {
 }
 
 size_t MediaPump::push_count() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return pushes_.size();
 }
 
@@ -229,7 +229,7 @@ bool MediaPump::ServicePush(Push& p, short revents, Clock::time_point now, Media
 std::optional<PlayInfo> MediaPump::Play(uint64_t id) {
   PlayInfo info;
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     const auto it = streams_.find(id);
     if (it == streams_.end()) return std::nullopt;
     Stream& s = *it->second;
@@ -249,19 +249,19 @@ std::optional<PlayInfo> MediaPump::Play(uint64_t id) {
 }
 
 bool MediaPump::Exists(uint64_t id) const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return streams_.count(id) != 0;
 }
 
 void MediaPump::KeepAlive(uint64_t id) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   const auto it = streams_.find(id);
   if (it != streams_.end()) it->second->last_activity = Clock::now();
 }
 
 void MediaPump::Remove(uint64_t id) {
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     const auto it = streams_.find(id);
     if (it == streams_.end()) return;
     graveyard_.push_back(std::move(it->second));
@@ -272,7 +272,7 @@ void MediaPump::Remove(uint64_t id) {
 
 void MediaPump::RemoveCamera(int camera_id) {
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     for (auto it = pushes_.begin(); it != pushes_.end();) {
       if ((*it)->setup.camera_id == camera_id) {
         ::shutdown((*it)->setup.fd.get(), SHUT_RDWR);
@@ -295,7 +295,7 @@ void MediaPump::RemoveCamera(int camera_id) {
 }
 
 size_t MediaPump::stream_count() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return streams_.size();
 }
 
@@ -426,7 +426,7 @@ void MediaPump::Run() {
   while (!stop_) {
     int timeout_ms = kMaxPollMs;
     {
-      std::lock_guard lock(mu_);
+      MutexLock lock(mu_);
       graveyard_.clear();  // closes the sockets of removed streams
       push_graveyard_.clear();
       fds.clear();
@@ -462,7 +462,7 @@ void MediaPump::Run() {
     }
     std::vector<std::string> expired;
     {
-      std::lock_guard lock(mu_);
+      MutexLock lock(mu_);
       for (size_t i = 1; i < fds.size(); ++i) {
         if (!(fds[i].revents & POLLIN)) continue;
         Stream* s = owners[i];

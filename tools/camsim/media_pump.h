@@ -28,6 +28,7 @@
 #include "camsim.h"
 #include "faults.h"
 #include "h264_clip.h"
+#include "mutex.h"
 #include "net.h"
 #include "observations.h"
 #include "rtp_packetiser.h"
@@ -122,7 +123,7 @@ class MediaPump {
   bool ServicePush(Push& p, short revents, Clock::time_point now, MediaCounters* delta)
       REQUIRES(mu_);
 
-  mutable std::mutex mu_;
+  mutable Mutex mu_;
   std::map<uint64_t, std::unique_ptr<Stream>> streams_ GUARDED_BY(mu_);
   std::vector<std::unique_ptr<Push>> pushes_ GUARDED_BY(mu_);
   std::vector<std::unique_ptr<Stream>> graveyard_ GUARDED_BY(mu_);

@@ -15,7 +15,7 @@ void Observations::Push(std::deque<T>& list, T record) {
 
 void Observations::AddOidWrite(OidWrite write) {
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     Push(oid_writes_, std::move(write));
   }
   cv_.notify_all();
@@ -23,7 +23,7 @@ void Observations::AddOidWrite(OidWrite write) {
 
 void Observations::AddHttpRequest(HttpRequestRecord record) {
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     Push(http_, std::move(record));
   }
   cv_.notify_all();
@@ -31,7 +31,7 @@ void Observations::AddHttpRequest(HttpRequestRecord record) {
 
 void Observations::AddRtspRequest(RtspRequestRecord record) {
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     Push(rtsp_, std::move(record));
   }
   cv_.notify_all();
@@ -39,7 +39,7 @@ void Observations::AddRtspRequest(RtspRequestRecord record) {
 
 void Observations::AddRtcp(RtcpRecord record) {
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     Push(rtcp_, std::move(record));
   }
   cv_.notify_all();
@@ -47,7 +47,7 @@ void Observations::AddRtcp(RtcpRecord record) {
 
 void Observations::AddAudio(const char* data, size_t size) {
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     audio_total_ += size;
     const size_t room = kMaxAudioBytes - audio_.size();
     const size_t keep = size < room ? size : room;
@@ -58,7 +58,7 @@ void Observations::AddAudio(const char* data, size_t size) {
 
 void Observations::CountMedia(const MediaCounters& d) {
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     counters_.rtp_packets_sent += d.rtp_packets_sent;
     counters_.rtp_packets_dropped += d.rtp_packets_dropped;
     counters_.rtcp_sender_reports += d.rtcp_sender_reports;
@@ -70,40 +70,40 @@ void Observations::CountMedia(const MediaCounters& d) {
 }
 
 std::vector<OidWrite> Observations::oid_writes() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return {oid_writes_.begin(), oid_writes_.end()};
 }
 std::vector<HttpRequestRecord> Observations::http_requests() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return {http_.begin(), http_.end()};
 }
 std::vector<RtspRequestRecord> Observations::rtsp_requests() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return {rtsp_.begin(), rtsp_.end()};
 }
 std::vector<RtcpRecord> Observations::rtcp_received() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return {rtcp_.begin(), rtcp_.end()};
 }
 std::vector<uint8_t> Observations::audio_received() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return audio_;
 }
 uint64_t Observations::audio_bytes_total() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return audio_total_;
 }
 MediaCounters Observations::counters() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return counters_;
 }
 uint64_t Observations::dropped_records() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return dropped_;
 }
 
 void Observations::Clear() {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   oid_writes_.clear();
   http_.clear();
   rtsp_.clear();
@@ -117,7 +117,7 @@ void Observations::Clear() {
 bool Observations::WaitUntil(const std::function<bool()>& pred,
                              std::chrono::milliseconds timeout) const {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  std::unique_lock lock(mu_);
+  std::unique_lock<Mutex> lock(mu_);
   while (true) {
     lock.unlock();
     const bool done = pred();  // may call the accessors, which take mu_

@@ -1,8 +1,8 @@
 // What one simulated camera received and sent, kept for assertions and logs.
 //
 // Threading: written by the connection threads and the media pump, read by
-// any thread. mu_ guards every record list; cv_ is notified after each change
-// (also by Touch(), which the pump calls after sending media) so WaitUntil
+// any thread. mu_ guards every record list and the counters; cv_ is notified
+// after each change (the pump counts media once per round) so WaitUntil
 // re-checks its predicate.
 #pragma once
 
@@ -16,6 +16,7 @@
 
 #include "base/thread_annotations.h"
 #include "camsim.h"
+#include "mutex.h"
 
 namespace camsim {
 
@@ -43,14 +44,15 @@ class Observations {
   uint64_t dropped_records() const;
   void Clear();
 
-  bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) const;
+  bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) const
+      NO_THREAD_SAFETY_ANALYSIS;  // std::unique_lock is not annotated
 
  private:
   template <typename T>
   void Push(std::deque<T>& list, T record) REQUIRES(mu_);
 
-  mutable std::mutex mu_;
-  mutable std::condition_variable cv_;
+  mutable Mutex mu_;
+  mutable std::condition_variable_any cv_;
   std::deque<OidWrite> oid_writes_ GUARDED_BY(mu_);
   std::deque<HttpRequestRecord> http_ GUARDED_BY(mu_);
   std::deque<RtspRequestRecord> rtsp_ GUARDED_BY(mu_);

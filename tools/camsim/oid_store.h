@@ -16,6 +16,7 @@
 #include "base/thread_annotations.h"
 #include "camsim.h"
 #include "device_model.h"
+#include "mutex.h"
 
 namespace camsim {
 
@@ -53,7 +54,7 @@ class OidStore {
       REQUIRES(mu_);
 
   const ModelSpec spec_;
-  mutable std::mutex mu_;
+  mutable Mutex mu_;
   std::map<std::string, std::string, std::less<>> values_ GUARDED_BY(mu_);
 };
 
