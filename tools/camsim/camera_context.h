@@ -26,6 +26,12 @@
 
 namespace camsim {
 
+// Open HTTP/RTSP connections a camera serves at once; more are closed at accept.
+constexpr size_t kMaxConnectionsPerCamera = 64;
+// Largest request body the servers read and drop (a GET or RTSP request
+// with a body); beyond it the connection is closed.
+constexpr size_t kMaxIgnoredBody = 64 * 1024;
+
 // Sample media loaded once per simulator, read-only afterwards.
 struct MediaLibrary {
   H264Clip video_large;                 // 1280x720

@@ -19,8 +19,6 @@ constexpr int kIdleTimeoutMs = 30000;  // keep-alive connection without a reques
 constexpr int kBodyTimeoutMs = 20000;  // silence inside a request body
 // Largest talk-back body taken in one POST (the driver declares 999,999).
 constexpr uint64_t kMaxAudioPostBytes = 256ull * 1024 * 1024;
-// Largest body a GET may carry before the connection is closed.
-constexpr size_t kMaxIgnoredBody = 64 * 1024;
 constexpr std::string_view kBoundary = "camsimframe";
 
 struct Reply {

@@ -148,7 +148,7 @@ class RtspConnection {
     const std::string length = r.Header("Content-Length");
     if (length.empty()) return true;
     const long n = std::atol(length.c_str());
-    if (n < 0 || n > 64 * 1024) return false;
+    if (n < 0 || size_t(n) > kMaxIgnoredBody) return false;
     return reader_.ReadExact(size_t(n), 10000, [](std::string_view) {}) ==
            StreamReader::Status::kOk;
   }

@@ -22,8 +22,6 @@
 namespace camsim {
 namespace {
 
-// Open connections a camera serves at once; more are closed at accept.
-constexpr size_t kMaxConnectionsPerCamera = 64;
 constexpr size_t kMaxCameras = 1024;
 // Largest sample file (JPEG, audio) the library loads.
 constexpr size_t kMaxSampleBytes = 4 * 1024 * 1024;

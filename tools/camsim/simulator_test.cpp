@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include "camera_context.h"
 #include "camsim.h"
 #include "crypto.h"
 #include "media_pump.h"
@@ -418,6 +419,74 @@ TEST(SimulatorFaultTest, RestartClosesConnectionsAndSlowRepliesStillArrive) {
         SimFixture::ReadUntil(d.get(), "</html>").find("<xmp>IQ765</xmp>") != std::string::npos;
   }
   EXPECT_TRUE(served);
+}
+
+TEST(SimulatorLimitsTest, ConnectionsSessionsAndIgnoredBodiesAtTheLimitAndOnePast) {
+  SimFixture f;
+  {
+    std::vector<UniqueFd> open;
+    for (size_t i = 0; i < kMaxConnectionsPerCamera; ++i) {
+      open.push_back(f.Connect(f.cam().http_port()));
+      // Each one is served, so the acceptor has taken it before the next.
+      ASSERT_TRUE(SendAll(open.back().get(), "GET /get.oid?2.8 HTTP/1.1\r\n\r\n"));
+      ASSERT_NE(SimFixture::ReadUntil(open.back().get(), "</html>").find("IQ765"),
+                std::string::npos)
+          << i;
+    }
+    UniqueFd extra = f.Connect(f.cam().http_port());
+    SendAll(extra.get(), "GET /get.oid?2.8 HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(SimFixture::ReadUntil(extra.get(), "</html>"), "");  // closed unanswered
+  }
+  {
+    UniqueFd c = f.Connect(f.cam().http_port());
+    std::string body(kMaxIgnoredBody, 'b');
+    SendAll(c.get(), "GET /get.oid?2.8 HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
+                         "\r\n\r\n" + body);
+    EXPECT_NE(SimFixture::ReadUntil(c.get(), "</html>").find("200 OK"), std::string::npos);
+    SendAll(c.get(), "GET /get.oid?2.8 HTTP/1.1\r\nContent-Length: " +
+                         std::to_string(body.size() + 1) + "\r\n\r\n");
+    EXPECT_NE(SimFixture::ReadUntil(c.get(), "</html>").find("413"), std::string::npos);
+  }
+  UniqueFd r = f.Connect(f.cam().rtsp_port());
+  const std::string url = "rtsp://127.0.0.1/now.mp4?mm=v/trackID=1";
+  UdpClient udp;
+  const std::string transport =
+      "Transport: RTP/AVP;unicast;client_port=" + std::to_string(LocalPort(udp.rtp.get())) + "-" +
+      std::to_string(LocalPort(udp.rtcp.get())) + "\r\n";
+  for (size_t i = 0; i < CameraContext::kMaxSessions; ++i) {
+    ASSERT_NE(Rtsp(r.get(), "SETUP " + url + " RTSP/1.0\r\nCSeq: " + std::to_string(i + 1) +
+                                "\r\n" + transport + "\r\n")
+                  .find("RTSP/1.0 200"),
+              std::string::npos)
+        << i;
+  }
+  EXPECT_NE(Rtsp(r.get(), "SETUP " + url + " RTSP/1.0\r\nCSeq: 999\r\n" + transport + "\r\n")
+                .find("RTSP/1.0 453"),
+            std::string::npos);
+}
+
+TEST(ObservationsTest, RecordsAndTalkBackBytesAreBounded) {
+  Observations obs;
+  for (size_t i = 0; i < Observations::kMaxRecords; ++i)
+    obs.AddOidWrite({std::to_string(i), "v", true});
+  EXPECT_EQ(obs.oid_writes().size(), Observations::kMaxRecords);
+  EXPECT_EQ(obs.dropped_records(), 0u);
+  obs.AddOidWrite({"last", "v", true});
+  const auto writes = obs.oid_writes();
+  ASSERT_EQ(writes.size(), Observations::kMaxRecords);
+  EXPECT_EQ(writes.front().oid, "1");  // the oldest went
+  EXPECT_EQ(writes.back().oid, "last");
+  EXPECT_EQ(obs.dropped_records(), 1u);
+
+  const std::string block(Observations::kMaxAudioBytes - 1, 'a');
+  obs.AddAudio(block.data(), block.size());
+  obs.AddAudio("bc", 2);
+  EXPECT_EQ(obs.audio_received().size(), Observations::kMaxAudioBytes);
+  EXPECT_EQ(obs.audio_received().back(), 'b');
+  EXPECT_EQ(obs.audio_bytes_total(), Observations::kMaxAudioBytes + 1);
+  EXPECT_EQ(RedactHeaders(
+                {{"authorization", "Digest username=\"root\", response=\"abc\""}, {"CSeq", "1"}}),
+            (HeaderList{{"authorization", "Digest"}, {"CSeq", "1"}}));
 }
 
 // Whatever a client sends, the servers keep serving.
