@@ -168,7 +168,7 @@ class HttpConnection {
            StreamReader::Status::kOk;
   }
 
-  bool Authorized(const Request& r, std::string_view path, int* status) {
+  bool Authorized(const Request& r, int* status) {
     if (cam_.faults.always_unauthorized()) {
       Reply reply = ErrorPage(401);
       reply.headers.emplace_back("WWW-Authenticate", cam_.auth.Challenge(false, AuthModeOrBasic()));
@@ -179,7 +179,6 @@ class HttpConnection {
     const auto verdict =
         cam_.auth.Check(r.method, r.target, r.Header("Authorization"), cam_.credentials());
     if (verdict == Authenticator::Verdict::kOk) return true;
-    (void)path;
     Reply reply = ErrorPage(401);
     reply.headers.emplace_back("WWW-Authenticate",
                                cam_.auth.Challenge(verdict == Authenticator::Verdict::kStaleNonce));
@@ -220,7 +219,7 @@ class HttpConnection {
       *status = forced;
       return Send(ErrorPage(forced), head, close);
     }
-    if (!Authorized(r, path, status)) return !close;
+    if (!Authorized(r, status)) return !close;
 
     Reply reply;
     reply.headers.emplace_back("Content-Type", "text/html");

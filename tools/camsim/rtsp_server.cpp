@@ -340,7 +340,8 @@ class RtspConnection {
     setup.faults = &cam_.faults;
     setup.timeout = std::chrono::seconds(cam_.options.session_timeout_s);
     setup.rtcp_interval = std::chrono::milliseconds(cam_.options.rtcp_interval_ms);
-    setup.log = [this](std::string_view line) { cam_.Log(std::string(line)); };
+    // The pump outlives this connection; the camera outlives the pump's streams.
+    setup.log = [cam = &cam_](std::string_view line) { cam->Log(std::string(line)); };
     std::string error;
     const auto ports = cam_.pump->AddStream(std::move(setup), &error);
     if (!ports) {

@@ -235,6 +235,10 @@ struct SimFixture {
     SimulatorOptions o;
     o.camera.model = std::move(model);
     o.camera.auth = auth;
+    Start(o);
+  }
+  explicit SimFixture(const SimulatorOptions& o) { Start(o); }
+  void Start(const SimulatorOptions& o) {
     std::string error;
     sim = Simulator::Start(o, &error);
     EXPECT_TRUE(sim) << error;
@@ -463,6 +467,41 @@ TEST(SimulatorLimitsTest, ConnectionsSessionsAndIgnoredBodiesAtTheLimitAndOnePas
   EXPECT_NE(Rtsp(r.get(), "SETUP " + url + " RTSP/1.0\r\nCSeq: 999\r\n" + transport + "\r\n")
                 .find("RTSP/1.0 453"),
             std::string::npos);
+}
+
+// A session that times out after its control connection closed still logs
+// through the camera (the connection object is gone by then).
+TEST(SimulatorRtspTest, SessionTimesOutAfterItsConnectionClosed) {
+  struct Log {
+    Mutex mu;
+    std::vector<std::string> lines GUARDED_BY(mu);
+    bool Has(const std::string& text) {
+      MutexLock lock(mu);
+      return std::any_of(lines.begin(), lines.end(),
+                         [&](auto& l) { return l.find(text) != std::string::npos; });
+    }
+  };
+  auto log = std::make_shared<Log>();
+  SimulatorOptions o;
+  o.camera.auth = AuthMode::kNone;
+  o.camera.session_timeout_s = 1;
+  o.log = [log](std::string_view line) {
+    MutexLock lock(log->mu);
+    log->lines.emplace_back(line);
+  };
+  SimFixture f(o);
+  UdpClient udp;
+  {
+    UniqueFd r = f.Connect(f.cam().rtsp_port());
+    const std::string reply =
+        Rtsp(r.get(),
+             "SETUP rtsp://127.0.0.1/now.mp4?mm=v/trackID=1 RTSP/1.0\r\nCSeq: 1\r\nTransport: "
+             "RTP/AVP;unicast;client_port=" +
+                 std::to_string(LocalPort(udp.rtp.get())) + "-" +
+                 std::to_string(LocalPort(udp.rtcp.get())) + "\r\n\r\n");
+    ASSERT_NE(reply.find(";timeout=1"), std::string::npos);
+  }
+  EXPECT_TRUE(f.cam().WaitUntil([&] { return log->Has("timed out"); }, 5s));
 }
 
 TEST(ObservationsTest, RecordsAndTalkBackBytesAreBounded) {
