@@ -11,6 +11,20 @@ constexpr uint8_t kMarkerPrefix = 0xFF;
 constexpr uint8_t kStartOfImage = 0xD8;
 constexpr uint8_t kEndOfImage = 0xD9;
 constexpr uint8_t kBaselineStartOfFrame = 0xC0;
+constexpr uint8_t kStartOfScan = 0xDA;
+constexpr uint8_t kQuantisationTable = 0xDB;
+constexpr uint8_t kFirstApplication = 0xE0;  // APP0 .. APP15
+constexpr uint8_t kLastApplication = 0xEF;
+constexpr uint8_t kComment = 0xFE;
+
+// Segments whose payload is free-form or may hold any byte pair: passed over
+// by their length before the scan data. Other segments (frame and Huffman
+// headers) are scanned as before, so a picture with a damaged length in one
+// of them is still cut at its markers.
+bool IsPassedOverSegment(uint8_t marker) {
+  return (marker >= kFirstApplication && marker <= kLastApplication) || marker == kComment ||
+         marker == kQuantisationTable;
+}
 
 // Index of the next 0xFF in chunk[from, end), or chunk.size() when none.
 size_t FindMarkerPrefix(std::span<const uint8_t> chunk, size_t from) {
@@ -25,7 +39,8 @@ size_t FindMarkerPrefix(std::span<const uint8_t> chunk, size_t from) {
 void JpegStreamSplitter::Feed(std::span<const uint8_t> chunk, Listener& listener) {
   if (chunk.empty()) return;
   size_t pos = 0;
-  size_t fed = 0;  // first byte of the chunk the size headers have not seen
+  size_t fed = 0;        // first byte of the chunk the size headers have not seen
+  size_t scan_from = 0;  // first byte of the chunk still to look at for markers
   if (held_ff_) {
     held_ff_ = false;
     const uint8_t marker = chunk[0];
@@ -44,12 +59,15 @@ void JpegStreamSplitter::Feed(std::span<const uint8_t> chunk, Listener& listener
         FeedSizeHeaders(chunk.first(1));
         StartSizeHeader();
         fed = 1;
+      } else if (in_header_ && IsPassedOverSegment(marker)) {
+        OpenSegment();
+        scan_from = 1;
       }
     }
   }
   while (pos < chunk.size()) {
     if (in_frame_) {
-      pos = ConsumePicture(chunk, pos, std::max(pos, fed), listener);
+      pos = ConsumePicture(chunk, pos, std::max(pos, fed), std::max(pos, scan_from), listener);
     } else {
       pos = SkipToStart(chunk, pos);
     }
@@ -61,6 +79,9 @@ void JpegStreamSplitter::Reset() {
   held_ff_ = false;
   buffer_.clear();
   size_header_count_ = 0;
+  in_header_ = false;
+  segment_length_bytes_ = 0;
+  segment_left_ = 0;
 }
 
 size_t JpegStreamSplitter::SkipToStart(std::span<const uint8_t> chunk, size_t pos) {
@@ -79,10 +100,12 @@ size_t JpegStreamSplitter::SkipToStart(std::span<const uint8_t> chunk, size_t po
 }
 
 size_t JpegStreamSplitter::ConsumePicture(std::span<const uint8_t> chunk, size_t pos, size_t fed,
-                                          Listener& listener) {
+                                          size_t scan_from, Listener& listener) {
   const size_t n = chunk.size();
   size_t start = pos;  // first byte of this chunk that belongs to the picture
-  for (size_t p = FindMarkerPrefix(chunk, pos); p < n; p = FindMarkerPrefix(chunk, p + 1)) {
+  size_t next = PassSegment(chunk, scan_from);
+  for (size_t p = FindMarkerPrefix(chunk, next); p < n; p = FindMarkerPrefix(chunk, next)) {
+    next = p + 1;
     if (p + 1 == n) {
       // Appended below; the next chunk says which marker it starts.
       held_ff_ = true;
@@ -93,8 +116,7 @@ size_t JpegStreamSplitter::ConsumePicture(std::span<const uint8_t> chunk, size_t
       // A new start-of-image abandons the picture under assembly, and a size
       // header that had not arrived whole.
       FeedSizeHeaders(chunk.subspan(fed, p - fed));
-      size_header_count_ = 0;
-      buffer_.clear();
+      StartPicture();
       start = fed = p;
     } else if (marker == kEndOfImage) {
       FeedSizeHeaders(chunk.subspan(fed, p + 2 - fed));
@@ -104,6 +126,11 @@ size_t JpegStreamSplitter::ConsumePicture(std::span<const uint8_t> chunk, size_t
       FeedSizeHeaders(chunk.subspan(fed, p + 2 - fed));
       StartSizeHeader();
       fed = p + 2;
+    } else if (marker == kStartOfScan) {
+      in_header_ = false;
+    } else if (in_header_ && IsPassedOverSegment(marker)) {
+      OpenSegment();
+      next = PassSegment(chunk, p + 2);
     }
   }
   // A held 0xFF reaches the size headers only once it is known not to start
@@ -140,6 +167,30 @@ void JpegStreamSplitter::StartPicture() {
   buffer_.clear();
   in_frame_ = true;
   size_header_count_ = 0;
+  in_header_ = true;
+  segment_length_bytes_ = 0;
+  segment_left_ = 0;
+}
+
+void JpegStreamSplitter::OpenSegment() {
+  segment_length_bytes_ = 2;
+  segment_length_ = 0;
+  segment_left_ = 0;
+}
+
+size_t JpegStreamSplitter::PassSegment(std::span<const uint8_t> chunk, size_t pos) {
+  const size_t n = chunk.size();
+  while (segment_length_bytes_ > 0 && pos < n) {
+    segment_length_ = static_cast<uint16_t>(segment_length_ << 8 | chunk[pos++]);
+    if (--segment_length_bytes_ == 0) {
+      // The length counts its own two bytes; a smaller one is damage, and
+      // the bytes after it are scanned as usual.
+      segment_left_ = segment_length_ >= 2 ? segment_length_ - 2u : 0;
+    }
+  }
+  const size_t take = std::min(segment_left_, n - pos);
+  segment_left_ -= take;
+  return pos + take;
 }
 
 void JpegStreamSplitter::StartSizeHeader() {

@@ -2,7 +2,12 @@
 // pictures at their start-of-image (FF D8) and end-of-image (FF D9) markers.
 //
 // Whatever lies between pictures (multipart boundary lines, part headers) is
-// skipped without being looked at. The picture size comes from the last
+// skipped without being looked at. Before a picture's scan data begins, the
+// payloads of its application, comment and quantisation-table segments are
+// passed over by their length: an EXIF thumbnail carries its own FF D8 ...
+// FF D9, and a quantisation table at low quality holds byte pairs such as
+// FF D9, either of which would otherwise cut every picture short. Everything
+// else is found by scanning for markers. The picture size comes from the last
 // baseline start-of-frame header (FF C0) seen inside a picture whose bytes
 // all arrived before the picture ended or restarted; it persists across
 // pictures. A marker or a size header may straddle any number of chunk
@@ -67,8 +72,16 @@ class JpegStreamSplitter {
   // In a picture: consumes bytes from `pos` up to the end of the picture or
   // of the chunk; the size headers have seen the chunk up to `fed`. Returns
   // the new position.
-  size_t ConsumePicture(std::span<const uint8_t> chunk, size_t pos, size_t fed,
+  // Markers are looked for from `scan_from` on (an opened segment may still
+  // want its length bytes from there).
+  size_t ConsumePicture(std::span<const uint8_t> chunk, size_t pos, size_t fed, size_t scan_from,
                         Listener& listener);
+  // A segment whose payload is passed over begins after the marker just seen.
+  void OpenSegment();
+  // Reads what is still missing of the open segment's length and passes over
+  // its payload, from `pos` on. Returns the first position after it (or the
+  // end of the chunk).
+  size_t PassSegment(std::span<const uint8_t> chunk, size_t pos);
   // Appends the picture's last bytes and hands the picture to the listener.
   void FinishPicture(std::span<const uint8_t> last_bytes, Listener& listener);
   // Appends to the picture unless that would exceed kMaxFrameBytes; then drops
@@ -86,6 +99,13 @@ class JpegStreamSplitter {
   // a marker. Inside a picture that 0xFF is already in buffer_.
   bool held_ff_ = false;
   std::vector<uint8_t> buffer_;
+  // The picture's scan data (after its start-of-scan) has not begun yet.
+  bool in_header_ = false;
+  // Length bytes of the open segment still to come (2 = none read yet).
+  uint8_t segment_length_bytes_ = 0;
+  uint16_t segment_length_ = 0;
+  // Payload bytes of the open segment still to pass over.
+  size_t segment_left_ = 0;
   std::array<SizeHeader, kMaxPendingSizeHeaders> size_headers_;
   size_t size_header_count_ = 0;
   uint32_t width_ = 0;

@@ -1,14 +1,14 @@
 #include "channels/jpeg_stream_splitter.h"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace korvela {
 namespace {
@@ -46,11 +46,16 @@ Bytes MakePicture(uint16_t width, uint16_t height, size_t payload, bool with_siz
   Bytes b = {0xFF, 0xD8};
   if (with_size) {
     const Bytes sof = {
-        0xFF, 0xC0,                                                   // baseline start-of-frame
-        0x00, 0x11,                                                   // segment length 17
-        0x08,                                                         // 8-bit samples
-        uint8_t(height >> 8), uint8_t(height), uint8_t(width >> 8), uint8_t(width),  // size
-        0x03,                                                         // three components
+        0xFF,
+        0xC0,  // baseline start-of-frame
+        0x00,
+        0x11,  // segment length 17
+        0x08,  // 8-bit samples
+        uint8_t(height >> 8),
+        uint8_t(height),
+        uint8_t(width >> 8),
+        uint8_t(width),  // size
+        0x03,            // three components
     };
     b.insert(b.end(), sof.begin(), sof.end());
   }
@@ -141,14 +146,13 @@ TEST(JpegStreamSplitterTest, SizeFromLastHeaderPersistsAcrossPictures) {
 TEST(JpegStreamSplitterTest, StartOfImageInsideAPictureStartsItAfresh) {
   const Bytes broken = {0xFF, 0xD8, 1, 2, 3};
   const Bytes picture = MakePicture(352, 288, 30);
-  EXPECT_THAT(FeedInChunks(Concat({broken, picture}), {}),
-              ElementsAre(Picture{picture, 352, 288}));
+  EXPECT_THAT(FeedInChunks(Concat({broken, picture}), {}), ElementsAre(Picture{picture, 352, 288}));
 }
 
 TEST(JpegStreamSplitterTest, FillBytesBeforeAMarkerAreAllowed) {
   // JPEG allows any number of 0xFF fill bytes before a marker (T.81 B.1.1.2).
-  const Bytes picture = {0xFF, 0xFF, 0xD8, 0xFF, 0xC0, 0, 0x11, 8, 0, 16, 0, 32, 3,
-                         1,    2,    0xFF, 0xFF, 0xD9};
+  const Bytes picture = {0xFF, 0xFF, 0xD8, 0xFF, 0xC0, 0, 0x11, 8,    0,
+                         16,   0,    32,   3,    1,    2, 0xFF, 0xFF, 0xD9};
   const Bytes expected(picture.begin() + 1, picture.end());
   for (size_t cut = 1; cut < picture.size(); ++cut)
     EXPECT_THAT(FeedInChunks(picture, {cut}), ElementsAre(Picture{expected, 32, 16}))
@@ -194,6 +198,63 @@ TEST(JpegStreamSplitterTest, RealJpegSurvivesRandomCuts) {
                 ElementsAre(Picture{sample, 160, 120}, Picture{sample, 160, 120}))
         << "round " << round;
   }
+}
+
+// The sample with an EXIF block after its start-of-image whose thumbnail is a
+// whole JPEG (its own FF D8 ... FF D9), as many cameras write them.
+Bytes WithExifThumbnail(const Bytes& sample, const Bytes& thumbnail) {
+  const Bytes exif_header = Text(std::string("Exif\0\0II*\0\x08\0\0\0", 14));
+  const size_t length = 2 + exif_header.size() + thumbnail.size();
+  Bytes out = {0xFF, 0xD8,                                                 // SOI
+               0xFF, 0xE1, uint8_t(length >> 8), uint8_t(length & 0xFF)};  // APP1, length
+  out.insert(out.end(), exif_header.begin(), exif_header.end());
+  out.insert(out.end(), thumbnail.begin(), thumbnail.end());
+  out.insert(out.end(), sample.begin() + 2, sample.end());  // the sample after its SOI
+  return out;
+}
+
+TEST(JpegStreamSplitterTest, ExifThumbnailDoesNotCutThePictureWhereverTheStreamIsCut) {
+  const Bytes sample = ReadSample("picture_160x120.jpg");
+  ASSERT_GT(sample.size(), 1000u);
+  // A thumbnail that claims another size: only the picture's own header counts.
+  Bytes thumbnail = MakePicture(80, 60, 40);
+  const Bytes picture = WithExifThumbnail(sample, thumbnail);
+  const Bytes stream = Concat({PartHeader(), picture, Text("\r\n"), PartHeader(), picture});
+  for (size_t cut = 0; cut < stream.size(); ++cut) {
+    const auto pictures =
+        FeedInChunks(stream, cut == 0 ? std::vector<size_t>{} : std::vector<size_t>{cut});
+    ASSERT_THAT(pictures, ElementsAre(Picture{picture, 160, 120}, Picture{picture, 160, 120}))
+        << "cut at " << cut;
+  }
+}
+
+TEST(JpegStreamSplitterTest, MarkerBytesInsideQuantisationTablesAndCommentsAreNotMarkers) {
+  // A low-quality quantisation table holds 255 followed by 217 or 216, and a
+  // comment may hold anything; neither ends nor restarts the picture, and an
+  // FF C0 in them is no size header.
+  Bytes dqt = {0xFF, 0xDB, 0x00, 0x43, 0x00};  // DQT, length 67, 8-bit table 0
+  for (int i = 0; i < 64; ++i) dqt.push_back(i % 4 == 0 ? 0xFF : (i % 4 == 1 ? 0xD9 : 0xD8));
+  const Bytes com = {0xFF, 0xFE, 0x00, 0x08, 0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00};  // COM
+  const Bytes sof = {0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x30, 0x00, 0x40, 0x01, 0x01, 0x11, 0x00};
+  const Bytes sos = {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00};
+  // Scan data with a stuffed 0xFF, a restart marker and fill bytes.
+  const Bytes scan = {0x12, 0xFF, 0x00, 0x34, 0xFF, 0xD0, 0x56, 0xFF, 0xFF, 0xD9};
+  const Bytes picture = Concat({Bytes{0xFF, 0xD8}, dqt, com, sof, sos, scan});
+  const Bytes stream = Concat({PartHeader(), picture, PartHeader(), picture});
+  for (size_t cut = 0; cut < stream.size(); ++cut) {
+    ASSERT_THAT(FeedInChunks(stream, cut == 0 ? std::vector<size_t>{} : std::vector<size_t>{cut}),
+                ElementsAre(Picture{picture, 64, 48}, Picture{picture, 64, 48}))
+        << "cut at " << cut;
+  }
+}
+
+TEST(JpegStreamSplitterTest, SegmentsAfterTheScanDataBeginsAreScanned) {
+  // Once the scan data has begun, bytes that look like an application segment
+  // are damage: the picture still ends at its end-of-image.
+  const Bytes picture = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x10,
+                         0x00, 0x20, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xDA, 0x00,
+                         0x02, 0x07, 0xFF, 0xE1, 0x7F, 0xFF, 0x01, 0xFF, 0xD9};
+  EXPECT_THAT(FeedInChunks(picture, {}), ElementsAre(Picture{picture, 32, 16}));
 }
 
 TEST(JpegStreamSplitterTest, PictureOfExactlyTheLimitIsDeliveredOneMoreIsDropped) {
