@@ -59,6 +59,8 @@ void JpegStreamSplitter::Feed(std::span<const uint8_t> chunk, Listener& listener
         FeedSizeHeaders(chunk.first(1));
         StartSizeHeader();
         fed = 1;
+      } else if (marker == kStartOfScan) {
+        in_header_ = false;
       } else if (in_header_ && IsPassedOverSegment(marker)) {
         OpenSegment();
         scan_from = 1;

@@ -250,11 +250,16 @@ TEST(JpegStreamSplitterTest, MarkerBytesInsideQuantisationTablesAndCommentsAreNo
 
 TEST(JpegStreamSplitterTest, SegmentsAfterTheScanDataBeginsAreScanned) {
   // Once the scan data has begun, bytes that look like an application segment
-  // are damage: the picture still ends at its end-of-image.
+  // are damage: the picture still ends at its end-of-image, also when the
+  // start-of-scan marker straddles two chunks.
   const Bytes picture = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x10,
                          0x00, 0x20, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xDA, 0x00,
                          0x02, 0x07, 0xFF, 0xE1, 0x7F, 0xFF, 0x01, 0xFF, 0xD9};
-  EXPECT_THAT(FeedInChunks(picture, {}), ElementsAre(Picture{picture, 32, 16}));
+  for (size_t cut = 0; cut < picture.size(); ++cut) {
+    EXPECT_THAT(FeedInChunks(picture, cut == 0 ? std::vector<size_t>{} : std::vector<size_t>{cut}),
+                ElementsAre(Picture{picture, 32, 16}))
+        << "cut at " << cut;
+  }
 }
 
 TEST(JpegStreamSplitterTest, PictureOfExactlyTheLimitIsDeliveredOneMoreIsDropped) {
