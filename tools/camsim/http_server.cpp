@@ -268,14 +268,17 @@ class HttpConnection {
     return PictureWidth(query) >= 960 ? cam_.media->jpeg_large : cam_.media->jpeg_small;
   }
 
-  // Frame interval of a push: the period the URL asks for (seconds), else the
-  // frame interval OID; never faster than the model's frame rate.
+  // Frame interval of a push: the camera's frame interval (OID 1.2.31) sets the
+  // rate; the period in the URL (seconds) can only slow it down further; never
+  // faster than the model's frame rate. Clients that write 1.2.31 before they
+  // open the push therefore get the rate they configured, whatever the period.
   std::chrono::microseconds PushInterval(std::string_view period_text) const {
     const double period = std::strtod(std::string(period_text).c_str(), nullptr);
-    long long us = period > 0 && period < 3600 ? static_cast<long long>(period * 1e6) : 0;
-    if (us == 0) us = 1000LL * std::atoi(cam_.oids.Read("1.2.31").value_or("0").c_str());
+    const long long asked = period > 0 && period < 3600 ? static_cast<long long>(period * 1e6) : 0;
+    const long long configured =
+        1000LL * std::atoi(cam_.oids.Read("1.2.31").value_or("0").c_str());
     const long long fastest = 1000000LL / cam_.oids.spec().max_fps;
-    return std::chrono::microseconds(std::max(us, fastest));
+    return std::chrono::microseconds(std::max({asked, configured, fastest}));
   }
 
   bool Jpeg(const Request& r, const std::string& query, int* status) {
