@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "base/xml_settings_api.h"
@@ -19,6 +20,17 @@ constexpr uint32_t kMaxFrameRate = 30;
 constexpr uint32_t kPrivacyZoneCount = 8;
 
 bool Is2xx(uint32_t status) { return status / 100 == 2; }
+
+// A value as the device wrote it between its tags may carry the line break
+// that ends its line, and padding; none of that belongs to a name, address,
+// port or number.
+std::string TrimValue(std::string_view value) {
+  constexpr std::string_view kBlank = " \t\r\n";
+  const size_t first = value.find_first_not_of(kBlank);
+  if (first == std::string_view::npos) return {};
+  const size_t last = value.find_last_not_of(kBlank);
+  return std::string(value.substr(first, last - first + 1));
+}
 
 // A digital I/O OID names a present port unless empty or "disabled".
 bool IoPresent(const std::string& value) {
@@ -204,7 +216,7 @@ std::string CQuarnoCameraProperties::ReadOid(const std::string& oids) {
   // Checked before every request, not only between steps: an abort that
   // arrives while no request is open must not let the next one start.
   if (IsAborted()) return {};
-  return oid_device_->GetOid(oids);
+  return TrimValue(oid_device_->GetOid(oids));
 }
 
 uint32_t CQuarnoCameraProperties::AccessStatus(const std::string& path) {
@@ -306,14 +318,15 @@ void CQuarnoCameraProperties::ReadPrivacyZones() {
 void CQuarnoCameraProperties::ReadAudio() {
   const std::string reply = ReadOid(StrFormat("%s&%s&%s&%s", oid::kAudioBitRate, oid::kAudioInput,
                                               oid::kAudioOutput1, oid::kAudioOutput2));
-  const std::string bit_rate = GetValue(reply, oid::kAudioBitRate, "=", "\r\n");
+  const std::string bit_rate = TrimValue(GetValue(reply, oid::kAudioBitRate, "=", "\r\n"));
   if (bit_rate.empty()) return;
   int32_t kbits = 0;
   ParseInt(bit_rate, kbits);
   audio_bit_rate_ = kbits > 0 ? static_cast<uint32_t>(kbits) * 1000u : 0u;
-  if (!GetValue(reply, oid::kAudioInput, "=", "\r\n").empty()) audio_input_.channel_count = 1;
-  if (!GetValue(reply, oid::kAudioOutput1, "=", "\r\n").empty() &&
-      !GetValue(reply, oid::kAudioOutput2, "=", "\r\n").empty())
+  if (!TrimValue(GetValue(reply, oid::kAudioInput, "=", "\r\n")).empty())
+    audio_input_.channel_count = 1;
+  if (!TrimValue(GetValue(reply, oid::kAudioOutput1, "=", "\r\n")).empty() &&
+      !TrimValue(GetValue(reply, oid::kAudioOutput2, "=", "\r\n")).empty())
     audio_output_.channel_count = 1;
 }
 

@@ -413,6 +413,29 @@ TEST(CameraPropertiesTest, SaveResultsReportsEverythingAsARecorderStoresIt) {
   }
 }
 
+TEST(CameraPropertiesTest, ValuesAreReportedWithoutTheirLineBreaksAndPadding) {
+  // Devices end the value line with CR LF and some pad it.
+  auto oids = Iq765Oids();
+  oids["2.27"] = "Lobby\r\n";
+  oids["2.8"] = " IQ765\r\n";
+  oids["2.7"] = "00-50-1A-02-03-04\r\n";
+  oids["2.5"] = "3.4.2 \n";
+  oids["1.17.3.1"] = "8554\r\n";
+  oids["1.2.7"] = "\r\n";  // nothing but the line break: no Motion-JPEG
+  oids["1.17.1.2"] = " 64 ";
+  Fixture f(oids);
+  uint32_t status = 0;
+  ASSERT_TRUE(f.Query(status));
+  EXPECT_THAT(f.props->stream_types(), ElementsAre(kReportedH264));
+  EXPECT_EQ(f.props->audio_bit_rate(), 64000u);
+  ASSERT_TRUE(f.props->SaveResults(&f.host));
+  const CapabilityResult r = f.host.Snapshot();
+  EXPECT_EQ(r.name, "Lobby IQ765");
+  EXPECT_EQ(r.properties.at(2).value, "8554");
+  EXPECT_EQ(r.properties.at(4).value, "3.4.2");
+  EXPECT_EQ(r.properties.at(5).value, "00501A020304");
+}
+
 TEST(CameraPropertiesTest, SaveResultsWithoutAQueryFailsAtTheName) {
   ScriptedDevice::Script script;
   CapabilityHost host;
