@@ -436,6 +436,19 @@ TEST(CameraPropertiesTest, ValuesAreReportedWithoutTheirLineBreaksAndPadding) {
   EXPECT_EQ(r.properties.at(5).value, "00501A020304");
 }
 
+TEST(CameraPropertiesTest, AnEmptyValueIsReportedAsNone) {
+  // A MAC address of dashes only is read (not empty) but nothing is left of it.
+  auto oids = Iq765Oids();
+  oids["2.7"] = "--";
+  Fixture f(oids);
+  uint32_t status = 0;
+  ASSERT_TRUE(f.Query(status));
+  ASSERT_TRUE(f.props->SaveResults(&f.host));
+  const CapabilityResult r = f.host.Snapshot();
+  EXPECT_EQ(r.properties.at(5).value, "(none)");
+  EXPECT_EQ(r.properties.at(5).label, "MAC address");
+}
+
 TEST(CameraPropertiesTest, SaveResultsWithoutAQueryFailsAtTheName) {
   ScriptedDevice::Script script;
   CapabilityHost host;
