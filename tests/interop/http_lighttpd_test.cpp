@@ -3,15 +3,7 @@
 // answer (sent chunked to HTTP/1.1 clients) and a CGI that takes an upload.
 // lighttpd is started on a free loopback port with a generated configuration;
 // a machine without lighttpd fails these tests.
-#include <arpa/inet.h>
-#include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +11,16 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "device/http_sender.h"
 #include "device/md5.h"
@@ -32,6 +34,7 @@ namespace fs = std::filesystem;
 constexpr char kRealm[] = "cam";
 constexpr char kUser[] = "admin";
 constexpr char kPassword[] = "s3cret pass";
+constexpr size_t kBigBodyBytes = 6 * 1024 * 1024 + 123;
 
 std::string FindLighttpd() {
   for (const char* dir : {"/usr/sbin", "/usr/bin", "/sbin", "/usr/local/sbin"}) {
@@ -102,44 +105,74 @@ class LighttpdServer {
     WriteFile(www / "cgi" / "stream.cgi",
               "printf 'Content-Type: text/plain\\r\\n\\r\\n'\n"
               "for i in 1 2 3 4 5; do printf 'line %s\\n' $i; sleep 0.05; done\n");
+    // A body much larger than one read piece, served with Content-Length.
+    WriteFile(www / "basic" / "big.bin", Payload(kBigBodyBytes));
+    // Never answers within the client's time-out.
+    WriteFile(www / "cgi" / "stall.cgi", "exec sleep 10\n");
+    // Sends one line at once, then goes silent for long.
+    WriteFile(www / "cgi" / "silent.cgi",
+              "printf 'Content-Type: text/plain\\r\\n\\r\\nfirst\\n'\n"
+              "sleep 10\nprintf 'rest\\n'\n");
     // Answers with the byte count and MD5 of the uploaded body.
     WriteFile(www / "cgi" / "upload.cgi",
               "sum=$(head -c \"$CONTENT_LENGTH\" | tee \"$UPLOAD_FILE\" | md5sum | cut -d' ' -f1)\n"
               "printf 'Content-Type: text/plain\\r\\n\\r\\n'\n"
               "printf '%s %s' \"$(stat -c %s \"$UPLOAD_FILE\")\" \"$sum\"\n");
     // htdigest line: user:realm:MD5(user:realm:password).
-    WriteFile(dir_ / "htdigest", std::string(kUser) + ":" + kRealm + ":" +
-                                     codec::Md5HexOf(std::string(kUser) + ":" + kRealm + ":" +
-                                                     kPassword) +
-                                     "\n");
+    WriteFile(dir_ / "htdigest",
+              std::string(kUser) + ":" + kRealm + ":" +
+                  codec::Md5HexOf(std::string(kUser) + ":" + kRealm + ":" + kPassword) + "\n");
     // The plain backend can answer SHA-256 as well as MD5 Digest.
     WriteFile(dir_ / "plain", std::string(kUser) + ":" + kPassword + "\n");
     port_ = FreeLoopbackPort();
     const std::string conf =
         "server.modules = (\"mod_auth\", \"mod_authn_file\", \"mod_cgi\", \"mod_setenv\")\n"
-        "server.document-root = \"" + www.string() + "\"\n"
+        "server.document-root = \"" +
+        www.string() +
+        "\"\n"
         "server.bind = \"127.0.0.1\"\n"
-        "server.port = " + std::to_string(port_) + "\n"
-        "server.errorlog = \"" + (dir_ / "error.log").string() + "\"\n"
+        "server.port = " +
+        std::to_string(port_) +
+        "\n"
+        "server.errorlog = \"" +
+        (dir_ / "error.log").string() +
+        "\"\n"
         "server.stream-response-body = 2\n"
         "mimetype.assign = (\".txt\" => \"text/plain\")\n"
         "cgi.assign = (\".cgi\" => \"/bin/sh\")\n"
-        "setenv.add-environment = (\"UPLOAD_FILE\" => \"" + (dir_ / "upload.bin").string() + "\")\n"
+        "setenv.add-environment = (\"UPLOAD_FILE\" => \"" +
+        (dir_ / "upload.bin").string() +
+        "\")\n"
         "auth.backend = \"htdigest\"\n"
-        "auth.backend.htdigest.userfile = \"" + (dir_ / "htdigest").string() + "\"\n"
+        "auth.backend.htdigest.userfile = \"" +
+        (dir_ / "htdigest").string() +
+        "\"\n"
         "auth.require = (\n"
-        "  \"/basic/\" => (\"method\" => \"basic\", \"realm\" => \"cam\", \"require\" => \"valid-user\"),\n"
-        "  \"/digest/\" => (\"method\" => \"digest\", \"realm\" => \"cam\", \"require\" => \"valid-user\", \"algorithm\" => \"MD5\"),\n"
-        "  \"/both/\" => (\"method\" => \"digest\", \"realm\" => \"cam\", \"require\" => \"valid-user\", \"algorithm\" => \"SHA-256|MD5\")\n"
+        "  \"/basic/\" => (\"method\" => \"basic\", \"realm\" => \"cam\", \"require\" => "
+        "\"valid-user\"),\n"
+        "  \"/digest/\" => (\"method\" => \"digest\", \"realm\" => \"cam\", \"require\" => "
+        "\"valid-user\", \"algorithm\" => \"MD5\"),\n"
+        "  \"/both/\" => (\"method\" => \"digest\", \"realm\" => \"cam\", \"require\" => "
+        "\"valid-user\", \"algorithm\" => \"SHA-256|MD5\")\n"
         ")\n"
         "$HTTP[\"url\"] =~ \"^/both/\" {\n"
         "  auth.backend = \"plain\"\n"
-        "  auth.backend.plain.userfile = \"" + (dir_ / "plain").string() + "\"\n"
+        "  auth.backend.plain.userfile = \"" +
+        (dir_ / "plain").string() +
+        "\"\n"
         "}\n";
     WriteFile(dir_ / "lighttpd.conf", conf);
 
     pid_ = ::fork();
     if (pid_ == 0) {
+      // lighttpd logs to its error log; its CGIs (some sleep on after the
+      // test) must not hold the test's output open.
+      const int null_fd = ::open("/dev/null", O_RDWR);
+      if (null_fd >= 0) {
+        ::dup2(null_fd, 0);
+        ::dup2(null_fd, 1);
+        ::dup2(null_fd, 2);
+      }
       const std::string conf_path = (dir_ / "lighttpd.conf").string();
       ::execl(binary.c_str(), binary.c_str(), "-D", "-f", conf_path.c_str(),
               static_cast<char*>(nullptr));
@@ -325,6 +358,74 @@ TEST_F(LighttpdTest, UploadWithAnnouncedLengthContinuedByWrites) {
     answer.append(reinterpret_cast<char*>(buf.data()), *n);
   }
   EXPECT_EQ(answer, std::to_string(bytes.size()) + " " + codec::Md5HexOf(payload));
+}
+
+TEST_F(LighttpdTest, LargeBodiesAreReadWholeOverOneKeptAliveConnection) {
+  const std::string expected = Payload(kBigBodyBytes);
+  Web::CHttpSender sender(Device());
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(sender.SendRequest(Web::HttpRequest("GET", "/basic/big.bin"))) << i;
+    EXPECT_EQ(sender.GetStatusCode(), 200u);
+    EXPECT_EQ(sender.GetContentLength(), kBigBodyBytes);
+    std::vector<uint8_t> body;
+    ASSERT_EQ(sender.ReadAll(body), kBigBodyBytes) << i;
+    EXPECT_TRUE(AsString(body) == expected) << "body differs in round " << i;
+  }
+  EXPECT_EQ(sender.GetConnectCount(), 1u);
+}
+
+TEST_F(LighttpdTest, StalledServerEndsTheRequestAtTheTimeOut) {
+  DEVICE_INFO device = Device();
+  device.connect_timeout_ms = 300;
+  Web::CHttpSender sender(device);
+  ASSERT_TRUE(sender.SendRequest(Web::HttpRequest("GET", "/basic/index.txt")));
+  EXPECT_EQ(sender.GetStatusCode(), 200u);
+  sender.CloseRequest();
+
+  EXPECT_FALSE(sender.SendRequest(Web::HttpRequest("GET", "/cgi/stall.cgi")));
+  EXPECT_FALSE(sender.IsRequestOpen());
+  EXPECT_EQ(sender.GetStatusCode(), 200u);  // the last answer received
+
+  // The sender stays usable after the time-out.
+  ASSERT_TRUE(sender.SendRequest(Web::HttpRequest("GET", "/basic/index.txt")));
+  std::vector<uint8_t> body;
+  EXPECT_EQ(sender.ReadAll(body), 11u);
+}
+
+TEST_F(LighttpdTest, CloseFromAnotherThreadEndsABlockedRead) {
+  // A time-out far beyond the server's pause: only the close can end the read
+  // before "rest" arrives.
+  DEVICE_INFO device = Device();
+  device.connect_timeout_ms = 60000;
+  Web::CHttpSender sender(device);
+  ASSERT_TRUE(sender.SendRequest(Web::HttpRequest("GET", "/cgi/silent.cgi")));
+  std::vector<uint8_t> first;
+  std::string got;
+  while (got.find('\n') == std::string::npos && sender.ReadChunk(first) > 0) got += AsString(first);
+  ASSERT_EQ(got, "first\n");
+
+  std::atomic<bool> reading{false};
+  std::atomic<bool> returned{false};
+  std::vector<uint8_t> rest;
+  uint32_t n = 99;
+  std::thread reader([&] {
+    reading = true;
+    n = sender.ReadChunk(rest);
+    returned = true;
+  });
+  while (!reading) std::this_thread::yield();
+  // Give the reader time to block in the read; the close ends it either way.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  sender.CloseRequest();
+  reader.join();
+  EXPECT_TRUE(returned);
+  EXPECT_EQ(n, 0u);
+  EXPECT_TRUE(rest.empty());
+  EXPECT_FALSE(sender.IsRequestOpen());
+
+  // The next request goes out on a fresh connection.
+  ASSERT_TRUE(sender.SendRequest(Web::HttpRequest("GET", "/basic/index.txt")));
+  EXPECT_EQ(sender.GetStatusCode(), 200u);
 }
 
 }  // namespace
