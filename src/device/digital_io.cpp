@@ -43,8 +43,13 @@ bool CQuarnoDigitalIO::WriteOutput(uint32_t output, uint32_t state) {
 }
 
 void CQuarnoDigitalIO::AbortRequests() {
-  input_sender_.CloseRequest();
-  output_sender_.CloseRequest();
+  input_sender_.StopRequests();
+  output_sender_.StopRequests();
+}
+
+void CQuarnoDigitalIO::AllowRequests() {
+  input_sender_.AllowRequests();
+  output_sender_.AllowRequests();
 }
 
 }  // namespace korvela

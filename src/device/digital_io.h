@@ -4,9 +4,10 @@
 //
 // Threading: input_sender_ is used only on the input thread (PollInputs),
 // output_sender_ only on the output thread (WriteOutput), so a poll never
-// waits for a write. AbortRequests (from Stop, on the recorder's thread) only
-// aborts the senders' requests in progress, the one cross-thread use a sender
-// allows. The destructor stops both threads before the senders go.
+// waits for a write. AbortRequests (from Stop, on the recorder's thread) stops
+// both senders: a request in progress is aborted and one a worker starts
+// afterwards fails at once; AllowRequests (from Start) lifts that. The destructor stops both
+// threads before the senders go.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +32,7 @@ class CQuarnoDigitalIO : public CIOBase {
 
  protected:
   void AbortRequests() override;
+  void AllowRequests() override;
 
  private:
   Web::CHttpSender input_sender_;

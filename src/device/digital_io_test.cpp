@@ -82,6 +82,21 @@ TEST(QuarnoDigitalIOTest, InputOpenClosedThenLostIsReportedEveryPoll) {
   EXPECT_EQ(io->InputState(0), 0u);  // reset by Stop
 }
 
+TEST(QuarnoDigitalIOTest, StartAfterStopPollsTheCameraAgain) {
+  Camera camera(1, 0);
+  camera.server.AddConnection({HttpReply(OidPage("OPEN")), HttpReply(OidPage("OPEN"))});
+  camera.server.AddConnection({HttpReply(OidPage("OPEN"))});
+  auto io = MakeIO(camera, 60'000);  // one poll per start
+  ASSERT_TRUE(io->Start());
+  ASSERT_TRUE(camera.callback.WaitFor(1));
+  EXPECT_TRUE(io->Stop());
+  // Stop reset the input; the first poll after the new start reports it again.
+  ASSERT_TRUE(io->Start());
+  ASSERT_TRUE(camera.callback.WaitFor(2));
+  EXPECT_TRUE(io->Stop());
+  EXPECT_EQ(camera.callback.Events(), (std::vector<std::string>{"in0=1", "in0=1"}));
+}
+
 TEST(QuarnoDigitalIOTest, ReplyHoldingBothWordsCountsAsOpen) {
   Camera camera(1, 0);
   camera.server.AddConnection({HttpReply(OidPage("CLOSED OPEN"))});

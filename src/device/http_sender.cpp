@@ -15,8 +15,7 @@ platform::HttpTimeouts TimeoutsOf(const DEVICE_INFO& device) {
 }  // namespace
 
 CHttpSender::CHttpSender(const DEVICE_INFO& device)
-    : device_(device),
-      connection_(device.address, device.port, TimeoutsOf(device), kAgent) {}
+    : device_(device), connection_(device.address, device.port, TimeoutsOf(device), kAgent) {}
 
 CHttpSender::~CHttpSender() {
   std::unique_lock lock(mu_);
@@ -47,10 +46,27 @@ void CHttpSender::CloseRequest() {
   CloseRequestLocked();
 }
 
+void CHttpSender::StopRequests() {
+  std::unique_lock lock(mu_);
+  stopped_ = true;
+  if (in_call_) {
+    request_open_ = false;
+    connection_.Abort();
+    return;
+  }
+  CloseRequestLocked();
+}
+
+void CHttpSender::AllowRequests() {
+  std::unique_lock lock(mu_);
+  stopped_ = false;
+}
+
 bool CHttpSender::SendRequest(const HttpRequest& request) {
   std::unique_lock lock(mu_);
   for (;;) {
     CloseRequestLocked();
+    if (stopped_) return false;
     connection_.ClearAbort();
     if (request.verb.empty() || request.object.empty()) return false;
     // No TLS in this client; a secure request fails rather than going out
@@ -93,8 +109,8 @@ bool CHttpSender::SendRequest(const HttpRequest& request) {
     status_code_ = static_cast<uint32_t>(head.status_code);
     if (auto value = head.Field("Content-Length")) {
       if (auto n = platform::ParseContentLength(*value)) {
-        content_length_ = static_cast<uint32_t>(
-            std::min<uint64_t>(*n, std::numeric_limits<uint32_t>::max()));
+        content_length_ =
+            static_cast<uint32_t>(std::min<uint64_t>(*n, std::numeric_limits<uint32_t>::max()));
       }
     }
 

@@ -3,12 +3,12 @@
 // description HttpRequest and the result record CResultDef that the request
 // functions report with.
 //
-// Threading: one owner thread calls everything, except that CloseRequest()
-// may come from any thread to abort a request the owner is blocked in (the
-// blocked call then fails at once). `mu_` guards every field below it;
-// blocking network steps run outside it with `in_call_` set, and while
-// `in_call_` is set only the owner touches the connection (others only abort
-// it). std::mutex carries no capability annotation, hence no GUARDED_BY.
+// Threading: one owner thread calls everything, except that CloseRequest(),
+// StopRequests() and AllowRequests() may come from any thread to abort a request the owner is
+// blocked in (the blocked call then fails at once). `mu_` guards every field below it; blocking
+// network steps run outside it with `in_call_` set, and while `in_call_` is set only the owner
+// touches the connection (others only abort it). std::mutex carries no capability annotation, hence
+// no GUARDED_BY.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +33,7 @@ inline constexpr uint32_t kAuthTypeNone = 5;  // no credentials on the request
 inline constexpr uint32_t kFlagEscapeDisableQuery = 1;  // query goes out as written
 inline constexpr uint32_t kFlagIgnoreCertErrors = 2;    // secure requests only
 inline constexpr uint32_t kFlagNoRedirects = 4;
-inline constexpr uint32_t kFlagNoWaitForResponse = 8;   // return once sent
+inline constexpr uint32_t kFlagNoWaitForResponse = 8;  // return once sent
 inline constexpr uint32_t kDefaultRequestFlags = kFlagEscapeDisableQuery | kFlagNoRedirects;
 
 // One request as the caller describes it.
@@ -41,9 +41,9 @@ struct HttpRequest {
   HttpRequest(std::string verb_in, std::string object_in)
       : verb(std::move(verb_in)), object(std::move(object_in)) {}
 
-  std::string verb;                  // "GET", "POST", ...
-  std::string object;                // path and query, e.g. "/get.oid?1.3.15"
-  uint32_t secure = 0;               // 1 = HTTPS (not available: such requests fail)
+  std::string verb;     // "GET", "POST", ...
+  std::string object;   // path and query, e.g. "/get.oid?1.3.15"
+  uint32_t secure = 0;  // 1 = HTTPS (not available: such requests fail)
   uint32_t auth_type = kAuthTypeBasic;
   std::vector<uint8_t> body;         // bytes sent with the request
   uint32_t total_length = 0;         // announced body length; above body.size(): WriteData follows
@@ -107,6 +107,12 @@ class CHttpSender {
   void SetCredentials(const std::string& user, const std::string& password);
   // Closes the open request. From another thread: aborts a blocked call.
   void CloseRequest();
+  // From another thread, when the owner is being stopped: aborts a blocked
+  // call like CloseRequest and makes every later SendRequest fail at once
+  // until AllowRequests. Unlike a close, it cannot be overtaken by a request
+  // that starts just after it.
+  void StopRequests();
+  void AllowRequests();
 
   uint32_t GetStatusCode() const;
   uint32_t GetContentLength() const;
@@ -138,6 +144,7 @@ class CHttpSender {
   uint32_t content_length_ = 0;
   bool request_open_ = false;
   bool in_call_ = false;
+  bool stopped_ = false;  // StopRequests until AllowRequests
   uint32_t read_chunk_size_ = kDefaultReadChunkSize;
   platform::HttpConnection connection_;
 };

@@ -1,16 +1,16 @@
 #include "device/http_sender.h"
 
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <atomic>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "platform/http_auth.h"
 #include "platform/testing/scripted_server.h"
@@ -29,7 +29,8 @@ const char kDigestChallenge[] =
     "WWW-Authenticate: Basic realm=\"cam\"\r\n"
     "Content-Length: 0\r\n\r\n";
 const char kBasicChallenge[] =
-    "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"cam\"\r\nContent-Length: 0\r\n\r\n";
+    "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"cam\"\r\nContent-Length: "
+    "0\r\n\r\n";
 
 DEVICE_INFO Device(uint16_t port, std::string user = "root", std::string password = "pass") {
   DEVICE_INFO d;
@@ -69,9 +70,27 @@ TEST(HttpSenderTest, EmptyVerbOrObjectFailsBeforeAnyNetworkActivity) {
   EXPECT_EQ(sender.GetStatusCode(), 0u);
 }
 
+TEST(HttpSenderTest, StopRequestsHoldsUntilAllowed) {
+  // A worker that starts its request just after the owner's stop must not
+  // reach the device: the stop outlasts the call it cuts.
+  ScriptedServer server;
+  server.AddConnection({HttpReply(kOk)});
+  CHttpSender sender(Device(server.port()));
+  sender.StopRequests();
+  EXPECT_FALSE(sender.SendRequest(HttpRequest("GET", "/get.oid?1.3.15")));
+  EXPECT_FALSE(sender.SendRequest(HttpRequest("GET", "/get.oid?1.3.15")));
+  EXPECT_EQ(sender.GetConnectCount(), 0u);
+  EXPECT_TRUE(server.Requests().empty());
+
+  sender.AllowRequests();
+  ASSERT_TRUE(sender.SendRequest(HttpRequest("GET", "/get.oid?1.3.15")));
+  EXPECT_EQ(sender.GetStatusCode(), 200u);
+}
+
 TEST(HttpSenderTest, GetReadsStatusLengthAndBodyOverOneConnection) {
   ScriptedServer server;
-  server.AddConnection({HttpReply(kOk), HttpReply("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")});
+  server.AddConnection(
+      {HttpReply(kOk), HttpReply("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")});
   CHttpSender sender(Device(server.port()));
   ASSERT_TRUE(sender.SendRequest(HttpRequest("GET", "/get.oid?1.2.7")));
   EXPECT_EQ(sender.GetStatusCode(), 200u);
@@ -90,8 +109,7 @@ TEST(HttpSenderTest, GetReadsStatusLengthAndBodyOverOneConnection) {
   const auto reqs = server.Requests();
   EXPECT_EQ(reqs[0].head.substr(0, reqs[0].head.find("\r\n")), "GET /get.oid?1.2.7 HTTP/1.1");
   EXPECT_EQ(HeaderOf(reqs[0].head, "User-Agent"), "Korvela::HttpClient");
-  EXPECT_EQ(HeaderOf(reqs[0].head, "Authorization"),
-            platform::BasicAuthorization("root", "pass"));
+  EXPECT_EQ(HeaderOf(reqs[0].head, "Authorization"), platform::BasicAuthorization("root", "pass"));
 }
 
 TEST(HttpSenderTest, DigestOfferedFirstIsTriedOnceThenRemembered) {
@@ -118,8 +136,8 @@ TEST(HttpSenderTest, DigestOfferedFirstIsTriedOnceThenRemembered) {
 
 TEST(HttpSenderTest, EmptyUserNeverSendsCredentialsButStillRetriesOnce) {
   ScriptedServer server;
-  server.AddConnection({HttpReply(kDigestChallenge), HttpReply(kDigestChallenge),
-                        HttpReply(kDigestChallenge)});
+  server.AddConnection(
+      {HttpReply(kDigestChallenge), HttpReply(kDigestChallenge), HttpReply(kDigestChallenge)});
   CHttpSender sender(Device(server.port(), "", "ignored"));
   // The retry's 401 is a success with status 401.
   ASSERT_TRUE(sender.SendRequest(HttpRequest("GET", "/")));

@@ -27,6 +27,7 @@ uint32_t CIOBase::GetOutputCount() { return driver_ != nullptr ? driver_->GetIOC
 
 bool CIOBase::Start() {
   stopping_ = false;
+  AllowRequests();
   ResetStates();
   bool ok = true;
   const uint32_t outputs = GetOutputCount();

@@ -72,7 +72,10 @@ class CIOBase : public ipcapture::ICaptureIOApi {
 
   // Called by Stop before it waits for the threads, on the stopping thread:
   // a subclass cuts the device request a worker may be blocked in.
+  // The abort holds (a request a worker starts afterwards fails too) until
+  // AllowRequests, which Start calls before it starts the threads.
   virtual void AbortRequests() {}
+  virtual void AllowRequests() {}
 
   // Stops both threads; subclasses call it first in their destructor.
   bool StopThreads();
