@@ -322,7 +322,10 @@ void CQuarnoCameraProperties::ReadAudio() {
   if (bit_rate.empty()) return;
   int32_t kbits = 0;
   ParseInt(bit_rate, kbits);
-  audio_bit_rate_ = kbits > 0 ? static_cast<uint32_t>(kbits) * 1000u : 0u;
+  // A rate whose bit/s do not fit the field is no rate the device can send:
+  // reported as 0 like one that does not parse, never wrapped around.
+  const uint64_t bits = kbits > 0 ? static_cast<uint64_t>(kbits) * 1000u : 0u;
+  audio_bit_rate_ = bits <= UINT32_MAX ? static_cast<uint32_t>(bits) : 0u;
   if (!TrimValue(GetValue(reply, oid::kAudioInput, "=", "\r\n")).empty())
     audio_input_.channel_count = 1;
   if (!TrimValue(GetValue(reply, oid::kAudioOutput1, "=", "\r\n")).empty() &&
