@@ -127,6 +127,9 @@ TEST_F(RecordFixture, CameraIsConfiguredInOrderBeforeTheStreamOpens) {
   ASSERT_TRUE(video->StartChannel(0, &receiver, &params));
   ASSERT_TRUE(receiver.WaitForFrames(1, 20s));
   ASSERT_TRUE(video->StopChannel(0));
+  // The simulator records a push request once it has handed the connection to
+  // its pump, which may be after the first picture went out.
+  EXPECT_TRUE(camera().WaitUntil([&] { return StreamRequests() >= 1; }, 10s));
 
   std::vector<std::string> writes;
   for (const auto& w : camera().oid_writes()) writes.push_back(w.oid + "=" + w.value);
