@@ -25,7 +25,8 @@ class ICameraOidDevice {
   virtual bool GetBody(const std::string& path, std::string& body) = 0;
   // GET whose answer does not matter.
   virtual void SendWithoutAnswer(const std::string& path) = 0;
-  // Makes a request blocked on another thread return at once.
+  // Makes a request blocked on another thread return at once, and every
+  // later one fail without reaching the device.
   virtual void Abort() = 0;
 };
 

@@ -35,6 +35,9 @@ void CHttpOidDevice::SendWithoutAnswer(const std::string& path) {
   sender_->CloseRequest();
 }
 
-void CHttpOidDevice::Abort() { sender_->CloseRequest(); }
+// Stops rather than closes: a close that lands between two requests would be
+// overtaken by the next one, which then waits out the device time-out. The
+// properties make one query in their life, so nothing is allowed again.
+void CHttpOidDevice::Abort() { sender_->StopRequests(); }
 
 }  // namespace korvela

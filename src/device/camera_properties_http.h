@@ -2,8 +2,8 @@
 // functions.
 //
 // Threading: the query's thread makes every request; Abort may come from any
-// thread and closes the open request, so a request blocked in the transport
-// returns at once (the sender allows exactly this one cross-thread call).
+// thread and stops the sender, so a request blocked in the transport returns
+// at once and every later one fails without reaching the device.
 #pragma once
 
 #include <memory>

@@ -74,5 +74,22 @@ TEST(HttpOidDeviceTest, BodyOfAFailedRequestIsRefused) {
   EXPECT_FALSE(device.GetBody("/get.oid?1.2.26.5", body));
 }
 
+TEST(HttpOidDeviceTest, NoRequestLeavesAfterAnAbort) {
+  // An abort that lands between two requests must still stop the query: the
+  // next request fails at once instead of reaching the device and waiting
+  // out its time-out there.
+  ScriptedServer server;
+  ASSERT_TRUE(server.ok());
+  server.AddConnection({HttpReply(Reply("200 OK", "<xmp>IQ765</xmp>")),
+                        HttpReply(Reply("200 OK", "<xmp>00-50-1A-02-03-04</xmp>"))});
+  CHttpOidDevice device(Device(server));
+  EXPECT_EQ(device.GetOid("2.8"), "IQ765");
+  device.Abort();
+  EXPECT_EQ(device.GetOid("2.7"), "");
+  std::string body;
+  EXPECT_FALSE(device.GetBody("/get.oid?1.2.26.5", body));
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
 }  // namespace
 }  // namespace korvela
