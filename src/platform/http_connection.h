@@ -56,6 +56,8 @@ class HttpConnection {
   // A 401 body read and dropped before answering its challenge on the same
   // connection; a longer one makes us reconnect instead.
   static constexpr size_t kMaxDiscardBodyBytes = 64 * 1024;
+  // Reads of at least this size inside the payload bypass the receive buffer.
+  static constexpr size_t kMinDirectReadBytes = 4096;
 
   HttpConnection(std::string host, uint16_t port, HttpTimeouts timeouts, std::string user_agent);
   ~HttpConnection();
@@ -120,7 +122,7 @@ class HttpConnection {
 
   TcpSocket socket_;
   uint32_t connects_ = 0;
-  bool reused_ = false;  // the socket already carried a request
+  bool reused_ = false;          // the socket already carried a request
   bool sent_on_reused_ = false;  // the current request went out on a reused socket
   SocketError last_receive_error_ = SocketError::kNone;
 

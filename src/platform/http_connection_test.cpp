@@ -1,10 +1,11 @@
 #include "platform/http_connection.h"
 
-#include <gtest/gtest.h>
-
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "device/md5.h"
 #include "platform/testing/scripted_server.h"
@@ -44,6 +45,56 @@ std::string HeaderOf(const std::string& head, const std::string& name) {
   if (at == std::string::npos) return {};
   const size_t start = at + key.size();
   return head.substr(start, head.find("\r\n", start) - start);
+}
+
+// Large reads take the payload straight from the socket: the body must still
+// end exactly at its framing, at any cut of the reply, in every framing, and
+// the next exchange on the connection must start where the body ended.
+TEST(HttpConnectionTest, LargeReadsEndExactlyWhereTheBodyEnds) {
+  std::string payload;
+  for (size_t i = 0; i < 3 * HttpConnection::kMinDirectReadBytes + 7; ++i) {
+    payload.push_back(static_cast<char>('a' + i % 23));
+  }
+  auto hex = [](size_t n) {
+    char text[20];
+    std::snprintf(text, sizeof text, "%zx", n);
+    return std::string(text);
+  };
+  const std::string first = payload.substr(0, 5000);
+  const std::string rest = payload.substr(5000);
+  const std::vector<std::string> replies = {
+      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(payload.size()) + "\r\n\r\n" + payload,
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + hex(first.size()) + "\r\n" + first +
+          "\r\n" + hex(rest.size()) + "\r\n" + rest + "\r\n0\r\n\r\n",
+  };
+  const std::string second = "HTTP/1.1 204 No Content\r\n\r\n";
+  for (const std::string& reply : replies) {
+    const std::vector<size_t> cuts = {1, 40, 41, 4096, 5050, 5060, 9000, reply.size() - 3};
+    ScriptedServer server;
+    for (size_t cut : cuts) {
+      server.AddConnection({testing::HttpReplySplit(reply, {cut}, 5), HttpReply(second)});
+    }
+    for (size_t cut : cuts) {
+      HttpConnection c("127.0.0.1", server.port(), kShort, "test");
+      ASSERT_TRUE(c.Send(Get("/a")));
+      ASSERT_TRUE(c.ReceiveResponse()) << cut;
+      const auto body = ReadBody(c, 2 * HttpConnection::kMinDirectReadBytes);
+      ASSERT_TRUE(body.has_value()) << cut;
+      EXPECT_TRUE(*body == payload) << "cut " << cut << ", " << body->size() << " bytes";
+      c.EndRequest();
+      ASSERT_TRUE(c.Send(Get("/b")));
+      ASSERT_TRUE(c.ReceiveResponse()) << cut;
+      EXPECT_EQ(c.response().status_code, 204) << cut;
+      EXPECT_EQ(c.connects(), 1u) << cut;
+    }
+  }
+  // Close-delimited: the body is everything up to the close.
+  ScriptedServer server;
+  server.AddConnection({testing::HttpReplyThenClose("HTTP/1.0 200 OK\r\n\r\n" + payload)});
+  HttpConnection c("127.0.0.1", server.port(), kShort, "test");
+  ASSERT_TRUE(c.Send(Get("/a")));
+  ASSERT_TRUE(c.ReceiveResponse());
+  EXPECT_TRUE(ReadBody(c, 2 * HttpConnection::kMinDirectReadBytes).value_or("") == payload);
 }
 
 // Every framing the transport reads, with the reply cut into two pieces at
@@ -162,7 +213,8 @@ TEST(HttpConnectionTest, MalformedOrOversizeResponsesFailTheRequest) {
     EXPECT_FALSE(c.connected());
   }
   // A broken chunked body fails the read, not the process.
-  server.AddConnection({HttpReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabcdef\r\n")});
+  server.AddConnection(
+      {HttpReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabcdef\r\n")});
   HttpConnection c("127.0.0.1", server.port(), kShort, "test");
   ASSERT_TRUE(c.Send(Get("/")));
   ASSERT_TRUE(c.ReceiveResponse());
@@ -179,7 +231,8 @@ TEST(HttpConnectionTest, SilentPeerTimesOut) {
 
 TEST(HttpConnectionTest, AbortFromAnotherThreadEndsABlockedRead) {
   ScriptedServer server;
-  ScriptStep head_only = HttpReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n");
+  ScriptStep head_only =
+      HttpReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n");
   server.AddConnection({head_only});
   // An hour-long time-out: only the abort can end the read.
   HttpConnection c("127.0.0.1", server.port(), HttpTimeouts{2000, 2000, 3600000}, "test");
@@ -257,8 +310,8 @@ TEST(HttpConnectionTest, AnswersDigestChallengeAndReusesIt) {
     EXPECT_EQ(a.Param("nc").value_or(""), nc);
     const std::string cnonce(a.Param("cnonce").value_or(""));
     EXPECT_EQ(a.Param("response").value_or(""),
-              codec::Md5HexOf(ha1 + ":n1:" + nc + ":" + cnonce + ":auth:" +
-                              codec::Md5HexOf("GET:" + uri)));
+              codec::Md5HexOf(ha1 + ":n1:" + nc + ":" + cnonce +
+                              ":auth:" + codec::Md5HexOf("GET:" + uri)));
   }
   EXPECT_EQ(c.connects(), 1u);
 }
@@ -281,10 +334,12 @@ TEST(HttpConnectionTest, RejectedDigestAnswerIsReturnedNotRepeated) {
 // A 401 body up to kMaxDiscardBodyBytes is read and dropped so the answer
 // goes out on the same connection; a longer one costs a new connection.
 TEST(HttpConnectionTest, ChallengeBodyDiscardLimitExactlyAndOnePast) {
-  for (size_t body_size : {HttpConnection::kMaxDiscardBodyBytes, HttpConnection::kMaxDiscardBodyBytes + 1}) {
+  for (size_t body_size :
+       {HttpConnection::kMaxDiscardBodyBytes, HttpConnection::kMaxDiscardBodyBytes + 1}) {
     const std::string challenge =
         "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"
-        "Content-Length: " + std::to_string(body_size) + "\r\n\r\n" + std::string(body_size, 'd');
+        "Content-Length: " +
+        std::to_string(body_size) + "\r\n\r\n" + std::string(body_size, 'd');
     const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
     ScriptedServer server;
     server.AddConnection({HttpReply(challenge), HttpReply(ok)});
@@ -304,7 +359,8 @@ TEST(HttpConnectionTest, ResendBodyLimitExactlyAndOnePast) {
       "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"
       "Content-Length: 0\r\n\r\n";
   const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
-  for (size_t body_size : {HttpConnection::kMaxResendBodyBytes, HttpConnection::kMaxResendBodyBytes + 1}) {
+  for (size_t body_size :
+       {HttpConnection::kMaxResendBodyBytes, HttpConnection::kMaxResendBodyBytes + 1}) {
     ScriptedServer server;
     server.AddConnection({HttpReply(challenge), HttpReply(ok)});
     HttpConnection c("127.0.0.1", server.port(), kShort, "test");
@@ -327,7 +383,8 @@ TEST(HttpConnectionTest, ResendBodyLimitExactlyAndOnePast) {
 TEST(HttpConnectionTest, StaleKeptAliveConnectionIsReplaced) {
   ScriptedServer server;
   // The first connection answers once and is closed by the peer.
-  server.AddConnection({testing::HttpReplyThenClose("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na")});
+  server.AddConnection(
+      {testing::HttpReplyThenClose("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na")});
   server.AddConnection({HttpReply("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb")});
   HttpConnection c("127.0.0.1", server.port(), kShort, "test");
   ASSERT_TRUE(c.Send(Get("/")));
@@ -343,7 +400,8 @@ TEST(HttpConnectionTest, StaleKeptAliveConnectionIsReplaced) {
 
 TEST(HttpConnectionTest, UnreadBodyDropsTheConnection) {
   ScriptedServer server;
-  ScriptStep big = HttpReply("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(1000, 'x'));
+  ScriptStep big =
+      HttpReply("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(1000, 'x'));
   server.AddConnection({big});
   server.AddConnection({HttpReply("HTTP/1.1 204 No Content\r\n\r\n")});
   HttpConnection c("127.0.0.1", server.port(), kShort, "test");

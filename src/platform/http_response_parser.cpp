@@ -216,6 +216,28 @@ HttpBodyDecoder::HttpBodyDecoder(BodyFramingInfo info) {
   }
 }
 
+uint64_t HttpBodyDecoder::DirectPayloadLimit() const {
+  switch (state_) {
+    case State::kIdentity:
+    case State::kData:
+      return remaining_;
+    case State::kUntilClose:
+      return UINT64_MAX;
+    default:
+      return 0;
+  }
+}
+
+void HttpBodyDecoder::DirectPayloadReceived(size_t n) {
+  if (n == 0 || state_ == State::kUntilClose) return;
+  if ((state_ != State::kIdentity && state_ != State::kData) || n > remaining_) {
+    state_ = State::kFailed;  // a caller error: never count framing as payload
+    return;
+  }
+  remaining_ -= n;
+  if (remaining_ == 0) state_ = state_ == State::kIdentity ? State::kDone : State::kDataEnd;
+}
+
 void HttpBodyDecoder::OnEndOfStream() {
   if (state_ == State::kUntilClose) {
     state_ = State::kDone;
@@ -287,7 +309,8 @@ HttpBodyDecoder::Step HttpBodyDecoder::Decode(std::span<const uint8_t> in, std::
       case State::kUntilClose:
       case State::kData: {
         size_t n = std::min(avail, out.size() - step.produced);
-        if (state_ != State::kUntilClose) n = static_cast<size_t>(std::min<uint64_t>(n, remaining_));
+        if (state_ != State::kUntilClose)
+          n = static_cast<size_t>(std::min<uint64_t>(n, remaining_));
         if (n == 0) return step;  // output full
         std::memcpy(out.data() + step.produced, src, n);
         step.consumed += n;

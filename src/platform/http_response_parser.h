@@ -93,6 +93,13 @@ class HttpBodyDecoder {
   // Payload bytes still expected for a Content-Length body.
   uint64_t remaining() const { return remaining_; }
 
+  // How many of the next input bytes are payload for certain (inside a
+  // Content-Length body or a chunk, or any close-delimited byte), so that a
+  // reader may receive them straight into its buffer; 0 while framing bytes
+  // come next. DirectPayloadReceived(n) (n at most that) accounts for them.
+  uint64_t DirectPayloadLimit() const;
+  void DirectPayloadReceived(size_t n);
+
  private:
   enum class State { kSizeLine, kData, kDataEnd, kTrailer, kIdentity, kUntilClose, kDone, kFailed };
 

@@ -1,9 +1,9 @@
 #include "platform/http_response_parser.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace korvela::platform {
 namespace {
@@ -27,7 +27,8 @@ struct Decoded {
   bool failed = false;
   size_t consumed = 0;
 };
-Decoded DecodeSplit(BodyFramingInfo info, const std::string& wire, size_t cut, size_t out_size = 7) {
+Decoded DecodeSplit(BodyFramingInfo info, const std::string& wire, size_t cut,
+                    size_t out_size = 7) {
   HttpBodyDecoder decoder(info);
   Decoded d;
   std::vector<uint8_t> out(out_size);
@@ -85,11 +86,11 @@ TEST(HttpHeadTest, AcceptsBareLineFeedsAndHttp10WithoutReason) {
 
 TEST(HttpHeadTest, RejectsMalformedHeads) {
   const char* kBad[] = {
-      "HTTP/2 200 OK\r\n\r\n",            // not HTTP/1.x
-      "HTTP/1.1 20 OK\r\n\r\n",           // two-digit status
-      "HTTP/1.1 200OK\r\n\r\n",           // no blank after the code
-      "HTTP/1.1 600 Nope\r\n\r\n",        // status out of range
-      "ICY 200 OK\r\n\r\n",               // foreign protocol
+      "HTTP/2 200 OK\r\n\r\n",      // not HTTP/1.x
+      "HTTP/1.1 20 OK\r\n\r\n",     // two-digit status
+      "HTTP/1.1 200OK\r\n\r\n",     // no blank after the code
+      "HTTP/1.1 600 Nope\r\n\r\n",  // status out of range
+      "ICY 200 OK\r\n\r\n",         // foreign protocol
       "HTTP/1.1 200 OK\r\nNo colon\r\n\r\n",
       "HTTP/1.1 200 OK\r\n: empty name\r\n\r\n",
       "HTTP/1.1 200 OK\r\nBad Name: x\r\n\r\n",
@@ -155,20 +156,31 @@ TEST(BodyFramingTest, DecidesFramingAndReuse) {
   };
   const Case kCases[] = {
       {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", false, BodyFraming::kContentLength, 5, true},
-      {"HTTP/1.1 200 OK\r\nContent-Length: 5, 5\r\n\r\n", false, BodyFraming::kContentLength, 5, true},
-      {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n", false, std::nullopt, 0, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 5, 5\r\n\r\n", false, BodyFraming::kContentLength, 5,
+       true},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n", false, std::nullopt, 0,
+       false},
       {"HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\n", false, std::nullopt, 0, false},
-      {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n", false, std::nullopt, 0, false},
-      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", false, BodyFraming::kChunked, 0, true},
-      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, Chunked\r\n\r\n", false, BodyFraming::kChunked, 0, true},
-      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n", false, BodyFraming::kChunked, 0, false},
-      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\n", false, BodyFraming::kUntilClose, 0, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n", false, std::nullopt, 0,
+       false},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", false, BodyFraming::kChunked, 0,
+       true},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, Chunked\r\n\r\n", false, BodyFraming::kChunked,
+       0, true},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n", false,
+       BodyFraming::kChunked, 0, false},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\n", false, BodyFraming::kUntilClose, 0,
+       false},
       {"HTTP/1.1 200 OK\r\n\r\n", false, BodyFraming::kUntilClose, 0, false},
-      {"HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 1\r\n\r\n", false, BodyFraming::kContentLength, 1, false},
-      {"HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\n", false, BodyFraming::kContentLength, 1, false},
-      {"HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Length: 1\r\n\r\n", false, BodyFraming::kContentLength, 1, true},
+      {"HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 1\r\n\r\n", false,
+       BodyFraming::kContentLength, 1, false},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\n", false, BodyFraming::kContentLength, 1,
+       false},
+      {"HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Length: 1\r\n\r\n", false,
+       BodyFraming::kContentLength, 1, true},
       {"HTTP/1.1 204 No Content\r\n\r\n", false, BodyFraming::kNone, 0, true},
-      {"HTTP/1.1 304 Not Modified\r\nContent-Length: 9\r\n\r\n", false, BodyFraming::kNone, 0, true},
+      {"HTTP/1.1 304 Not Modified\r\nContent-Length: 9\r\n\r\n", false, BodyFraming::kNone, 0,
+       true},
       {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n", true, BodyFraming::kNone, 0, true},
   };
   for (const Case& c : kCases) {
@@ -207,12 +219,12 @@ TEST(BodyDecoderTest, ChunkedAcceptsBareLineFeeds) {
 
 TEST(BodyDecoderTest, ChunkedRejectsBrokenFraming) {
   const char* kBad[] = {
-      "\r\n",                 // empty size line
-      "x\r\n",                // not hex
-      "-1\r\n",               // sign
-      "5 x\r\nhello\r\n",     // junk after the size
-      "3\r\nabcX\r\n",        // data longer than announced
-      "3\r\nabc\rX",          // CR not followed by LF
+      "\r\n",                  // empty size line
+      "x\r\n",                 // not hex
+      "-1\r\n",                // sign
+      "5 x\r\nhello\r\n",      // junk after the size
+      "3\r\nabcX\r\n",         // data longer than announced
+      "3\r\nabc\rX",           // CR not followed by LF
       "1000000000000000\r\n",  // 16 significant digits
   };
   for (const char* bad : kBad) {
@@ -224,7 +236,8 @@ TEST(BodyDecoderTest, ChunkedRejectsBrokenFraming) {
   HttpBodyDecoder decoder(Chunked());
   const std::string size_line = "000fffffffffffffff\r\nab";
   uint8_t out[8];
-  auto step = decoder.Decode(std::span(reinterpret_cast<const uint8_t*>(size_line.data()), size_line.size()), out);
+  auto step = decoder.Decode(
+      std::span(reinterpret_cast<const uint8_t*>(size_line.data()), size_line.size()), out);
   EXPECT_FALSE(decoder.failed());
   EXPECT_EQ(step.produced, 2u);
 }
@@ -262,11 +275,45 @@ TEST(BodyDecoderTest, ContentLengthStopsAtLengthAndFailsWhenCut) {
   EXPECT_TRUE(cut_short.failed());
 }
 
+TEST(BodyDecoderTest, DirectPayloadIsOnlyEverPayload) {
+  // Chunked: nothing while a size line comes next; the chunk's size inside it.
+  HttpBodyDecoder chunked(Chunked());
+  EXPECT_EQ(chunked.DirectPayloadLimit(), 0u);
+  uint8_t out[16];
+  const std::string size_line = "5\r\n";
+  chunked.Decode(std::span(reinterpret_cast<const uint8_t*>(size_line.data()), size_line.size()),
+                 out);
+  EXPECT_EQ(chunked.DirectPayloadLimit(), 5u);
+  chunked.DirectPayloadReceived(3);
+  EXPECT_EQ(chunked.DirectPayloadLimit(), 2u);
+  chunked.DirectPayloadReceived(2);
+  EXPECT_EQ(chunked.DirectPayloadLimit(), 0u);  // the chunk's CRLF comes next
+  const std::string tail = "\r\n0\r\n\r\n";
+  chunked.Decode(std::span(reinterpret_cast<const uint8_t*>(tail.data()), tail.size()), out);
+  EXPECT_TRUE(chunked.done());
+
+  HttpBodyDecoder length({BodyFraming::kContentLength, 10, true});
+  EXPECT_EQ(length.DirectPayloadLimit(), 10u);
+  length.DirectPayloadReceived(10);
+  EXPECT_TRUE(length.done());
+  EXPECT_EQ(length.DirectPayloadLimit(), 0u);
+
+  HttpBodyDecoder overrun({BodyFraming::kContentLength, 4, true});
+  overrun.DirectPayloadReceived(5);
+  EXPECT_TRUE(overrun.failed());
+
+  HttpBodyDecoder until_close({BodyFraming::kUntilClose, 0, false});
+  EXPECT_EQ(until_close.DirectPayloadLimit(), UINT64_MAX);
+  until_close.DirectPayloadReceived(100);
+  EXPECT_FALSE(until_close.done());
+}
+
 TEST(BodyDecoderTest, CloseDelimitedEndsAtEndOfStream) {
   HttpBodyDecoder decoder({BodyFraming::kUntilClose, 0, false});
   uint8_t out[4];
   const std::string part = "abcdef";
-  auto step = decoder.Decode(std::span(reinterpret_cast<const uint8_t*>(part.data()), part.size()), out);
+  auto step =
+      decoder.Decode(std::span(reinterpret_cast<const uint8_t*>(part.data()), part.size()), out);
   EXPECT_EQ(step.produced, 4u);  // bounded by the output
   EXPECT_EQ(step.consumed, 4u);
   EXPECT_FALSE(decoder.done());
