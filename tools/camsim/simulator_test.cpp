@@ -226,6 +226,7 @@ TEST(MediaPumpTest, PushWritesMultipartPartsAndNeverQueuesForASlowClient) {
   EXPECT_FALSE(
       slow_obs.WaitUntil([&] { return slow_obs.counters().jpeg_frames_sent >= 2; }, 300ms));
   EXPECT_EQ(slow_obs.counters().jpeg_frames_sent, 1u);
+  f.pump.Stop();  // the push still points at big and slow_obs, which end before f
 }
 
 // ---- HTTP and RTSP servers with a raw client ----
