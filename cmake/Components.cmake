@@ -56,6 +56,11 @@ function(korvela_add_driver_library)
     endforeach()
   endif()
   target_link_libraries(veltrano PRIVATE PkgConfig::PUGIXML Threads::Threads)
-  target_link_options(veltrano PRIVATE "LINKER:--version-script=${map}" "LINKER:--no-undefined")
+  target_link_options(veltrano PRIVATE "LINKER:--version-script=${map}")
+  # clang leaves the sanitizer and coverage runtimes out of shared libraries:
+  # the loading executable provides them, so the library cannot be complete.
+  if(NOT (CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND CMAKE_CXX_FLAGS MATCHES "-fsanitize"))
+    target_link_options(veltrano PRIVATE "LINKER:--no-undefined")
+  endif()
   set_target_properties(veltrano PROPERTIES LINK_DEPENDS ${map} CXX_VISIBILITY_PRESET hidden)
 endfunction()
