@@ -18,6 +18,22 @@
 
 namespace korvela::testing {
 
+// printf-style formatting of a va_list into a string (empty for a null format).
+inline std::string FormatV(const char* format, va_list args) {
+  std::string text;
+  if (format == nullptr) return text;
+  va_list copy;
+  va_copy(copy, args);
+  const int needed = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (needed > 0) {
+    text.resize(static_cast<size_t>(needed) + 1);
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<size_t>(needed));
+  }
+  return text;
+}
+
 struct LogLine {
   uint32_t level = 0;
   std::string text;
@@ -30,21 +46,10 @@ class RecordingLog : public IDebugMessage {
       __attribute__((format(printf, 3, 4)))
 #endif
   {
-    std::string text;
-    if (format != nullptr) {
-      va_list args;
-      va_start(args, format);
-      va_list copy;
-      va_copy(copy, args);
-      int needed = std::vsnprintf(nullptr, 0, format, copy);
-      va_end(copy);
-      if (needed > 0) {
-        text.resize(static_cast<size_t>(needed) + 1);
-        std::vsnprintf(text.data(), text.size(), format, args);
-        text.resize(static_cast<size_t>(needed));
-      }
-      va_end(args);
-    }
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatV(format, args);
+    va_end(args);
     std::lock_guard<std::mutex> lock(mutex_);
     lines_.push_back({level, std::move(text)});
   }

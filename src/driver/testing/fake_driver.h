@@ -61,21 +61,10 @@ class FakeDriver : public IDriver {
       __attribute__((format(printf, 3, 4)))
 #endif
   {
-    std::string text;
-    if (format != nullptr) {
-      va_list args;
-      va_start(args, format);
-      va_list copy;
-      va_copy(copy, args);
-      const int needed = std::vsnprintf(nullptr, 0, format, copy);
-      va_end(copy);
-      if (needed > 0) {
-        text.resize(static_cast<size_t>(needed) + 1);
-        std::vsnprintf(text.data(), text.size(), format, args);
-        text.resize(static_cast<size_t>(needed));
-      }
-      va_end(args);
-    }
+    va_list args;
+    va_start(args, format);
+    const std::string text = testing::FormatV(format, args);
+    va_end(args);
     log.Message(level, "%s", text.c_str());
   }
 
