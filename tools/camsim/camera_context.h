@@ -49,14 +49,14 @@ struct RtspSession {
 };
 
 struct CameraContext {
-  CameraContext(int index, const CameraOptions& opts, ModelSpec spec, std::string mac,
+  CameraContext(int index, const CameraOptions& opts, ModelSpec model_spec, std::string mac,
                 uint16_t http, uint16_t rtsp, const MediaLibrary* lib, MediaPump* media_pump,
                 std::function<void(std::string_view)> log_sink)
       : id(index),
         options(opts),
         http_port(http),
         rtsp_port(rtsp),
-        oids(std::move(spec), std::move(mac), rtsp),
+        oids(std::move(model_spec), std::move(mac), rtsp),
         auth(opts.auth, "IQeye"),
         media(lib),
         pump(media_pump),

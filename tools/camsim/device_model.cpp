@@ -106,37 +106,37 @@ std::vector<std::string> ListModels() {
 std::optional<ModelSpec> FindModel(std::string_view name) {
   const size_t dash = name.find('-');
   const std::string_view base = name.substr(0, dash);
-  std::optional<ModelSpec> spec;
+  std::optional<ModelSpec> model_spec;
   if (base == "IQ765")
-    spec = Iq765();
+    model_spec = Iq765();
   else if (base == "IQ031")
-    spec = Iq031();
+    model_spec = Iq031();
   else if (base == "IQA30")
-    spec = IqA30();
+    model_spec = IqA30();
   else if (base == "IQ042")
-    spec = Iq042();
+    model_spec = Iq042();
   else if (base == "IQ511")
-    spec = Iq511();
-  if (!spec) return std::nullopt;
+    model_spec = Iq511();
+  if (!model_spec) return std::nullopt;
   std::string_view rest = dash == std::string_view::npos ? std::string_view() : name.substr(dash);
   while (!rest.empty()) {
     const size_t next = rest.find('-', 1);
     const std::string_view suffix = rest.substr(0, next);
     if (suffix == "-noaudio")
-      spec->audio = false;
+      model_spec->audio = false;
     else if (suffix == "-noio")
-      spec->io = false;
+      model_spec->io = false;
     else if (suffix == "-noprivacy")
-      spec->privacy = false;
+      model_spec->privacy = false;
     else
       return std::nullopt;
     rest = next == std::string_view::npos ? std::string_view() : rest.substr(next);
   }
-  return spec;
+  return model_spec;
 }
 
-const VideoMode* FindMode(const ModelSpec& spec, std::string_view name) {
-  for (const auto& mode : spec.modes) {
+const VideoMode* FindMode(const ModelSpec& model_spec, std::string_view name) {
+  for (const auto& mode : model_spec.modes) {
     if (mode.name == name) return &mode;
   }
   return nullptr;

@@ -41,6 +41,6 @@ struct ModelSpec {
 std::optional<ModelSpec> FindModel(std::string_view name);
 std::vector<std::string> BaseModelNames();
 
-const VideoMode* FindMode(const ModelSpec& spec, std::string_view name);
+const VideoMode* FindMode(const ModelSpec& model_spec, std::string_view name);
 
 }  // namespace camsim

@@ -235,7 +235,7 @@ class HttpConnection {
         cam_.observations.AddOidWrite(std::move(w));
       }
     } else if (path == "/basicset.html" || path == "/imageset.html") {
-      reply.body = "<html><head><title>" + cam_.oids.spec().name +
+      reply.body = "<html><head><title>" + cam_.oids.model_spec().name +
                    " settings</title></head><body><form method=\"get\" action=\"/set.oid\">"
                    "</form></body></html>\r\n";
     } else if (path == "/now.jpg") {
@@ -250,14 +250,14 @@ class HttpConnection {
   // Picture width the camera produces now: the video mode's, else the
   // cropping window's divided by the push URL's downscale factor.
   int PictureWidth(std::string_view query) const {
-    const ModelSpec& spec = cam_.oids.spec();
-    if (spec.has_modes) {
+    const ModelSpec& model_spec = cam_.oids.model_spec();
+    if (model_spec.has_modes) {
       if (const auto mode = cam_.oids.Read("1.17.2.6")) {
-        if (const VideoMode* m = FindMode(spec, *mode)) return m->width;
+        if (const VideoMode* m = FindMode(model_spec, *mode)) return m->width;
       }
     }
     int width = std::atoi(cam_.oids.Read("1.2.6.2").value_or("0").c_str());
-    if (width <= 0) width = spec.max_width;
+    if (width <= 0) width = model_spec.max_width;
     int ds = 1;
     if (auto text = QueryParam(query, "ds")) ds = std::atoi(text->c_str());
     if (ds < 1 || ds > 64) ds = 1;
@@ -277,7 +277,7 @@ class HttpConnection {
     const long long asked = period > 0 && period < 3600 ? static_cast<long long>(period * 1e6) : 0;
     const long long configured =
         1000LL * std::atoi(cam_.oids.Read("1.2.31").value_or("0").c_str());
-    const long long fastest = 1000000LL / cam_.oids.spec().max_fps;
+    const long long fastest = 1000000LL / cam_.oids.model_spec().max_fps;
     return std::chrono::microseconds(std::max({asked, configured, fastest}));
   }
 

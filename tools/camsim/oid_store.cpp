@@ -70,8 +70,8 @@ std::string XmpPage(std::string_view text) {
   return page;
 }
 
-OidStore::OidStore(ModelSpec spec, std::string mac_address, uint16_t rtsp_port)
-    : spec_(std::move(spec)) {
+OidStore::OidStore(ModelSpec model_spec, std::string mac_address, uint16_t rtsp_port)
+    : spec_(std::move(model_spec)) {
   auto& v = values_;
   v["2.27"] = spec_.device_name;
   v["2.8"] = spec_.name;

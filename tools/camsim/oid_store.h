@@ -27,9 +27,9 @@ class OidStore {
   // Most items one "/set.oid?" request may carry.
   static constexpr size_t kMaxItemsPerRequest = 64;
 
-  OidStore(ModelSpec spec, std::string mac_address, uint16_t rtsp_port);
+  OidStore(ModelSpec model_spec, std::string mac_address, uint16_t rtsp_port);
 
-  const ModelSpec& spec() const { return spec_; }
+  const ModelSpec& model_spec() const { return spec_; }
 
   std::optional<std::string> Read(std::string_view oid) const;
 

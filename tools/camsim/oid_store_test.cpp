@@ -30,11 +30,11 @@ TEST(DeviceModelTest, VariantSuffixesRemoveFeatures) {
   EXPECT_FALSE(FindModel("XYZ"));
   // Every base model reports a maximum size and, when it has modes, a valid default.
   for (const auto& name : BaseModelNames()) {
-    const auto spec = FindModel(name);
-    ASSERT_TRUE(spec) << name;
-    EXPECT_GT(spec->max_width, 0);
-    if (spec->has_modes) {
-      EXPECT_NE(FindMode(*spec, spec->default_mode), nullptr) << name;
+    const auto model_spec = FindModel(name);
+    ASSERT_TRUE(model_spec) << name;
+    EXPECT_GT(model_spec->max_width, 0);
+    if (model_spec->has_modes) {
+      EXPECT_NE(FindMode(*model_spec, model_spec->default_mode), nullptr) << name;
     }
   }
 }

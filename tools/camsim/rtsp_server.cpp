@@ -217,10 +217,10 @@ class RtspConnection {
 
   const H264Clip& SelectClip(const MediaUrl& url) const {
     if (url.low_resolution) return cam_.media->video_small;
-    const ModelSpec& spec = cam_.oids.spec();
-    int width = spec.max_width;
-    if (spec.has_modes) {
-      if (const VideoMode* m = FindMode(spec, cam_.oids.Read("1.17.2.6").value_or("")))
+    const ModelSpec& model_spec = cam_.oids.model_spec();
+    int width = model_spec.max_width;
+    if (model_spec.has_modes) {
+      if (const VideoMode* m = FindMode(model_spec, cam_.oids.Read("1.17.2.6").value_or("")))
         width = m->width;
     }
     return width >= 1280 ? cam_.media->video_large : cam_.media->video_small;
@@ -248,7 +248,7 @@ class RtspConnection {
     std::string sdp = "v=0\r\n";
     sdp +=
         "o=- " + std::to_string(1000 + cam_.id) + " 1 IN IP4 " + cam_.options.bind_address + "\r\n";
-    sdp += "s=" + cam_.oids.spec().name + " live\r\n";
+    sdp += "s=" + cam_.oids.model_spec().name + " live\r\n";
     sdp += "c=IN IP4 0.0.0.0\r\nt=0 0\r\na=control:*\r\na=range:npt=0-\r\n";
     if (video) {
       const H264Clip& clip = SelectClip(url);

@@ -97,7 +97,7 @@ class CameraImpl final : public Camera {
 
   uint16_t http_port() const override { return ctx_->http_port; }
   uint16_t rtsp_port() const override { return ctx_->rtsp_port; }
-  std::string model() const override { return ctx_->oids.spec().name; }
+  std::string model() const override { return ctx_->oids.model_spec().name; }
   std::optional<std::string> GetOid(std::string_view oid) const override {
     return ctx_->oids.Read(oid);
   }
@@ -105,7 +105,7 @@ class CameraImpl final : public Camera {
     ctx_->oids.Force(oid, value);
   }
   void SetDigitalInput(bool closed) override {
-    if (ctx_->oids.spec().io) ctx_->oids.Force("1.3.15", closed ? "CLOSED" : "OPEN");
+    if (ctx_->oids.model_spec().io) ctx_->oids.Force("1.3.15", closed ? "CLOSED" : "OPEN");
   }
   std::vector<OidWrite> oid_writes() const override { return ctx_->observations.oid_writes(); }
   std::vector<HttpRequestRecord> http_requests() const override {
@@ -198,8 +198,8 @@ bool SimulatorImpl::Init(const SimulatorOptions& options, std::string* error) {
     return false;
   }
   const CameraOptions& base = options.camera;
-  const auto spec = FindModel(base.model);
-  if (!spec) {
+  const auto model_spec = FindModel(base.model);
+  if (!model_spec) {
     if (error) *error = "unknown model '" + base.model + "'";
     return false;
   }
@@ -226,7 +226,7 @@ bool SimulatorImpl::Init(const SimulatorOptions& options, std::string* error) {
     char mac[32];
     std::snprintf(mac, sizeof(mac), "02-00-5E-10-%02X-%02X", (i >> 8) & 0xff, i & 0xff);
     auto ctx =
-        std::make_unique<CameraContext>(i, base, *spec, mac, LocalPort(http.get()),
+        std::make_unique<CameraContext>(i, base, *model_spec, mac, LocalPort(http.get()),
                                         LocalPort(rtsp.get()), &*media_, &pump_, options.log);
     cameras_.push_back(
         std::make_unique<CameraImpl>(this, std::move(ctx), std::move(http), std::move(rtsp)));

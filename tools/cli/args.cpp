@@ -6,18 +6,18 @@
 namespace veltrano_cli {
 
 ArgParser& ArgParser::Flag(const std::string& name, const std::string& help) {
-  if (specs_.emplace(name, Spec{Kind::kFlag, help, ""}).second) order_.push_back(name);
+  if (specs_.emplace(name, OptionInfo{Kind::kFlag, help, ""}).second) order_.push_back(name);
   return *this;
 }
 
 ArgParser& ArgParser::Option(const std::string& name, const std::string& help,
                              const std::string& default_value) {
-  if (specs_.emplace(name, Spec{Kind::kValue, help, default_value}).second) order_.push_back(name);
+  if (specs_.emplace(name, OptionInfo{Kind::kValue, help, default_value}).second) order_.push_back(name);
   return *this;
 }
 
 ArgParser& ArgParser::Repeated(const std::string& name, const std::string& help) {
-  if (specs_.emplace(name, Spec{Kind::kRepeated, help, ""}).second) order_.push_back(name);
+  if (specs_.emplace(name, OptionInfo{Kind::kRepeated, help, ""}).second) order_.push_back(name);
   return *this;
 }
 
@@ -26,7 +26,7 @@ ArgParser& ArgParser::AllowPositional(bool allow) {
   return *this;
 }
 
-const ArgParser::Spec* ArgParser::Find(const std::string& name) const {
+const ArgParser::OptionInfo* ArgParser::Find(const std::string& name) const {
   auto it = specs_.find(name);
   return it == specs_.end() ? nullptr : &it->second;
 }
@@ -53,12 +53,12 @@ bool ArgParser::Parse(const std::vector<std::string>& args) {
       name.resize(eq);
       inline_value = true;
     }
-    const Spec* spec = Find(name);
-    if (spec == nullptr) {
+    const OptionInfo* info = Find(name);
+    if (info == nullptr) {
       error_ = "unknown option '--" + name + "'";
       return false;
     }
-    if (spec->kind == Kind::kFlag) {
+    if (info->kind == Kind::kFlag) {
       if (inline_value) {
         error_ = "option '--" + name + "' takes no value";
         return false;
@@ -71,7 +71,7 @@ bool ArgParser::Parse(const std::vector<std::string>& args) {
       value = args[++i];
     }
     auto& slot = values_[name];
-    if (spec->kind != Kind::kRepeated && !slot.empty()) {
+    if (info->kind != Kind::kRepeated && !slot.empty()) {
       error_ = "option '--" + name + "' given twice";
       return false;
     }
@@ -85,8 +85,8 @@ bool ArgParser::Has(const std::string& name) const { return values_.count(name) 
 std::string ArgParser::Get(const std::string& name) const {
   auto it = values_.find(name);
   if (it != values_.end() && !it->second.empty()) return it->second.back();
-  const Spec* spec = Find(name);
-  return spec != nullptr ? spec->default_value : std::string();
+  const OptionInfo* info = Find(name);
+  return info != nullptr ? info->default_value : std::string();
 }
 
 std::vector<std::string> ArgParser::GetAll(const std::string& name) const {
@@ -121,12 +121,12 @@ bool ArgParser::GetDouble(const std::string& name, double min, double max, doubl
 std::string ArgParser::Help() const {
   std::string help;
   for (const auto& name : order_) {
-    const Spec& spec = specs_.at(name);
-    std::string left = "  --" + name + (spec.kind == Kind::kFlag ? "" : " VALUE");
+    const OptionInfo& info = specs_.at(name);
+    std::string left = "  --" + name + (info.kind == Kind::kFlag ? "" : " VALUE");
     if (left.size() < 24) left.resize(24, ' ');
-    help += left + " " + spec.help;
-    if (!spec.default_value.empty()) help += " (default " + spec.default_value + ")";
-    if (spec.kind == Kind::kRepeated) help += " (repeatable)";
+    help += left + " " + info.help;
+    if (!info.default_value.empty()) help += " (default " + info.default_value + ")";
+    if (info.kind == Kind::kRepeated) help += " (repeatable)";
     help += "\n";
   }
   return help;

@@ -43,14 +43,14 @@ class ArgParser {
 
  private:
   enum class Kind { kFlag, kValue, kRepeated };
-  struct Spec {
+  struct OptionInfo {
     Kind kind;
     std::string help;
     std::string default_value;
   };
-  const Spec* Find(const std::string& name) const;
+  const OptionInfo* Find(const std::string& name) const;
 
-  std::map<std::string, Spec> specs_;
+  std::map<std::string, OptionInfo> specs_;
   std::vector<std::string> order_;
   bool allow_positional_ = false;
   std::map<std::string, std::vector<std::string>> values_;

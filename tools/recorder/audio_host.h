@@ -73,7 +73,7 @@ struct FormatSpec {
 
 class AudioFormatEntry final : public ipcapture::IAudioFormatEntry {
  public:
-  explicit AudioFormatEntry(FormatSpec spec) : spec_(spec) {}
+  explicit AudioFormatEntry(FormatSpec format) : spec_(format) {}
   uint32_t GetFormatCode() override { return spec_.code; }
   bool IsEnabled() override { return spec_.enabled; }
 
@@ -93,7 +93,7 @@ class AudioFormatList final : public ipcapture::IAudioFormatList {
 
 class AudioOutputFormatEntry final : public ipcapture::IAudioOutputFormatEntry {
  public:
-  explicit AudioOutputFormatEntry(FormatSpec spec) : spec_(spec) {}
+  explicit AudioOutputFormatEntry(FormatSpec format) : spec_(format) {}
   uint32_t GetFormatCode() override { return spec_.code; }
   bool IsEnabled() override { return spec_.enabled; }
 

@@ -37,7 +37,7 @@ struct ZoneSpec {
 
 class PrivacyZone final : public ipcapture::IPrivacyZone {
  public:
-  explicit PrivacyZone(const ZoneSpec& spec) : spec_(spec) {}
+  explicit PrivacyZone(const ZoneSpec& zone) : spec_(zone) {}
   uint32_t GetAttribute1() override { return spec_.attribute1; }
   uint32_t GetAttribute2() override { return spec_.attribute2; }
   uint32_t IsEnabled() override { return spec_.enabled; }
