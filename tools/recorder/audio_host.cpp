@@ -87,16 +87,16 @@ bool AudioSenderCallback::WaitForState(uint32_t state, std::chrono::milliseconds
   });
 }
 
-AudioFormatList::AudioFormatList(const std::vector<FormatSpec>& specs) {
-  for (const auto& s : specs) entries_.emplace_back(s);
+AudioFormatList::AudioFormatList(const std::vector<FormatSpec>& formats) {
+  for (const auto& s : formats) entries_.emplace_back(s);
 }
 
 ipcapture::IAudioFormatEntry* AudioFormatList::GetEntry(uint32_t index) {
   return index < entries_.size() ? &entries_[index] : nullptr;
 }
 
-AudioOutputFormatList::AudioOutputFormatList(const std::vector<FormatSpec>& specs) {
-  for (const auto& s : specs) entries_.emplace_back(s);
+AudioOutputFormatList::AudioOutputFormatList(const std::vector<FormatSpec>& formats) {
+  for (const auto& s : formats) entries_.emplace_back(s);
 }
 
 ipcapture::IAudioOutputFormatEntry* AudioOutputFormatList::GetEntry(uint32_t index) {

@@ -83,7 +83,7 @@ class AudioFormatEntry final : public ipcapture::IAudioFormatEntry {
 
 class AudioFormatList final : public ipcapture::IAudioFormatList {
  public:
-  explicit AudioFormatList(const std::vector<FormatSpec>& specs = {FormatSpec{}});
+  explicit AudioFormatList(const std::vector<FormatSpec>& formats = {FormatSpec{}});
   uint32_t GetCount() override { return static_cast<uint32_t>(entries_.size()); }
   ipcapture::IAudioFormatEntry* GetEntry(uint32_t index) override;
 
@@ -103,7 +103,7 @@ class AudioOutputFormatEntry final : public ipcapture::IAudioOutputFormatEntry {
 
 class AudioOutputFormatList final : public ipcapture::IAudioOutputFormatList {
  public:
-  explicit AudioOutputFormatList(const std::vector<FormatSpec>& specs = {FormatSpec{}});
+  explicit AudioOutputFormatList(const std::vector<FormatSpec>& formats = {FormatSpec{}});
   uint32_t GetCount() override { return static_cast<uint32_t>(entries_.size()); }
   ipcapture::IAudioOutputFormatEntry* GetEntry(uint32_t index) override;
 
