@@ -1,6 +1,7 @@
 #include "device/capability_query.h"
 
-#include <mutex>
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 #include <new>
 #include <string>
 #include <utility>
@@ -20,18 +21,18 @@ constexpr char kWorkerName[] = "Capability query";
 class OrphanedThreads {
  public:
   ~OrphanedThreads() {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     for (auto& thread : threads_) thread->Join(platform::kInfinite);
   }
   void Adopt(std::unique_ptr<platform::Thread> thread) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     std::erase_if(threads_, [](const std::unique_ptr<platform::Thread>& t) { return t->Join(0); });
     threads_.push_back(std::move(thread));
   }
 
  private:
-  std::mutex mutex_;
-  std::vector<std::unique_ptr<platform::Thread>> threads_;
+  Mutex mutex_;
+  std::vector<std::unique_ptr<platform::Thread>> threads_ GUARDED_BY(mutex_);
 };
 
 OrphanedThreads& Orphans() {

@@ -5,7 +5,8 @@
 // module pointer is guarded by its own lock, held across its creation and
 // deletion so that no call sees a module half made or half gone.
 
-#include <mutex>
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 #include <new>
 
 #include "korvela/ipcapture.h"
@@ -19,13 +20,9 @@ using korvela::ipcapture::ICapabilityQueryCallback;
 using korvela::ipcapture::ICapabilityResultSink;
 using korvela::ipcapture::IIPCapabilityQuery;
 
-std::mutex& GlobalModuleLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-// Guarded by GlobalModuleLock().
-IIPCapabilityQuery* g_module = nullptr;
+// Constant-initialised, so it is ready before any export can be called.
+korvela::Mutex g_module_mu;
+IIPCapabilityQuery* g_module GUARDED_BY(g_module_mu) = nullptr;
 
 }  // namespace
 
@@ -40,7 +37,7 @@ KORVELA_EXPORT void DeleteCapabilityQueryModule(IIPCapabilityQuery* module) { de
 
 KORVELA_EXPORT int32_t InitCapabilityQuery(ICapabilityQueryCallback* callback,
                                            bool video_standard) {
-  std::lock_guard<std::mutex> guard(GlobalModuleLock());
+  korvela::MutexLock guard(g_module_mu);
   if (g_module != nullptr) return 0;
   // A failed allocation still answers 1 and leaves no module: the next Start
   // then fails.
@@ -51,13 +48,13 @@ KORVELA_EXPORT int32_t InitCapabilityQuery(ICapabilityQueryCallback* callback,
 KORVELA_EXPORT int32_t StartCapabilityQuery(const char* address, uint16_t port, const char* user,
                                             const char* password, ICapabilityResultSink* sink) {
   if (address == nullptr || user == nullptr || password == nullptr) return 0;
-  std::lock_guard<std::mutex> guard(GlobalModuleLock());
+  korvela::MutexLock guard(g_module_mu);
   if (g_module == nullptr) return 0;
   return g_module->Start(address, port, user, password, sink) ? 1 : 0;
 }
 
 KORVELA_EXPORT int32_t TerminateCapabilityQuery(void) {
-  std::lock_guard<std::mutex> guard(GlobalModuleLock());
+  korvela::MutexLock guard(g_module_mu);
   if (g_module != nullptr) g_module->Terminate();
   return 1;
 }
@@ -65,7 +62,7 @@ KORVELA_EXPORT int32_t TerminateCapabilityQuery(void) {
 KORVELA_EXPORT int32_t UninitCapabilityQuery(void) {
   IIPCapabilityQuery* module = nullptr;
   {
-    std::lock_guard<std::mutex> guard(GlobalModuleLock());
+    korvela::MutexLock guard(g_module_mu);
     module = g_module;
     g_module = nullptr;
   }

@@ -18,13 +18,12 @@ CHttpSender::CHttpSender(const DEVICE_INFO& device)
     : device_(device), connection_(device.address, device.port, TimeoutsOf(device), kAgent) {}
 
 CHttpSender::~CHttpSender() {
-  std::unique_lock lock(mu_);
+  MutexLock lock(mu_);
   CloseRequestLocked();
   // The connection closes itself when destroyed.
 }
 
-bool CHttpSender::LeaveCall(std::unique_lock<std::mutex>& lock) {
-  lock.lock();
+bool CHttpSender::LeaveCallLocked() {
   in_call_ = false;
   return !connection_.aborted();
 }
@@ -35,7 +34,7 @@ void CHttpSender::CloseRequestLocked() {
 }
 
 void CHttpSender::CloseRequest() {
-  std::unique_lock lock(mu_);
+  MutexLock lock(mu_);
   if (in_call_) {
     // The owner is blocked in a network step: make it fail at once; it
     // cleans up itself.
@@ -47,7 +46,7 @@ void CHttpSender::CloseRequest() {
 }
 
 void CHttpSender::StopRequests() {
-  std::unique_lock lock(mu_);
+  MutexLock lock(mu_);
   stopped_ = true;
   if (in_call_) {
     request_open_ = false;
@@ -58,12 +57,12 @@ void CHttpSender::StopRequests() {
 }
 
 void CHttpSender::AllowRequests() {
-  std::unique_lock lock(mu_);
+  MutexLock lock(mu_);
   stopped_ = false;
 }
 
 bool CHttpSender::SendRequest(const HttpRequest& request) {
-  std::unique_lock lock(mu_);
+  MutexLock lock(mu_);
   for (;;) {
     CloseRequestLocked();
     if (stopped_) return false;
@@ -90,10 +89,11 @@ bool CHttpSender::SendRequest(const HttpRequest& request) {
     const bool wait_for_response = !upload_continues && !(request.flags & kFlagNoWaitForResponse);
 
     in_call_ = true;
-    lock.unlock();
+    lock.Unlock();
     bool ok = connection_.Send(params);
     if (ok && wait_for_response) ok = connection_.ReceiveResponse();
-    if (!LeaveCall(lock) || !ok) {
+    lock.Lock();
+    if (!LeaveCallLocked() || !ok) {
       connection_.EndRequest();
       request_open_ = false;
       return false;
@@ -131,10 +131,10 @@ bool CHttpSender::SendRequest(const HttpRequest& request) {
 
 uint32_t CHttpSender::ReadAll(std::vector<uint8_t>& body) {
   body.clear();
-  std::unique_lock lock(mu_);
+  MutexLock lock(mu_);
   if (!request_open_) return 0;
   in_call_ = true;
-  lock.unlock();
+  lock.Unlock();
   while (body.size() < kMaxReadAllBytes) {
     const size_t old_size = body.size();
     // The last piece is cut so that the body ends exactly at the cap.
@@ -144,93 +144,96 @@ uint32_t CHttpSender::ReadAll(std::vector<uint8_t>& body) {
     body.resize(old_size + n.value_or(0));
     if (!n || *n == 0) break;
   }
-  LeaveCall(lock);
+  lock.Lock();
+  LeaveCallLocked();
   return static_cast<uint32_t>(body.size());
 }
 
 uint32_t CHttpSender::ReadChunk(std::vector<uint8_t>& chunk) {
   chunk.clear();
-  std::unique_lock lock(mu_);
+  MutexLock lock(mu_);
   if (!request_open_) return 0;
   const uint32_t size = read_chunk_size_;
   in_call_ = true;
-  lock.unlock();
+  lock.Unlock();
   std::vector<uint8_t> buffer(size);
   const auto n = connection_.Read(buffer);
-  if (!LeaveCall(lock) || !n) return 0;
+  lock.Lock();
+  if (!LeaveCallLocked() || !n) return 0;
   chunk.assign(buffer.begin(), buffer.begin() + static_cast<long>(*n));
   return static_cast<uint32_t>(*n);
 }
 
 bool CHttpSender::WriteData(const std::vector<uint8_t>& data) {
   if (data.empty()) return false;
-  std::unique_lock lock(mu_);
+  MutexLock lock(mu_);
   if (!request_open_) return false;
   in_call_ = true;
-  lock.unlock();
+  lock.Unlock();
   const bool ok = connection_.Write(data);
-  return LeaveCall(lock) && ok;
+  lock.Lock();
+  return LeaveCallLocked() && ok;
 }
 
 void CHttpSender::SetCredentials(const std::string& user, const std::string& password) {
-  std::unique_lock lock(mu_);
+  MutexLock lock(mu_);
   device_.user_name = user;
   device_.password = password;
   CloseRequestLocked();
 }
 
 uint32_t CHttpSender::GetStatusCode() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return status_code_;
 }
 
 uint32_t CHttpSender::GetContentLength() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return content_length_;
 }
 
 uint32_t CHttpSender::GetAuthScheme() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return auth_scheme_;
 }
 
 bool CHttpSender::IsRequestOpen() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return request_open_;
 }
 
 void CHttpSender::SetReadChunkSize(uint32_t bytes) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   read_chunk_size_ = std::max<uint32_t>(bytes, 1);
 }
 
 uint32_t CHttpSender::GetReadChunkSize() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return read_chunk_size_;
 }
 
 std::string CHttpSender::GetAddress() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return device_.address;
 }
 
 uint16_t CHttpSender::GetPort() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return device_.port;
 }
 
 std::string CHttpSender::GetUserName() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return device_.user_name;
 }
 
 std::string CHttpSender::GetPassword() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return device_.password;
 }
 
 uint32_t CHttpSender::GetConnectCount() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return connection_.connects();
 }
 

@@ -7,15 +7,16 @@
 // StopRequests() and AllowRequests() may come from any thread to abort a request the owner is
 // blocked in (the blocked call then fails at once). `mu_` guards every field below it; blocking
 // network steps run outside it with `in_call_` set, and while `in_call_` is set only the owner
-// touches the connection (others only abort it). std::mutex carries no capability annotation, hence
-// no GUARDED_BY.
+// touches the connection (others only abort it), which is why `connection_` alone is not
+// GUARDED_BY.
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 #include "driver/device_info.h"
 #include "platform/http_connection.h"
 
@@ -132,20 +133,22 @@ class CHttpSender {
 
  private:
   // Ends the open request gracefully (keeping the connection when it can).
-  void CloseRequestLocked();
-  // Marks the start / end of a blocking step; false from Leave when the
-  // request was aborted meanwhile.
-  bool LeaveCall(std::unique_lock<std::mutex>& lock);
+  void CloseRequestLocked() REQUIRES(mu_);
+  // Marks the end of a blocking step (the caller has taken `mu_` back);
+  // false when the request was aborted meanwhile.
+  bool LeaveCallLocked() REQUIRES(mu_);
 
-  mutable std::mutex mu_;
-  DEVICE_INFO device_;
-  uint32_t auth_scheme_ = 0;
-  uint32_t status_code_ = 0;
-  uint32_t content_length_ = 0;
-  bool request_open_ = false;
-  bool in_call_ = false;
-  bool stopped_ = false;  // StopRequests until AllowRequests
-  uint32_t read_chunk_size_ = kDefaultReadChunkSize;
+  mutable Mutex mu_;
+  DEVICE_INFO device_ GUARDED_BY(mu_);
+  uint32_t auth_scheme_ GUARDED_BY(mu_) = 0;
+  uint32_t status_code_ GUARDED_BY(mu_) = 0;
+  uint32_t content_length_ GUARDED_BY(mu_) = 0;
+  bool request_open_ GUARDED_BY(mu_) = false;
+  bool in_call_ GUARDED_BY(mu_) = false;
+  bool stopped_ GUARDED_BY(mu_) = false;  // StopRequests until AllowRequests
+  uint32_t read_chunk_size_ GUARDED_BY(mu_) = kDefaultReadChunkSize;
+  // Used under `mu_`, or by the owner alone while `in_call_` is set; Abort()
+  // may come from any thread.
   platform::HttpConnection connection_;
 };
 

@@ -11,7 +11,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <mutex>
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 
 namespace korvela::platform {
 namespace {
@@ -31,8 +32,8 @@ SocketError PendingSocketError(int fd) {
   return err == 0 ? SocketError::kNone : SocketErrorFromErrno(err);
 }
 
-std::mutex g_library_mu;
-int g_library_refs = 0;  // guarded by g_library_mu
+Mutex g_library_mu;
+int g_library_refs GUARDED_BY(g_library_mu) = 0;
 
 }  // namespace
 
@@ -131,18 +132,18 @@ uint32_t ResolveHostIpv4(const std::string& host) {
 }
 
 bool SocketLibrary::Startup() {
-  std::lock_guard lock(g_library_mu);
+  MutexLock lock(g_library_mu);
   ++g_library_refs;
   return true;
 }
 
 void SocketLibrary::Cleanup() {
-  std::lock_guard lock(g_library_mu);
+  MutexLock lock(g_library_mu);
   if (g_library_refs > 0) --g_library_refs;
 }
 
 int SocketLibrary::References() {
-  std::lock_guard lock(g_library_mu);
+  MutexLock lock(g_library_mu);
   return g_library_refs;
 }
 
