@@ -7,20 +7,9 @@ set -u
 veltrano=$1
 camsim=$2
 testdata=$3
-work=$(mktemp -d)
-trap 'kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
+. "$(dirname "$0")/camsim_start.sh"
 command -v ffprobe >/dev/null || { echo "ffprobe missing (apt-get install ffmpeg)"; exit 1; }
-
-"$camsim" --model IQ042 --auth digest --user root --password system --seconds 120 \
-  > "$work/camsim.out" 2> "$work/camsim.err" &
-sim_pid=$!
-port=""
-for _ in $(seq 1 100); do
-  port=$(sed -n 's/.*http=\([0-9]*\).*/\1/p' "$work/camsim.out" | head -1)
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "camsim did not start"; cat "$work/camsim.err"; exit 1; }
+start_camsim "$camsim" IQ042
 
 "$veltrano" record --host 127.0.0.1 --port "$port" --user root --password system \
   --stream mjpeg --seconds 3 --fps 10 --out "$work/rec" --frames --json \

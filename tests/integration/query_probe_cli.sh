@@ -5,19 +5,8 @@
 set -u
 veltrano=$1
 camsim=$2
-work=$(mktemp -d)
-trap 'kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
-
-"$camsim" --model IQ765 --auth digest --user root --password system --seconds 120 \
-  > "$work/camsim.out" 2> "$work/camsim.err" &
-sim_pid=$!
-port=""
-for _ in $(seq 1 100); do
-  port=$(sed -n 's/.*http=\([0-9]*\).*/\1/p' "$work/camsim.out" | head -1)
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "camsim did not start"; cat "$work/camsim.err"; exit 1; }
+. "$(dirname "$0")/camsim_start.sh"
+start_camsim "$camsim" IQ765
 
 "$veltrano" probe --host 127.0.0.1 --port "$port" --user root --password system > "$work/table" \
   || { echo "probe failed"; cat "$work/table"; exit 1; }
