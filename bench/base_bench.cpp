@@ -1,9 +1,9 @@
 // Costs of the building blocks every worker uses: event hand-over between two
 // threads, queue-thread throughput (the RTP packet queue path) and a log line.
-#include <benchmark/benchmark.h>
-
 #include <atomic>
 #include <thread>
+
+#include <benchmark/benchmark.h>
 
 #include "base/event.h"
 #include "base/log_dispatcher.h"

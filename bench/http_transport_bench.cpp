@@ -1,9 +1,9 @@
 // Hot paths of the HTTP transport: the body decoder that every Motion-JPEG
 // stream byte passes through, and the response head parser of every request.
-#include <benchmark/benchmark.h>
-
 #include <string>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 #include "platform/http_response_parser.h"
 

@@ -8,8 +8,6 @@
 //   fps is what the channel asks for; the simulator pushes at the period the
 //   push URL names (fps / 1000 s, printed with two decimals), so 40 gives a
 //   push every 40 ms = 25 pictures per second.
-#include <time.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -18,10 +16,12 @@
 #include <string>
 #include <thread>
 
+#include <time.h>
+
 #include "camsim/camsim.h"
 #include "channels/mjpeg_channel_http.h"
 #include "channels/sender_stream_link.h"
-#include "driver/testing/fake_driver.h"
+#include "core/testing/fake_driver.h"
 #include "platform/clock.h"
 #include "recorder/frame_allocator.h"
 #include "recorder/frame_receiver.h"
@@ -86,11 +86,12 @@ int main(int argc, char** argv) {
   const double cpu = worker_cpu - cpu_at_start;
   channel.Stop();
 
-  std::printf("model %s, channel fps %u, %d s: pushed %llu, delivered %zu (ratio %.4f), "
-              "%.1f fps, %.0f kbit/s, worker CPU %.3f s = %.1f us per frame, signal lost %zu\n",
-              model.c_str(), fps, seconds, static_cast<unsigned long long>(pushed), delivered,
-              pushed ? double(delivered) / double(pushed) : 0.0, double(delivered) / seconds,
-              double(bytes) * 8 / 1000 / (seconds + 0.0), cpu,
-              delivered ? cpu / double(delivered) * 1e6 : 0.0, receiver.signal_lost_count());
+  std::printf(
+      "model %s, channel fps %u, %d s: pushed %llu, delivered %zu (ratio %.4f), "
+      "%.1f fps, %.0f kbit/s, worker CPU %.3f s = %.1f us per frame, signal lost %zu\n",
+      model.c_str(), fps, seconds, static_cast<unsigned long long>(pushed), delivered,
+      pushed ? double(delivered) / double(pushed) : 0.0, double(delivered) / seconds,
+      double(bytes) * 8 / 1000 / (seconds + 0.0), cpu,
+      delivered ? cpu / double(delivered) * 1e6 : 0.0, receiver.signal_lost_count());
   return 0;
 }

@@ -1,12 +1,12 @@
 // Cost of cutting a Motion-JPEG server push into pictures: 1280x1024 samples
 // with multipart part headers, fed in the 8 KiB reads the HTTP client makes.
-#include <benchmark/benchmark.h>
-
 #include <fstream>
 #include <iterator>
 #include <span>
 #include <string>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 #include "channels/jpeg_stream_splitter.h"
 
@@ -15,9 +15,9 @@ namespace {
 std::vector<uint8_t> PushStream() {
   std::vector<uint8_t> out;
   for (int i = 1; i <= 3; ++i) {
-    std::ifstream in(std::string(KORVELA_TESTDATA_DIR) + "/jpeg_1280x1024_" + std::to_string(i) +
-                         ".jpg",
-                     std::ios::binary);
+    std::ifstream in(
+        std::string(KORVELA_TESTDATA_DIR) + "/jpeg_1280x1024_" + std::to_string(i) + ".jpg",
+        std::ios::binary);
     const std::string head = "--frame\r\nContent-Type: image/jpeg\r\n\r\n";
     out.insert(out.end(), head.begin(), head.end());
     out.insert(out.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -45,8 +45,8 @@ void BM_SplitPushStream(benchmark::State& state) {
   }
   benchmark::DoNotOptimize(count.bytes);
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
-  state.counters["pictures"] = benchmark::Counter(3.0 * state.iterations(),
-                                                  benchmark::Counter::kIsRate);
+  state.counters["pictures"] =
+      benchmark::Counter(3.0 * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_SplitPushStream);
 

@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(step.consumed <= n && step.produced <= out.size());
     Check(step.produced <= step.consumed);
     produced += step.produced;
-    if (step.consumed == 0 && step.produced == 0) break;  // output full cannot happen: out is drained
+    if (step.consumed == 0 && step.produced == 0)
+      break;  // output full cannot happen: out is drained
     pos += step.consumed;
   }
   Check(produced <= body.size());

@@ -1,11 +1,5 @@
 #include "base/falo_file_base.h"
 
-#include <cerrno>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace korvela {
 
 CFaloFileBase::~CFaloFileBase() { Close(); }
@@ -15,21 +9,11 @@ bool CFaloFileBase::Open(const char* path) {
   Close();
   path_ = path;
   opened_ = true;
-  do {
-    fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
-  } while (fd_ < 0 && errno == EINTR);
-  return fd_ >= 0;
+  return file_.Open(path);
 }
 
-void CFaloFileBase::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+void CFaloFileBase::Close() { file_.Close(); }
 
-int64_t CFaloFileBase::GetSize() const {
-  struct stat st {};
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-  return static_cast<int64_t>(st.st_size);
-}
+int64_t CFaloFileBase::GetSize() const { return file_.Size(); }
 
 }  // namespace korvela

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file.h"
+
 namespace korvela {
 
 class CFaloFileBase {
@@ -20,7 +22,7 @@ class CFaloFileBase {
   // when the file cannot be opened; a file already open is closed first.
   bool Open(const char* path);
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return file_.IsOpen(); }
   // Whether an open was attempted (with a usable path).
   bool WasOpened() const { return opened_; }
   const std::string& GetPath() const { return path_; }
@@ -29,7 +31,7 @@ class CFaloFileBase {
 
  private:
   std::string path_;
-  int fd_ = -1;
+  platform::ReadOnlyFile file_;
   bool opened_ = false;
 };
 

@@ -17,6 +17,8 @@
 
 #include "korvela/debug_message.h"
 
+#include "util/str_format.h"
+
 namespace korvela {
 
 class LogDispatcher : public IDebugMessage {
@@ -33,11 +35,7 @@ class LogDispatcher : public IDebugMessage {
     version_.store(static_cast<uint32_t>(major) << 16 | minor);
   }
 
-  void Message(uint32_t level, const char* format, ...) override
-#if defined(__GNUC__)
-      __attribute__((format(printf, 3, 4)))
-#endif
-      ;
+  void Message(uint32_t level, const char* format, ...) override KORVELA_PRINTF_FORMAT(3, 4);
   void MessageV(uint32_t level, const char* format, va_list args);
 
   // The level the recorder of version major.minor receives for `level`

@@ -24,7 +24,7 @@
 #include "base/log_levels.h"
 #include "base/log_throttle.h"
 #include "base/sync_lock.h"
-#include "base/thread_annotations.h"
+#include "util/thread_annotations.h"
 
 namespace korvela {
 

@@ -11,8 +11,8 @@
 #include <cstdint>
 
 #include "base/sync_lock.h"
-#include "base/thread_annotations.h"
 #include "platform/clock.h"
+#include "util/thread_annotations.h"
 
 namespace korvela {
 

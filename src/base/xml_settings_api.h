@@ -16,7 +16,8 @@
 #include <string>
 
 #include "base/sync_lock.h"
-#include "base/thread_annotations.h"
+#include "util/str_format.h"
+#include "util/thread_annotations.h"
 
 namespace korvela {
 
@@ -43,11 +44,7 @@ class CXMLSettingsAPI {
   // The "value" attribute of the first element that the printf-style path
   // selects; empty when not open, nothing matches or the attribute is absent.
   // Returns whether a value attribute was found.
-  bool GetValue(std::string& value, const char* path_format, ...)
-#if defined(__GNUC__)
-      __attribute__((format(printf, 3, 4)))
-#endif
-      ;
+  bool GetValue(std::string& value, const char* path_format, ...) KORVELA_PRINTF_FORMAT(3, 4);
   // Undoes one Open (the count does not go below 0); at 0 the document is
   // released. Returns the new count.
   uint32_t Close();

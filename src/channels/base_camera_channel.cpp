@@ -2,7 +2,8 @@
 
 #include <cctype>
 
-#include "device/text_utils.h"
+#include "util/ascii.h"
+#include "util/str_format.h"
 
 namespace korvela {
 
@@ -110,7 +111,7 @@ void CBaseCameraChannel::SetCameraState(bool online) {
   }
   switch (GetState()) {
     case kCameraSignalLost:
-      name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+      if (!name.empty()) name[0] = AsciiToLower(name[0]);
       driver_->Message(1, "%s: Signal was lost for %s", kSetCameraStateOrigin, name.c_str());
       break;
     case kCameraStopped:

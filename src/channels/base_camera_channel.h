@@ -23,16 +23,17 @@
 #include <cstdint>
 #include <string>
 
+#include "korvela/ipcapture.h"
+
 #include "base/event.h"
 #include "base/sync_lock.h"
-#include "base/thread_annotations.h"
 #include "base/time.h"
-#include "channels/camera_channel_iface.h"
-#include "driver/device_info.h"
-#include "driver/idriver.h"
-#include "korvela/ipcapture.h"
+#include "core/camera_channel_iface.h"
+#include "core/device_info.h"
+#include "core/idriver.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
+#include "util/thread_annotations.h"
 
 namespace korvela {
 

@@ -1,13 +1,13 @@
 #include "channels/base_camera_channel.h"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <string>
 #include <vector>
 
-#include "driver/testing/fake_driver.h"
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "core/testing/fake_driver.h"
 
 namespace korvela {
 namespace {
@@ -19,10 +19,10 @@ class TestChannel : public CBaseCameraChannel {
   using CBaseCameraChannel::CBaseCameraChannel;
   ~TestChannel() override { Stop(); }
 
+  using CBaseCameraChannel::ForwardFrame;
   using CBaseCameraChannel::SetCameraState;
   using CBaseCameraChannel::SetStatus;
   using CBaseCameraChannel::StopWorker;
-  using CBaseCameraChannel::ForwardFrame;
 
   std::atomic<int> runs{0};
   std::atomic<bool> accept_frame_rate{true};
@@ -96,8 +96,9 @@ TEST_F(ChannelFixture, StartOnARunningOnlineChannelStopsItFirst) {
   ASSERT_TRUE(channel.Start({10, 70, 320, 240}));
   EXPECT_EQ(channel.GetSettings(), (StreamSettings{10, 70, 320, 240}));
   EXPECT_TRUE(driver.log.HasLine(
-      3, "korvela::CBaseCameraChannel::SetCameraState: Camera 10.0.0.5 is offline. Channel was "
-         "stopped"));
+      3,
+      "korvela::CBaseCameraChannel::SetCameraState: Camera 10.0.0.5 is offline. Channel was "
+      "stopped"));
   channel.Stop();
   EXPECT_EQ(channel.runs, 2);
 }
@@ -194,10 +195,10 @@ TEST_F(ChannelFixture, SlowWorkerIsWaitedForNeverTerminated) {
   const auto lines = driver.log.Lines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].level, 2u);
-  EXPECT_THAT(lines[0].text,
-              ::testing::MatchesRegex("korvela::CBaseCameraChannel::StopWorker: Thread \\(id=[0-9]+, "
-                                      "name=\"Video input 0\"\\) was not stopped during 2 "
-                                      "milliseconds"));
+  EXPECT_THAT(lines[0].text, ::testing::MatchesRegex(
+                                 "korvela::CBaseCameraChannel::StopWorker: Thread \\(id=[0-9]+, "
+                                 "name=\"Video input 0\"\\) was not stopped during 2 "
+                                 "milliseconds"));
   EXPECT_EQ(lines[1].level, 3u);
   EXPECT_THAT(lines[1].text, ::testing::HasSubstr("was stopped correctly"));
   // It can be started again afterwards.

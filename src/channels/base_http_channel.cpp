@@ -41,8 +41,8 @@ uint32_t CBaseHttpChannel::Run() {
   bool lost = false;
   bool delivered = true;  // the first attempt is made at once
   for (;;) {
-    const uint32_t pause = lost ? timing_.retry_after_loss_ms
-                                : (delivered ? 0 : timing_.retry_after_failure_ms);
+    const uint32_t pause =
+        lost ? timing_.retry_after_loss_ms : (delivered ? 0 : timing_.retry_after_failure_ms);
     if (stop_event().Wait(pause)) {
       SetStatus(kCameraStopped);
       SetCameraState(false);

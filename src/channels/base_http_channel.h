@@ -26,7 +26,7 @@
 #include "channels/base_camera_channel.h"
 #include "channels/http_media_parser.h"
 #include "channels/http_stream_link.h"
-#include "channels/media_receiver.h"
+#include "core/media_receiver.h"
 
 namespace korvela {
 

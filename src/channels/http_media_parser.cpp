@@ -17,7 +17,8 @@ MediaParserCounters CHttpMediaParser::counters() const {
 
 void CHttpMediaParser::DeliverPicture(uint32_t compression, std::span<const uint8_t> picture,
                                       uint32_t width, uint32_t height) {
-  ipcapture::IFrameAllocator* allocator = driver_ != nullptr ? driver_->GetFrameAllocator() : nullptr;
+  ipcapture::IFrameAllocator* allocator =
+      driver_ != nullptr ? driver_->GetFrameAllocator() : nullptr;
   if (receiver_ == nullptr || allocator == nullptr || picture.empty() || width == 0 ||
       height == 0 || picture.size() > UINT32_MAX) {
     ++dropped_;

@@ -13,17 +13,17 @@
 #include <span>
 #include <string>
 
-#include "channels/media_receiver.h"
-#include "driver/idriver.h"
+#include "core/idriver.h"
+#include "core/media_receiver.h"
 
 namespace korvela {
 
 // What a parser did with the pictures it found.
 struct MediaParserCounters {
-  uint64_t delivered = 0;     // handed to the receiver
-  uint64_t accepted = 0;      // ... and accepted by it
-  uint64_t dropped = 0;       // complete but not deliverable (no size, no allocator, no record)
-  uint64_t overflows = 0;     // dropped for exceeding the frame buffer limit
+  uint64_t delivered = 0;  // handed to the receiver
+  uint64_t accepted = 0;   // ... and accepted by it
+  uint64_t dropped = 0;    // complete but not deliverable (no size, no allocator, no record)
+  uint64_t overflows = 0;  // dropped for exceeding the frame buffer limit
 };
 
 class CHttpMediaParser {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
 
 namespace korvela {
 

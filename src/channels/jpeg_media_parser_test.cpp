@@ -1,13 +1,13 @@
 #include "channels/jpeg_media_parser.h"
 
+#include <vector>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "channels/resolution_class.h"
 #include "channels/testing/recording_frame_allocator.h"
-#include "driver/testing/fake_driver.h"
+#include "core/testing/fake_driver.h"
 
 namespace korvela {
 namespace {
@@ -19,8 +19,16 @@ Bytes MakePicture(uint16_t width, uint16_t height, size_t payload, bool with_siz
   Bytes b = {0xFF, 0xD8};  // start of image
   if (with_size) {
     // Baseline start-of-frame: marker, length 17, precision 8, height, width, components.
-    const Bytes sof = {0xFF, 0xC0, 0x00, 0x11, 0x08, uint8_t(height >> 8), uint8_t(height),
-                       uint8_t(width >> 8), uint8_t(width), 0x03};
+    const Bytes sof = {0xFF,
+                       0xC0,
+                       0x00,
+                       0x11,
+                       0x08,
+                       uint8_t(height >> 8),
+                       uint8_t(height),
+                       uint8_t(width >> 8),
+                       uint8_t(width),
+                       0x03};
     b.insert(b.end(), sof.begin(), sof.end());
   }
   for (size_t i = 0; i < payload; ++i) b.push_back(static_cast<uint8_t>(i % 200));
@@ -118,8 +126,9 @@ TEST_F(ParserFixture, OversizedPictureIsLoggedOnceAndTheNextOneArrives) {
   Feed(next);
   EXPECT_EQ(driver.log.Lines().size(), 1u);
   EXPECT_TRUE(driver.log.HasLine(
-      1, "korvela::CHttpMediaParser::CheckBufferSize: Frame buffer overflow detected, device "
-         "10.1.2.3:8080"));
+      1,
+      "korvela::CHttpMediaParser::CheckBufferSize: Frame buffer overflow detected, device "
+      "10.1.2.3:8080"));
   EXPECT_THAT(receiver.received, ElementsAre(next));
   EXPECT_EQ(parser.counters().overflows, 1u);
 }

@@ -25,7 +25,8 @@ uint32_t ReadCameraGroup(IDriver* driver) {
 }
 
 std::unique_ptr<CHttpMediaParser> MakeParser(IDriver* driver) {
-  return std::unique_ptr<CHttpMediaParser>(new (std::nothrow) CJpegMediaParser(driver, kDriverName));
+  return std::unique_ptr<CHttpMediaParser>(new (std::nothrow)
+                                               CJpegMediaParser(driver, kDriverName));
 }
 
 }  // namespace

@@ -1,8 +1,5 @@
 #include "channels/mjpeg_channel_http.h"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <deque>
 #include <fstream>
@@ -11,9 +8,12 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include "base/event.h"
 #include "channels/testing/recording_frame_allocator.h"
-#include "driver/testing/fake_driver.h"
+#include "core/testing/fake_driver.h"
 #include "platform/clock.h"
 
 namespace korvela {
@@ -60,12 +60,12 @@ struct DeviceScript {
 
   platform::ManualClock& clock;
   std::mutex mutex;
-  std::vector<std::string> log;     // requests as "stream:PATH", "control:PATH", "open:PATH"
-  std::deque<Read> reads;           // guarded by mutex
-  std::deque<bool> configure_ok;    // results of configuration writes, default true
-  std::deque<bool> open_ok;         // results of stream opens, default true
+  std::vector<std::string> log;   // requests as "stream:PATH", "control:PATH", "open:PATH"
+  std::deque<Read> reads;         // guarded by mutex
+  std::deque<bool> configure_ok;  // results of configuration writes, default true
+  std::deque<bool> open_ok;       // results of stream opens, default true
   IHttpStreamLink::Result status_result;
-  CManualEvent parked;              // set whenever a read finds the script empty
+  CManualEvent parked;  // set whenever a read finds the script empty
   int links_made = 0;
 };
 
@@ -170,8 +170,8 @@ struct MjpegChannelFixture : ::testing::Test {
     return std::make_unique<CMjpegChannelHTTP>(
         &driver, 0, &receiver,
         [this](const DEVICE_INFO&) -> std::unique_ptr<IHttpStreamLink> {
-          auto link = std::make_unique<ScriptedLink>(script, script.links_made++ == 0 ? "stream"
-                                                                                     : "control");
+          auto link = std::make_unique<ScriptedLink>(
+              script, script.links_made++ == 0 ? "stream" : "control");
           if (!stream_link) stream_link = link.get();
           return link;
         },
@@ -205,12 +205,12 @@ TEST_F(MjpegChannelFixture, ConfiguresOpensAndDeliversEveryPictureOnce) {
   WaitParked();
 
   EXPECT_EQ(channel->GetState(), kCameraReceiving);
-  EXPECT_THAT(script.Log(),
-              ElementsAre("stream:/set.oid?OidTR1.2.6.1=0&OidTR1.2.6.4=0&OidTR1.2.6.2=1280&"
-                          "OidTR1.2.6.3=1024",
-                          "stream:/set.oid?OidTR1.2.7=58&OidTR1.2.31=40",
-                          "stream:/set.oid?OidTR1.17.2.19.3.2=40",
-                          "open:/now.jpg?snap=spush0.03&ds=2"));
+  EXPECT_THAT(
+      script.Log(),
+      ElementsAre("stream:/set.oid?OidTR1.2.6.1=0&OidTR1.2.6.4=0&OidTR1.2.6.2=1280&"
+                  "OidTR1.2.6.3=1024",
+                  "stream:/set.oid?OidTR1.2.7=58&OidTR1.2.31=40",
+                  "stream:/set.oid?OidTR1.17.2.19.3.2=40", "open:/now.jpg?snap=spush0.03&ds=2"));
   EXPECT_THAT(receiver.frames, ElementsAre(sample, sample));
   ASSERT_EQ(allocator.count(), 2u);
   EXPECT_EQ(allocator.frame(0).width, 160u);
@@ -222,8 +222,9 @@ TEST_F(MjpegChannelFixture, ConfiguresOpensAndDeliversEveryPictureOnce) {
   EXPECT_TRUE(stream_link->aborted_while_parked_);
   EXPECT_EQ(channel->GetState(), kCameraStopped);
   EXPECT_TRUE(driver.log.HasLine(
-      3, "korvela::CBaseCameraChannel::SetCameraState: Camera 10.0.0.5 is offline. Channel was "
-         "stopped"));
+      3,
+      "korvela::CBaseCameraChannel::SetCameraState: Camera 10.0.0.5 is offline. Channel was "
+      "stopped"));
 }
 
 TEST_F(MjpegChannelFixture, EndedStreamIsClosedReportedAndReopenedAtOnce) {
@@ -257,12 +258,12 @@ TEST_F(MjpegChannelFixture, PictureCutByAReconnectionIsNotDelivered) {
 
 TEST_F(MjpegChannelFixture, SilentCameraThatKeepsAcceptingConnectionsIsReportedLostThenOnline) {
   script.AddReads({
-      {Part(sample)},         // online
-      {{}, 6000},             // reads time out; every reconnection succeeds
+      {Part(sample)},  // online
+      {{}, 6000},      // reads time out; every reconnection succeeds
       {{}, 6000},
       {{}, 6000},
-      {{}, 6000},             // 24 s without a frame
-      {Part(sample), 10},     // frames flow again
+      {{}, 6000},          // 24 s without a frame
+      {Part(sample), 10},  // frames flow again
   });
   auto channel = MakeChannel();
   ASSERT_TRUE(channel->Start({25, 50, 640, 512}));
@@ -272,11 +273,13 @@ TEST_F(MjpegChannelFixture, SilentCameraThatKeepsAcceptingConnectionsIsReportedL
   EXPECT_EQ(channel->GetState(), kCameraReceiving);
   const auto lines = driver.log.Lines();
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0].text, "korvela::CBaseCameraChannel::SetCameraState: Camera 10.0.0.5 is online");
+  EXPECT_EQ(lines[0].text,
+            "korvela::CBaseCameraChannel::SetCameraState: Camera 10.0.0.5 is online");
   EXPECT_EQ(lines[1].level, 1u);
   EXPECT_EQ(lines[1].text,
             "korvela::CBaseCameraChannel::SetCameraState: Signal was lost for camera 10.0.0.5");
-  EXPECT_EQ(lines[2].text, "korvela::CBaseCameraChannel::SetCameraState: Camera 10.0.0.5 is online");
+  EXPECT_EQ(lines[2].text,
+            "korvela::CBaseCameraChannel::SetCameraState: Camera 10.0.0.5 is online");
 }
 
 TEST_F(MjpegChannelFixture, NewConnectionGetsAFullTimeOutForItsFirstFrame) {

@@ -57,7 +57,8 @@ MjpegRequests BuildMjpegRequests(const MjpegStreamWish& wish, uint32_t camera_gr
   out.after_configure = StrFormat("/set.oid?OidTR%s=%u", oid::kJpegStreamMarker, interval);
 
   out.stream_path = StrFormat("/now.jpg?snap=spush%.2f", wish.fps / 1000.0);
-  if (camera_group == 0) out.stream_path += StrFormat("&ds=%u", DownscaleFactor(sensor, wish.width));
+  if (camera_group == 0)
+    out.stream_path += StrFormat("&ds=%u", DownscaleFactor(sensor, wish.width));
   return out;
 }
 

@@ -17,8 +17,8 @@ TEST(MjpegStreamConfigTest, Group0On1280x1024SensorCropsConfiguresAndDownscales)
 TEST(MjpegStreamConfigTest, QualityIsScaledAndHeldWithin13And90) {
   EXPECT_EQ(JpegQualityOidValue(0), 13u);
   EXPECT_EQ(JpegQualityOidValue(50), 58u);
-  EXPECT_EQ(JpegQualityOidValue(86), 90u);   // 77 + 13
-  EXPECT_EQ(JpegQualityOidValue(100), 90u);  // 103 limited
+  EXPECT_EQ(JpegQualityOidValue(86), 90u);           // 77 + 13
+  EXPECT_EQ(JpegQualityOidValue(100), 90u);          // 103 limited
   EXPECT_EQ(JpegQualityOidValue(0xFFFFFFFFu), 90u);  // no wrap-around
   EXPECT_EQ(BuildMjpegRequests({25, 0, 640, 480}, 0, "").configure,
             "/set.oid?OidTR1.2.7=13&OidTR1.2.31=40");

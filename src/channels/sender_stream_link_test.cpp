@@ -1,11 +1,11 @@
 #include "channels/sender_stream_link.h"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include "platform/testing/scripted_server.h"
 
@@ -16,8 +16,7 @@ using testing::HttpReply;
 using testing::ScriptedServer;
 using testing::ScriptStep;
 
-constexpr char kOidOk[] =
-    "HTTP/1.1 200 OK\r\nContent-Length: 26\r\n\r\n<html><xmp>OK</xmp></html>";
+constexpr char kOidOk[] = "HTTP/1.1 200 OK\r\nContent-Length: 26\r\n\r\n<html><xmp>OK</xmp></html>";
 
 std::string PushHead() {
   return "HTTP/1.1 200 OK\r\nConnection: close\r\n"

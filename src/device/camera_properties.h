@@ -19,9 +19,9 @@
 
 #include "korvela/capability_query.h"
 
+#include "core/device_info.h"
 #include "device/camera_properties_device.h"
 #include "device/camera_properties_lists.h"
-#include "driver/device_info.h"
 #include "platform/event.h"
 
 namespace korvela {

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "core/device_info.h"
 #include "device/camera_properties_device.h"
-#include "driver/device_info.h"
 
 namespace korvela {
 

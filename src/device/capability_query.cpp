@@ -1,11 +1,12 @@
 #include "device/capability_query.h"
 
-#include "base/mutex.h"
-#include "base/thread_annotations.h"
 #include <new>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "util/mutex.h"
+#include "util/thread_annotations.h"
 
 namespace korvela {
 namespace {

@@ -20,10 +20,10 @@
 #include "korvela/capability_query.h"
 
 #include "base/sync_lock.h"
-#include "base/thread_annotations.h"
+#include "core/device_info.h"
 #include "device/camera_properties.h"
-#include "driver/device_info.h"
 #include "platform/thread.h"
+#include "util/thread_annotations.h"
 
 namespace korvela {
 

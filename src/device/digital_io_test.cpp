@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/testing/fake_driver.h"
 #include "device/digital_io_test_callback.h"
-#include "driver/testing/fake_driver.h"
 #include "platform/testing/scripted_server.h"
 
 namespace korvela {

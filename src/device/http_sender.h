@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "base/mutex.h"
-#include "base/thread_annotations.h"
-#include "driver/device_info.h"
+#include "core/device_info.h"
 #include "platform/http_connection.h"
+#include "util/mutex.h"
+#include "util/thread_annotations.h"
 
 namespace korvela::Web {
 

@@ -21,10 +21,10 @@
 
 #include "base/output_handler.h"
 #include "base/sync_lock.h"
-#include "base/thread_annotations.h"
 #include "base/tick_thread.h"
+#include "core/idriver.h"
 #include "device/io_base_states.h"
-#include "driver/idriver.h"
+#include "util/thread_annotations.h"
 
 namespace korvela {
 

@@ -13,7 +13,7 @@
 #include <optional>
 
 #include "base/sync_lock.h"
-#include "base/thread_annotations.h"
+#include "util/thread_annotations.h"
 
 namespace korvela {
 

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/testing/fake_driver.h"
 #include "device/digital_io_test_callback.h"
-#include "driver/testing/fake_driver.h"
 
 namespace korvela {
 namespace {

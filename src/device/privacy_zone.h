@@ -17,8 +17,8 @@
 #include "korvela/ipcapture.h"
 
 #include "base/sync_lock.h"
-#include "base/thread_annotations.h"
 #include "device/privacy_zone_request.h"
+#include "util/thread_annotations.h"
 
 namespace korvela {
 

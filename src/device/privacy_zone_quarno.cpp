@@ -1,8 +1,8 @@
 #include "device/privacy_zone_quarno.h"
 
 #include "base/log_throttle.h"
+#include "core/idriver.h"
 #include "device/oid_request.h"
-#include "driver/idriver.h"
 
 namespace korvela {
 namespace {

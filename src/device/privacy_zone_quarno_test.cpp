@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/testing/fake_driver.h"
+#include "core/testing/fake_driver.h"
 #include "platform/testing/scripted_server.h"
 
 namespace korvela {

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <limits>
 
-#include "device/base64.h"
-#include "device/md5.h"
 #include "platform/random.h"
-#include "platform/socket.h"
+#include "util/ascii.h"
+#include "util/base64.h"
+#include "util/md5.h"
 
 namespace korvela {
 namespace {
@@ -23,7 +23,7 @@ constexpr size_t kBase64LineLength = 76;
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 uint8_t HexDigitValue(char c) {
-  const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const char lower = AsciiToLower(c);
   if (lower >= '0' && lower <= '9') return static_cast<uint8_t>(lower - '0');
   if (lower >= 'a' && lower <= 'f') return static_cast<uint8_t>(lower - 'a' + 10);
   return 0;
@@ -38,27 +38,9 @@ void FillRandom(std::span<uint8_t> out) {
 
 }  // namespace
 
-std::string StrFormat(const char* format, ...) {
-  if (format == nullptr) return {};
-  va_list args;
-  va_start(args, format);
-  va_list measure;
-  va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  std::string out;
-  if (length > 0) {
-    out.resize(static_cast<size_t>(length));
-    // C++17 strings own their terminator slot, so length + 1 fits.
-    std::vsnprintf(out.data(), out.size() + 1, format, args);
-  }
-  va_end(args);
-  return out;
-}
-
 std::string ToLower(std::string_view text) {
   std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : out) c = AsciiToLower(c);
   return out;
 }
 
@@ -224,11 +206,6 @@ std::string RandomString(size_t length) {
     }
   }
   return out;
-}
-
-uint32_t ResolveHost(std::string_view host) {
-  if (host.empty()) return 0;
-  return platform::ResolveHostIpv4(std::string(host));
 }
 
 uint32_t IntervalFromRate(uint32_t rate) {

@@ -1,7 +1,7 @@
 // Text and encoding helpers shared by the device-control code and the RTSP
 // stack: formatting, trimming, marker extraction, key-value lookup, splitting,
 // number parsing, hexadecimal decoding, MD5 in hex, Base64, the HTTP Basic
-// token, random strings, host resolution and the frame interval of a rate.
+// token, random strings, the frame interval of a rate.
 //
 // Threading: free functions without state; callable from any thread.
 // Parsing functions take views of untrusted text and never read outside them.
@@ -14,17 +14,11 @@
 #include <string_view>
 #include <vector>
 
+#include "util/str_format.h"
+
 namespace korvela {
 
-// printf into a string of exactly the needed length; no length limit.
-std::string StrFormat(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-// Copy with every character passed through tolower (C locale, bytes >= 0x80
-// unchanged).
+// Copy with A-Z folded to a-z, whatever the process locale.
 std::string ToLower(std::string_view text);
 
 // Copy without leading and trailing blanks and tabs.
@@ -83,10 +77,6 @@ std::string MakeBasicToken(std::string_view user, std::string_view password);
 // `length` characters drawn uniformly from [a-zA-Z0-9] by the cryptographic
 // random source; used for secrets such as the talk-back password.
 std::string RandomString(size_t length);
-
-// First IPv4 address of a host name or dotted address, in network byte order;
-// 0 when the name is empty or cannot be resolved.
-uint32_t ResolveHost(std::string_view host);
 
 // Frame interval in milliseconds for `rate` frames per second: 1000 / rate
 // rounded half up, and 1 for a rate of 0.

@@ -7,7 +7,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include "device/base64.h"
+#include "util/base64.h"
 
 namespace korvela {
 namespace {
@@ -281,14 +281,6 @@ TEST(RandomStringTest, LengthAlphabetAndSpread) {
   // is broken (chance of a miss: about 62 * (61/62)^10000).
   EXPECT_EQ(seen.size(), 62u);
   EXPECT_NE(RandomString(32), RandomString(32));
-}
-
-TEST(ResolveHostTest, DottedAddressesAndFailures) {
-  EXPECT_EQ(ResolveHost("127.0.0.1"), htonl(INADDR_LOOPBACK));
-  EXPECT_EQ(ResolveHost("192.168.1.20"), htonl(0xC0A80114));
-  EXPECT_EQ(ResolveHost("localhost"), htonl(INADDR_LOOPBACK));
-  EXPECT_EQ(ResolveHost(""), 0u);
-  EXPECT_EQ(ResolveHost("no-such-host.invalid"), 0u);  // RFC 2606: never resolves
 }
 
 TEST(IntervalFromRateTest, RoundsHalfUp) {

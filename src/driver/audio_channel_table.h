@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "base/sync_lock.h"
-#include "base/thread_annotations.h"
+#include "util/thread_annotations.h"
 
 namespace korvela {
 

@@ -10,8 +10,8 @@
 
 #include "korvela/ipcapture.h"
 
+#include "core/idriver.h"
 #include "driver/audio_channel_table.h"
-#include "driver/idriver.h"
 
 namespace korvela {
 

@@ -22,9 +22,10 @@
 #include "korvela/ipcapture.h"
 
 #include "base/log_dispatcher.h"
-#include "driver/camera_parameters.h"
-#include "driver/device_info.h"
-#include "driver/idriver.h"
+#include "core/camera_parameters.h"
+#include "core/device_info.h"
+#include "core/idriver.h"
+#include "util/str_format.h"
 
 namespace korvela {
 
@@ -92,11 +93,7 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx4,
   ipcapture::IIPAudioSender* GetAudioSender() override;
 
   // IDriver
-  void Message(uint32_t level, const char* format, ...) override
-#if defined(__GNUC__)
-      __attribute__((format(printf, 3, 4)))
-#endif
-      ;
+  void Message(uint32_t level, const char* format, ...) override KORVELA_PRINTF_FORMAT(3, 4);
   std::string GetName() override { return kDriverName; }
   const DEVICE_INFO* GetDeviceInfo() override { return &device_; }
   std::pair<uint32_t, uint32_t> GetIOCount() override { return {input_count_, output_count_}; }

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/testing/fake_camera_channel.h"
-#include "driver/testing/slot_index.h"
+#include "core/testing/fake_camera_channel.h"
+#include "core/testing/slot_index.h"
 #include "recorder/debug_sink.h"
 #include "recorder/device_setup.h"
 #include "recorder/frame_allocator.h"

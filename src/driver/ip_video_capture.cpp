@@ -3,7 +3,7 @@
 #include <new>
 #include <utility>
 
-#include "driver/idriver.h"
+#include "core/idriver.h"
 
 namespace korvela {
 namespace {

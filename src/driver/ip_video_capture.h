@@ -16,8 +16,8 @@
 #include "korvela/ipcapture.h"
 
 #include "base/sync_lock.h"
-#include "base/thread_annotations.h"
-#include "channels/camera_channel_iface.h"
+#include "core/camera_channel_iface.h"
+#include "util/thread_annotations.h"
 
 namespace korvela {
 

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/testing/fake_camera_channel.h"
-#include "driver/testing/fake_driver.h"
+#include "core/testing/fake_camera_channel.h"
+#include "core/testing/fake_driver.h"
 #include "recorder/video_params.h"
 
 namespace korvela {

@@ -14,7 +14,7 @@
 
 #include "korvela/ipcapture.h"
 
-#include "driver/idriver.h"
+#include "core/idriver.h"
 
 namespace korvela::factory {
 

@@ -30,8 +30,8 @@ inline constexpr size_t kMaxAuthChallenges = 16;
 inline constexpr size_t kMaxAuthParams = 32;
 
 struct AuthChallenge {
-  std::string scheme;  // as sent, e.g. "Digest"
-  uint32_t scheme_bit = 0;  // 0 for schemes we do not know
+  std::string scheme;                                       // as sent, e.g. "Digest"
+  uint32_t scheme_bit = 0;                                  // 0 for schemes we do not know
   std::vector<std::pair<std::string, std::string>> params;  // names lower-cased, values unquoted
 
   std::optional<std::string_view> Param(std::string_view lower_name) const;

@@ -1,11 +1,11 @@
 #include "platform/http_auth.h"
 
-#include <gtest/gtest.h>
-
 #include <map>
 #include <string>
 
-#include "device/md5.h"
+#include <gtest/gtest.h>
+
+#include "util/md5.h"
 
 namespace korvela::platform {
 namespace {
@@ -30,9 +30,10 @@ AuthChallenge DigestChallenge(std::string params) {
 // RFC 2617, section 3.5.
 TEST(DigestTest, Rfc2617Example) {
   DigestAuthenticator digest;
-  ASSERT_TRUE(digest.Accept(DigestChallenge(
-      "realm=\"testrealm@host.com\", qop=\"auth,auth-int\", "
-      "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", opaque=\"5ccc069c403ebaf9f0171e9517f40e41\"")));
+  ASSERT_TRUE(
+      digest.Accept(DigestChallenge("realm=\"testrealm@host.com\", qop=\"auth,auth-int\", "
+                                    "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", "
+                                    "opaque=\"5ccc069c403ebaf9f0171e9517f40e41\"")));
   const std::string value =
       digest.Authorize("GET", "/dir/index.html", "Mufasa", "Circle Of Life", "0a4f113b");
   auto p = DigestParams(value);
@@ -49,10 +50,10 @@ TEST(DigestTest, Rfc2617Example) {
 // RFC 7616, section 3.9.1 (the MD5 variant).
 TEST(DigestTest, Rfc7616Md5Example) {
   DigestAuthenticator digest;
-  ASSERT_TRUE(digest.Accept(DigestChallenge(
-      "realm=\"http-auth@example.org\", qop=\"auth, auth-int\", algorithm=MD5, "
-      "nonce=\"7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v\", "
-      "opaque=\"FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS\"")));
+  ASSERT_TRUE(digest.Accept(
+      DigestChallenge("realm=\"http-auth@example.org\", qop=\"auth, auth-int\", algorithm=MD5, "
+                      "nonce=\"7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v\", "
+                      "opaque=\"FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS\"")));
   auto p = DigestParams(digest.Authorize("GET", "/dir/index.html", "Mufasa", "Circle of Life",
                                          "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ"));
   EXPECT_EQ(p["response"], "8ca523f5e9506fed4657c9700eebdbec");
@@ -67,7 +68,8 @@ TEST(DigestTest, NonceCountRisesAndRestartsWithANewNonce) {
   // The same nonce again (a repeated challenge) keeps counting.
   ASSERT_TRUE(digest.Accept(DigestChallenge("realm=\"r\", nonce=\"n1\", qop=\"auth\"")));
   EXPECT_EQ(DigestParams(digest.Authorize("GET", "/a", "u", "p", "c"))["nc"], "00000003");
-  ASSERT_TRUE(digest.Accept(DigestChallenge("realm=\"r\", nonce=\"n2\", qop=\"auth\", stale=true")));
+  ASSERT_TRUE(
+      digest.Accept(DigestChallenge("realm=\"r\", nonce=\"n2\", qop=\"auth\", stale=true")));
   EXPECT_EQ(DigestParams(digest.Authorize("GET", "/a", "u", "p", "c"))["nc"], "00000001");
   // Random client nonces differ between requests.
   EXPECT_NE(DigestParams(digest.Authorize("GET", "/a", "u", "p"))["cnonce"],
@@ -88,7 +90,8 @@ TEST(DigestTest, WithoutQopUsesTheRfc2069Form) {
 
 TEST(DigestTest, Md5SessHashesTheClientNonceIntoHa1) {
   DigestAuthenticator digest;
-  ASSERT_TRUE(digest.Accept(DigestChallenge("realm=\"r\", nonce=\"n\", qop=auth, algorithm=MD5-sess")));
+  ASSERT_TRUE(
+      digest.Accept(DigestChallenge("realm=\"r\", nonce=\"n\", qop=auth, algorithm=MD5-sess")));
   auto p = DigestParams(digest.Authorize("GET", "/x", "u", "p", "cn"));
   const std::string ha1 = codec::Md5HexOf(codec::Md5HexOf("u:r:p") + ":n:cn");
   const std::string ha2 = codec::Md5HexOf("GET:/x");
@@ -102,18 +105,18 @@ TEST(DigestTest, RefusesChallengesItCannotAnswer) {
   EXPECT_FALSE(digest.Accept(DigestChallenge("realm=\"r\"")));  // no nonce
   EXPECT_FALSE(digest.ready());
   // lighttpd may offer SHA-256 first: the first acceptable challenge is taken.
-  auto list = ParseAuthChallenges(
-      {"Digest realm=\"r\", nonce=\"s\", algorithm=SHA-256, qop=\"auth\"",
-       "Digest realm=\"r\", nonce=\"m\", algorithm=MD5, qop=\"auth\""});
+  auto list =
+      ParseAuthChallenges({"Digest realm=\"r\", nonce=\"s\", algorithm=SHA-256, qop=\"auth\"",
+                           "Digest realm=\"r\", nonce=\"m\", algorithm=MD5, qop=\"auth\""});
   ASSERT_TRUE(digest.AcceptFirst(list));
   EXPECT_EQ(digest.nonce(), "m");
 }
 
 TEST(AuthChallengeTest, ParsesSeveralChallengesWithQuotingAndToken68) {
-  auto list = ParseAuthChallenges(
-      {"Negotiate abc==, Basic realm=\"a \\\"quoted\\\", realm\", "
-       "Digest realm=\"r\",nonce=n1 , qop=\"auth,auth-int\"",
-       "NewScheme foo=bar"});
+  auto list =
+      ParseAuthChallenges({"Negotiate abc==, Basic realm=\"a \\\"quoted\\\", realm\", "
+                           "Digest realm=\"r\",nonce=n1 , qop=\"auth,auth-int\"",
+                           "NewScheme foo=bar"});
   ASSERT_EQ(list.size(), 4u);
   EXPECT_EQ(list[0].scheme_bit, kAuthSchemeNegotiate);
   EXPECT_TRUE(list[0].params.empty());
@@ -127,7 +130,12 @@ TEST(AuthChallengeTest, ParsesSeveralChallengesWithQuotingAndToken68) {
 }
 
 TEST(AuthChallengeTest, MalformedInputEndsWithoutHanging) {
-  const char* kOdd[] = {"", ",,,", "Digest realm=\"unterminated", "Digest =x", "@@@", "Basic realm=@@",
+  const char* kOdd[] = {"",
+                        ",,,",
+                        "Digest realm=\"unterminated",
+                        "Digest =x",
+                        "@@@",
+                        "Basic realm=@@",
                         "Digest realm=\"r\" nonce"};
   for (const char* odd : kOdd) {
     auto list = ParseAuthChallenges({odd});

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "device/md5.h"
 #include "platform/testing/scripted_server.h"
+#include "util/md5.h"
 
 namespace korvela::platform {
 namespace {

@@ -1,5 +1,9 @@
 #include "platform/socket.h"
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -8,11 +12,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-#include "base/mutex.h"
-#include "base/thread_annotations.h"
+#include "util/mutex.h"
+#include "util/thread_annotations.h"
 
 namespace korvela::platform {
 namespace {
@@ -39,54 +40,93 @@ int g_library_refs GUARDED_BY(g_library_mu) = 0;
 
 SocketError SocketErrorFromErrno(int err) {
   switch (err) {
-    case 0: return SocketError::kNone;
-    case EINTR: return SocketError::kInterrupted;
-    case EFAULT: return SocketError::kFault;
-    case EINVAL: return SocketError::kInvalid;
-    case EAGAIN: return SocketError::kWouldBlock;
+    case 0:
+      return SocketError::kNone;
+    case EINTR:
+      return SocketError::kInterrupted;
+    case EFAULT:
+      return SocketError::kFault;
+    case EINVAL:
+      return SocketError::kInvalid;
+    case EAGAIN:
+      return SocketError::kWouldBlock;
 #if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK: return SocketError::kWouldBlock;
+    case EWOULDBLOCK:
+      return SocketError::kWouldBlock;
 #endif
-    case EINPROGRESS: return SocketError::kWouldBlock;
-    case EMSGSIZE: return SocketError::kMessageSize;
-    case EADDRINUSE: return SocketError::kAddressInUse;
-    case ENETDOWN: return SocketError::kNetworkDown;
-    case ENETUNREACH: return SocketError::kNetworkUnreachable;
-    case ECONNABORTED: return SocketError::kConnectionAborted;
+    case EINPROGRESS:
+      return SocketError::kWouldBlock;
+    case EMSGSIZE:
+      return SocketError::kMessageSize;
+    case EADDRINUSE:
+      return SocketError::kAddressInUse;
+    case ENETDOWN:
+      return SocketError::kNetworkDown;
+    case ENETUNREACH:
+      return SocketError::kNetworkUnreachable;
+    case ECONNABORTED:
+      return SocketError::kConnectionAborted;
     case ECONNRESET:
-    case EPIPE: return SocketError::kConnectionReset;
-    case ENOTCONN: return SocketError::kNotConnected;
-    case ESHUTDOWN: return SocketError::kShutdown;
-    case ETIMEDOUT: return SocketError::kTimedOut;
-    case ECONNREFUSED: return SocketError::kConnectionRefused;
-    case EHOSTUNREACH: return SocketError::kHostUnreachable;
+    case EPIPE:
+      return SocketError::kConnectionReset;
+    case ENOTCONN:
+      return SocketError::kNotConnected;
+    case ESHUTDOWN:
+      return SocketError::kShutdown;
+    case ETIMEDOUT:
+      return SocketError::kTimedOut;
+    case ECONNREFUSED:
+      return SocketError::kConnectionRefused;
+    case EHOSTUNREACH:
+      return SocketError::kHostUnreachable;
     case EBADF:
-    case ENOTSOCK: return SocketError::kNotInitialised;
-    default: return SocketError::kOther;
+    case ENOTSOCK:
+      return SocketError::kNotInitialised;
+    default:
+      return SocketError::kOther;
   }
 }
 
 const char* SocketErrorName(SocketError error) {
   switch (error) {
-    case SocketError::kNone: return "no error";
-    case SocketError::kInterrupted: return "WSAEINTR";
-    case SocketError::kFault: return "WSAEFAULT";
-    case SocketError::kInvalid: return "WSAEINVAL";
-    case SocketError::kWouldBlock: return "WSAEWOULDBLOCK";
-    case SocketError::kMessageSize: return "WSAEMSGSIZE";
-    case SocketError::kAddressInUse: return "WSAEADDRINUSE";
-    case SocketError::kNetworkDown: return "WSAENETDOWN";
-    case SocketError::kNetworkUnreachable: return "WSAENETUNREACH";
-    case SocketError::kConnectionAborted: return "WSAECONNABORTED";
-    case SocketError::kConnectionReset: return "WSAECONNRESET";
-    case SocketError::kNotConnected: return "WSAENOTCONN";
-    case SocketError::kShutdown: return "WSAESHUTDOWN";
-    case SocketError::kTimedOut: return "WSAETIMEDOUT";
-    case SocketError::kConnectionRefused: return "WSAECONNREFUSED";
-    case SocketError::kHostUnreachable: return "WSAEHOSTUNREACH";
-    case SocketError::kNotInitialised: return "WSANOTINITIALISED";
-    case SocketError::kHostNotFound: return "WSAHOST_NOT_FOUND";
-    case SocketError::kOther: return "socket error";
+    case SocketError::kNone:
+      return "no error";
+    case SocketError::kInterrupted:
+      return "WSAEINTR";
+    case SocketError::kFault:
+      return "WSAEFAULT";
+    case SocketError::kInvalid:
+      return "WSAEINVAL";
+    case SocketError::kWouldBlock:
+      return "WSAEWOULDBLOCK";
+    case SocketError::kMessageSize:
+      return "WSAEMSGSIZE";
+    case SocketError::kAddressInUse:
+      return "WSAEADDRINUSE";
+    case SocketError::kNetworkDown:
+      return "WSAENETDOWN";
+    case SocketError::kNetworkUnreachable:
+      return "WSAENETUNREACH";
+    case SocketError::kConnectionAborted:
+      return "WSAECONNABORTED";
+    case SocketError::kConnectionReset:
+      return "WSAECONNRESET";
+    case SocketError::kNotConnected:
+      return "WSAENOTCONN";
+    case SocketError::kShutdown:
+      return "WSAESHUTDOWN";
+    case SocketError::kTimedOut:
+      return "WSAETIMEDOUT";
+    case SocketError::kConnectionRefused:
+      return "WSAECONNREFUSED";
+    case SocketError::kHostUnreachable:
+      return "WSAEHOSTUNREACH";
+    case SocketError::kNotInitialised:
+      return "WSANOTINITIALISED";
+    case SocketError::kHostNotFound:
+      return "WSAHOST_NOT_FOUND";
+    case SocketError::kOther:
+      return "socket error";
   }
   return "socket error";
 }
@@ -179,9 +219,8 @@ SocketError SocketBase::Wait(short events, uint32_t timeout_ms, Event* stop) con
   const auto end = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     // A negative descriptor is ignored by poll().
-    pollfd fds[3] = {{fd, events, 0},
-                     {stop ? stop->fd() : -1, POLLIN, 0},
-                     {shut_down_.fd(), POLLIN, 0}};
+    pollfd fds[3] = {
+        {fd, events, 0}, {stop ? stop->fd() : -1, POLLIN, 0}, {shut_down_.fd(), POLLIN, 0}};
     const int rc = ::poll(fds, 3, timeout_ms == kInfinite ? -1 : RemainingMs(end));
     if (rc < 0) {
       if (errno == EINTR) continue;
@@ -214,7 +253,8 @@ SocketError TcpSocket::Connect(const Endpoint& remote, uint32_t timeout_ms, Even
     return SocketError::kNone;
   }
   if (errno != EINPROGRESS) {
-    const SocketError err = shut_down_.IsSet() ? SocketError::kShutdown : SocketErrorFromErrno(errno);
+    const SocketError err =
+        shut_down_.IsSet() ? SocketError::kShutdown : SocketErrorFromErrno(errno);
     Close();
     return err;
   }

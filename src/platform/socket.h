@@ -10,13 +10,13 @@
 // destroys the object, so it cannot be reused under the owner's feet).
 #pragma once
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+
+#include <netinet/in.h>
 
 #include "platform/event.h"
 
@@ -25,13 +25,13 @@ namespace korvela::platform {
 // Winsock error numbers the callers test, mapped from their POSIX causes.
 enum class SocketError : int {
   kNone = 0,
-  kInterrupted = 10004,      // WSAEINTR: the stop event aborted the wait
-  kFault = 10014,            // WSAEFAULT
-  kInvalid = 10022,          // WSAEINVAL
-  kWouldBlock = 10035,       // WSAEWOULDBLOCK
-  kMessageSize = 10040,      // WSAEMSGSIZE: datagram larger than the buffer
-  kAddressInUse = 10048,     // WSAEADDRINUSE
-  kNetworkDown = 10050,      // WSAENETDOWN
+  kInterrupted = 10004,         // WSAEINTR: the stop event aborted the wait
+  kFault = 10014,               // WSAEFAULT
+  kInvalid = 10022,             // WSAEINVAL
+  kWouldBlock = 10035,          // WSAEWOULDBLOCK
+  kMessageSize = 10040,         // WSAEMSGSIZE: datagram larger than the buffer
+  kAddressInUse = 10048,        // WSAEADDRINUSE
+  kNetworkDown = 10050,         // WSAENETDOWN
   kNetworkUnreachable = 10051,  // WSAENETUNREACH
   kConnectionAborted = 10053,   // WSAECONNABORTED
   kConnectionReset = 10054,     // WSAECONNRESET

@@ -1,12 +1,12 @@
 #include "platform/socket.h"
 
-#include <arpa/inet.h>
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <memory>
 #include <thread>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
 
 #include "platform/testing/scripted_server.h"
 
@@ -60,7 +60,8 @@ TEST(SocketLibraryTest, StartupIsAReferenceCount) {
 
 TEST(TcpSocketTest, ConnectToClosedPortIsRefused) {
   TcpSocket socket;
-  EXPECT_EQ(socket.Connect(Endpoint::Loopback(UnusedPort()), 2000), SocketError::kConnectionRefused);
+  EXPECT_EQ(socket.Connect(Endpoint::Loopback(UnusedPort()), 2000),
+            SocketError::kConnectionRefused);
   EXPECT_FALSE(socket.valid());
 }
 

@@ -37,8 +37,9 @@ class Thread {
   Thread& operator=(const Thread&) = delete;
 
   // Starts `body` on a new thread named `name` (cut to 15 characters for the
-  // OS). An exception escaping `body` ends the thread, not the process. False when a started thread still runs or the OS refuses. A thread
-  // that has ended is reaped first. Returns once the new thread knows its id.
+  // OS). An exception escaping `body` ends the thread, not the process. False when a started thread
+  // still runs or the OS refuses. A thread that has ended is reaped first. Returns once the new
+  // thread knows its id.
   bool Start(std::string_view name, std::function<void()> body);
 
   // True when no thread is held or it ended within `timeout_ms` and was

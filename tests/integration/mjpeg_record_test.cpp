@@ -2,15 +2,15 @@
 // simulator: the pictures the simulator pushes arrive once each, intact and
 // in order; the OID writes come in the order the channel makes them; a
 // simulator restart is survived; stopping ends the channel at once.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include "camsim/camsim.h"
 #include "recorder/debug_sink.h"

@@ -3,17 +3,17 @@
 // through the driver's 20 s): a simulator that keeps the connection but stops
 // pushing is reported lost (status 2, OnSignalLost, the log line), and the
 // channel comes back online by itself once pictures flow again.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <memory>
 #include <string>
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include "camsim/camsim.h"
 #include "channels/mjpeg_channel_http.h"
 #include "channels/sender_stream_link.h"
-#include "driver/testing/fake_driver.h"
+#include "core/testing/fake_driver.h"
 #include "platform/clock.h"
 #include "recorder/frame_allocator.h"
 #include "recorder/frame_receiver.h"
@@ -47,9 +47,9 @@ struct SignalLossFixture : ::testing::Test {
   }
 
   void StartChannel() {
-    channel = std::make_unique<CMjpegChannelHTTP>(&driver, 0, &receiver, MakeSenderStreamLink,
-                                                  platform::SystemClock(),
-                                                  HttpChannelTiming{200, 100});
+    channel =
+        std::make_unique<CMjpegChannelHTTP>(&driver, 0, &receiver, MakeSenderStreamLink,
+                                            platform::SystemClock(), HttpChannelTiming{200, 100});
     ASSERT_TRUE(channel->Start({25, 50, 640, 480}));
   }
 
@@ -76,11 +76,13 @@ TEST_F(SignalLossFixture, SilentSimulatorIsReportedLostAndRecovers) {
   ASSERT_TRUE(receiver.WaitForFrames(before + 5, 30s));
   const auto lines = driver.log.Lines();
   ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[0].text, "korvela::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is online");
+  EXPECT_EQ(lines[0].text,
+            "korvela::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is online");
   EXPECT_EQ(lines[1].level, 1u);
   EXPECT_EQ(lines[1].text,
             "korvela::CBaseCameraChannel::SetCameraState: Signal was lost for camera 127.0.0.1");
-  EXPECT_EQ(lines[2].text, "korvela::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is online");
+  EXPECT_EQ(lines[2].text,
+            "korvela::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is online");
   EXPECT_EQ(channel->GetState(), kCameraReceiving);
 
   channel->Stop();

@@ -23,8 +23,8 @@
 #include <unistd.h>
 
 #include "device/http_sender.h"
-#include "device/md5.h"
 #include "platform/http_connection.h"
+#include "util/md5.h"
 
 namespace korvela {
 namespace {

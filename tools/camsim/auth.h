@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "base/thread_annotations.h"
 #include "camsim.h"
 #include "mutex.h"
+#include "util/thread_annotations.h"
 
 namespace camsim {
 

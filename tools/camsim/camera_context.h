@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "auth.h"
-#include "base/thread_annotations.h"
 #include "camsim.h"
 #include "faults.h"
 #include "h264_clip.h"
@@ -23,6 +22,7 @@
 #include "mutex.h"
 #include "observations.h"
 #include "oid_store.h"
+#include "util/thread_annotations.h"
 
 namespace camsim {
 

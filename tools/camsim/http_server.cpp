@@ -275,8 +275,7 @@ class HttpConnection {
   std::chrono::microseconds PushInterval(std::string_view period_text) const {
     const double period = std::strtod(std::string(period_text).c_str(), nullptr);
     const long long asked = period > 0 && period < 3600 ? static_cast<long long>(period * 1e6) : 0;
-    const long long configured =
-        1000LL * std::atoi(cam_.oids.Read("1.2.31").value_or("0").c_str());
+    const long long configured = 1000LL * std::atoi(cam_.oids.Read("1.2.31").value_or("0").c_str());
     const long long fastest = 1000000LL / cam_.oids.model_spec().max_fps;
     return std::chrono::microseconds(std::max({asked, configured, fastest}));
   }

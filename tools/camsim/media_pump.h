@@ -24,7 +24,6 @@
 
 #include <netinet/in.h>
 
-#include "base/thread_annotations.h"
 #include "camsim.h"
 #include "faults.h"
 #include "h264_clip.h"
@@ -32,6 +31,7 @@
 #include "net.h"
 #include "observations.h"
 #include "rtp_packetiser.h"
+#include "util/thread_annotations.h"
 
 namespace camsim {
 

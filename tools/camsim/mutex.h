@@ -7,7 +7,7 @@
 
 #include <mutex>
 
-#include "base/thread_annotations.h"
+#include "util/thread_annotations.h"
 
 namespace camsim {
 

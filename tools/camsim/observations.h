@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "base/thread_annotations.h"
 #include "camsim.h"
 #include "mutex.h"
+#include "util/thread_annotations.h"
 
 namespace camsim {
 

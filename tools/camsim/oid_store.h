@@ -13,10 +13,10 @@
 #include <string_view>
 #include <vector>
 
-#include "base/thread_annotations.h"
 #include "camsim.h"
 #include "device_model.h"
 #include "mutex.h"
+#include "util/thread_annotations.h"
 
 namespace camsim {
 

@@ -12,7 +12,8 @@ ArgParser& ArgParser::Flag(const std::string& name, const std::string& help) {
 
 ArgParser& ArgParser::Option(const std::string& name, const std::string& help,
                              const std::string& default_value) {
-  if (specs_.emplace(name, OptionInfo{Kind::kValue, help, default_value}).second) order_.push_back(name);
+  if (specs_.emplace(name, OptionInfo{Kind::kValue, help, default_value}).second)
+    order_.push_back(name);
   return *this;
 }
 

@@ -11,11 +11,11 @@ namespace veltrano_cli {
 // Exit codes shared by all commands.
 enum ExitCode : int {
   kExitOk = 0,
-  kExitUsage = 2,        // bad command line
-  kExitLoadFailed = 3,   // libveltrano.so could not be loaded
-  kExitDeviceFailed = 4, // the device refused, failed or could not be reached
-  kExitDataFailed = 5,   // the device answered but delivered nothing usable
-  kExitIoFailed = 6,     // a local file could not be read or written
+  kExitUsage = 2,         // bad command line
+  kExitLoadFailed = 3,    // libveltrano.so could not be loaded
+  kExitDeviceFailed = 4,  // the device refused, failed or could not be reached
+  kExitDataFailed = 5,    // the device answered but delivered nothing usable
+  kExitIoFailed = 6,      // a local file could not be read or written
 };
 
 struct Command {
@@ -33,5 +33,7 @@ struct CommandRegistration {
 
 }  // namespace veltrano_cli
 
-#define VELTRANO_COMMAND(ident, ...) \
-  static const ::veltrano_cli::CommandRegistration ident##_registration{::veltrano_cli::Command{__VA_ARGS__}}
+#define VELTRANO_COMMAND(ident, ...)                                      \
+  static const ::veltrano_cli::CommandRegistration ident##_registration { \
+    ::veltrano_cli::Command { __VA_ARGS__ }                               \
+  }

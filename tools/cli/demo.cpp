@@ -66,9 +66,9 @@ int RunDemo(const std::vector<std::string>& args) {
               camera.model().c_str(), camera.http_port(), camera.rtsp_port(),
               options.camera.user.c_str());
 
-  const std::vector<std::string> device = {"--host", "127.0.0.1", "--port", port, "--user",
-                                           options.camera.user, "--password",
-                                           options.camera.password};
+  const std::vector<std::string> device = {
+      "--host", "127.0.0.1",         "--port",     port,
+      "--user", options.camera.user, "--password", options.camera.password};
   auto with = [&device](std::vector<std::string> extra) {
     std::vector<std::string> all = device;
     all.insert(all.end(), extra.begin(), extra.end());
@@ -92,6 +92,5 @@ int RunDemo(const std::vector<std::string>& args) {
 
 }  // namespace veltrano_cli
 
-VELTRANO_COMMAND(demo, "demo",
-                 "run a simulated camera on loopback and probe, record and switch it",
+VELTRANO_COMMAND(demo, "demo", "run a simulated camera on loopback and probe, record and switch it",
                  "[--model M] [--seconds N] [--out DIR]", veltrano_cli::RunDemo);

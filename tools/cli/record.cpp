@@ -12,8 +12,6 @@
 // Threading: frames arrive on the driver's threads and are written there by
 // the Recording object (its own lock); the main thread polls the channel
 // state, prints progress and owns everything else.
-#include <sys/stat.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -26,6 +24,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "args.h"
 #include "command.h"
@@ -52,18 +52,25 @@ void OnSignal(int) { g_interrupted = true; }
 
 const char* CompressionName(uint32_t code) {
   switch (code) {
-    case korvela::ipcapture::kCompressionJpeg: return "JPEG";
-    case korvela::ipcapture::kCompressionH264: return "H264";
-    case korvela::ipcapture::kCompressionI264: return "I264";
-    default: return "other";
+    case korvela::ipcapture::kCompressionJpeg:
+      return "JPEG";
+    case korvela::ipcapture::kCompressionH264:
+      return "H264";
+    case korvela::ipcapture::kCompressionI264:
+      return "I264";
+    default:
+      return "other";
   }
 }
 
 const char* StatusName(uint32_t status) {
   switch (status) {
-    case 0: return "receiving";
-    case 2: return "signal lost/stopped";
-    default: return "failed";
+    case 0:
+      return "receiving";
+    case 2:
+      return "signal lost/stopped";
+    default:
+      return "failed";
   }
 }
 
@@ -120,8 +127,8 @@ class Recording {
       std::snprintf(name, sizeof(name), "/frame_%06llu.%s",
                     static_cast<unsigned long long>(frames_), jpeg ? "jpg" : "h264");
       std::FILE* f = std::fopen((dir_ + name).c_str(), "wb");
-      if (f == nullptr || std::fwrite(frame.data.data(), 1, frame.data.size(), f) !=
-                              frame.data.size()) {
+      if (f == nullptr ||
+          std::fwrite(frame.data.data(), 1, frame.data.size(), f) != frame.data.size()) {
         Fail(dir_ + name);
       }
       if (f != nullptr) std::fclose(f);
@@ -156,8 +163,8 @@ class Recording {
                       ", \"bytes\": " + std::to_string(bytes_) + ", \"compression\": {";
     bool first = true;
     for (const auto& [name, count] : by_compression_) {
-      out += (first ? "" : ", ") + korvela::recorder::JsonQuote(name) + ": " +
-             std::to_string(count);
+      out +=
+          (first ? "" : ", ") + korvela::recorder::JsonQuote(name) + ": " + std::to_string(count);
       first = false;
     }
     out += "}, \"width\": " + std::to_string(width_) + ", \"height\": " + std::to_string(height_) +
@@ -174,10 +181,10 @@ class Recording {
   const std::string dir_;
   const bool numbered_;
   mutable std::mutex mutex_;
-  Clock::time_point start_ = Clock::now();  // guarded by mutex_
-  std::FILE* stream_ = nullptr;  // guarded by mutex_
-  uint64_t frames_ = 0;          // guarded by mutex_
-  uint64_t bytes_ = 0;           // guarded by mutex_
+  Clock::time_point start_ = Clock::now();          // guarded by mutex_
+  std::FILE* stream_ = nullptr;                     // guarded by mutex_
+  uint64_t frames_ = 0;                             // guarded by mutex_
+  uint64_t bytes_ = 0;                              // guarded by mutex_
   std::map<std::string, uint64_t> by_compression_;  // guarded by mutex_
   uint32_t width_ = 0, height_ = 0;                 // guarded by mutex_
   long long first_frame_ms_ = 0;                    // guarded by mutex_
@@ -201,9 +208,8 @@ std::string SummaryJson(const Recording& recording, const std::vector<StatusChan
   const auto lines = sink.Lines();
   const size_t first = lines.size() > kMaxSummaryLogLines ? lines.size() - kMaxSummaryLogLines : 0;
   for (size_t i = first; i < lines.size(); ++i) {
-    out += (i > first ? ", " : "") + std::string("{\"level\": ") +
-           std::to_string(lines[i].level) + ", \"text\": " +
-           korvela::recorder::JsonQuote(lines[i].text) + "}";
+    out += (i > first ? ", " : "") + std::string("{\"level\": ") + std::to_string(lines[i].level) +
+           ", \"text\": " + korvela::recorder::JsonQuote(lines[i].text) + "}";
   }
   return out + "]}";
 }
@@ -300,8 +306,7 @@ int RunRecord(const std::vector<std::string>& args) {
   }
   std::fprintf(stderr, "veltrano record: %s %ux%u at %llu fps, quality %llu, for %llu s\n",
                stream.c_str(), width, height, static_cast<unsigned long long>(fps),
-               static_cast<unsigned long long>(quality),
-               static_cast<unsigned long long>(seconds));
+               static_cast<unsigned long long>(quality), static_cast<unsigned long long>(seconds));
 
   struct sigaction action {};
   action.sa_handler = OnSignal;
@@ -319,10 +324,10 @@ int RunRecord(const std::vector<std::string>& args) {
     char text[256] = {};
     if (video->GetChannelState(0, &status, &error_code, text, sizeof(text)) &&
         (changes.empty() || changes.back().status != status)) {
-      changes.push_back({std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
-                                                                               recording_start)
-                             .count(),
-                         status});
+      changes.push_back(
+          {std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - recording_start)
+               .count(),
+           status});
     }
     if (Clock::now() >= next_progress) {
       const uint64_t frames = recording.frames(), bytes = recording.bytes();

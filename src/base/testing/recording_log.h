@@ -14,7 +14,8 @@
 
 #include "korvela/debug_message.h"
 
-#include "base/thread_annotations.h"
+#include "util/str_format.h"
+#include "util/thread_annotations.h"
 
 namespace korvela::testing {
 
@@ -41,11 +42,7 @@ struct LogLine {
 
 class RecordingLog : public IDebugMessage {
  public:
-  void Message(uint32_t level, const char* format, ...) override
-#if defined(__GNUC__)
-      __attribute__((format(printf, 3, 4)))
-#endif
-  {
+  void Message(uint32_t level, const char* format, ...) override KORVELA_PRINTF_FORMAT(3, 4) {
     va_list args;
     va_start(args, format);
     std::string text = FormatV(format, args);

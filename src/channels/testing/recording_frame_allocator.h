@@ -23,15 +23,27 @@ class RecordingVideoFrame : public ipcapture::IVideoFrame {
       : allocated_compression(compression), buffer(size), source(std::move(source)) {}
 
   uint8_t* GetBuffer() override { return buffer.data(); }
-  void SetDataLength(uint32_t n) override { calls.push_back("SetDataLength"); length = n; }
+  void SetDataLength(uint32_t n) override {
+    calls.push_back("SetDataLength");
+    length = n;
+  }
   void SetTimeNow() override { calls.push_back("SetTimeNow"); }
   void SetTime(const ipcapture::FrameTime* t) override {
     calls.push_back("SetTime");
     time = t != nullptr ? *t : 0;
   }
-  void SetCompression(uint32_t c) override { calls.push_back("SetCompression"); compression = c; }
-  void SetHeight(uint32_t h) override { calls.push_back("SetHeight"); height = h; }
-  void SetWidth(uint32_t w) override { calls.push_back("SetWidth"); width = w; }
+  void SetCompression(uint32_t c) override {
+    calls.push_back("SetCompression");
+    compression = c;
+  }
+  void SetHeight(uint32_t h) override {
+    calls.push_back("SetHeight");
+    height = h;
+  }
+  void SetWidth(uint32_t w) override {
+    calls.push_back("SetWidth");
+    width = w;
+  }
   void SetResolutionClass(uint32_t c) override {
     calls.push_back("SetResolutionClass");
     resolution_class = c;

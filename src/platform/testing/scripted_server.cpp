@@ -1,22 +1,21 @@
 #include "platform/testing/scripted_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace korvela::testing {
 namespace {
-
 
 // Returns the value of header `name` (case-insensitive) or an empty string.
 std::string HeaderValue(const std::string& head, const char* name) {
@@ -242,7 +241,8 @@ bool ScriptedServer::SendReply(Connection* conn, const ScriptStep& step) {
         return false;
       }
       if (fds[1].revents & POLLIN) return false;
-      ssize_t n = ::send(conn->fd, step.reply.data() + sent, end - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      ssize_t n =
+          ::send(conn->fd, step.reply.data() + sent, end - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
       if (n <= 0) return false;
       sent += static_cast<size_t>(n);

@@ -37,11 +37,11 @@ struct ScriptStep {
   Expect expect = Expect::kHttpRequest;
   size_t expect_bytes = 0;
 
-  std::string reply;              // bytes sent after the expectation is met
-  std::vector<size_t> split_at;   // offsets (ascending) where `reply` is cut
-  uint32_t piece_delay_ms = 0;    // pause before every piece after the first
-  bool close_after = false;       // close the connection after this reply
-  bool hang = false;              // never answer; keep recording until the client closes or stop
+  std::string reply;             // bytes sent after the expectation is met
+  std::vector<size_t> split_at;  // offsets (ascending) where `reply` is cut
+  uint32_t piece_delay_ms = 0;   // pause before every piece after the first
+  bool close_after = false;      // close the connection after this reply
+  bool hang = false;             // never answer; keep recording until the client closes or stop
 };
 
 // Convenience constructors.

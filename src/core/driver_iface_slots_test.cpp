@@ -2,10 +2,10 @@
 // parameter reading that other components' tests rely on.
 #include <gtest/gtest.h>
 
-#include "channels/camera_channel_iface.h"
-#include "driver/idriver.h"
-#include "driver/testing/fake_driver.h"
-#include "driver/testing/slot_index.h"
+#include "core/camera_channel_iface.h"
+#include "core/idriver.h"
+#include "core/testing/fake_driver.h"
+#include "core/testing/slot_index.h"
 
 namespace korvela {
 namespace {

@@ -1,10 +1,10 @@
 // Reading camera parameters: what counts as a number and as an audio
 // capability text.
-#include "driver/camera_parameters.h"
+#include "core/camera_parameters.h"
 
 #include <gtest/gtest.h>
 
-#include "driver/idriver.h"
+#include "core/idriver.h"
 
 namespace korvela {
 namespace {

@@ -5,13 +5,13 @@
 // module pointer is guarded by its own lock, held across its creation and
 // deletion so that no call sees a module half made or half gone.
 
-#include "base/mutex.h"
-#include "base/thread_annotations.h"
 #include <new>
 
 #include "korvela/ipcapture.h"
 
 #include "device/capability_query.h"
+#include "util/mutex.h"
+#include "util/thread_annotations.h"
 
 namespace {
 

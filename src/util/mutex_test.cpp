@@ -1,4 +1,4 @@
-#include "base/mutex.h"
+#include "util/mutex.h"
 
 #include <condition_variable>
 #include <thread>

@@ -8,7 +8,7 @@
 
 #include "korvela/ipcapture.h"
 
-#include "driver/testing/slot_index.h"
+#include "core/testing/slot_index.h"
 
 namespace korvela::ipcapture {
 namespace {

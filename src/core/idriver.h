@@ -18,8 +18,8 @@
 #include "korvela/debug_message.h"
 #include "korvela/ipcapture.h"
 
-#include "channels/camera_channel_iface.h"
-#include "driver/device_info.h"
+#include "core/camera_channel_iface.h"
+#include "core/device_info.h"
 
 namespace korvela {
 

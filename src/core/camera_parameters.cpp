@@ -1,8 +1,8 @@
-#include "driver/camera_parameters.h"
+#include "core/camera_parameters.h"
 
 #include <limits>
 
-#include "driver/idriver.h"
+#include "core/idriver.h"
 
 namespace korvela {
 namespace {

@@ -1,12 +1,11 @@
-#include "device/base64.h"
+#include "util/base64.h"
 
 #include <array>
 
 namespace korvela::codec {
 namespace {
 
-constexpr char kAlphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 constexpr std::array<int8_t, 256> MakeReverse() {
   std::array<int8_t, 256> table{};

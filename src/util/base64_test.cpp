@@ -1,9 +1,9 @@
-#include "device/base64.h"
-
-#include <gtest/gtest.h>
+#include "util/base64.h"
 
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace korvela::codec {
 namespace {
@@ -13,8 +13,13 @@ std::string AsString(const std::vector<uint8_t>& v) { return std::string(v.begin
 // RFC 4648, section 10.
 TEST(Base64Test, Rfc4648Vectors) {
   const std::pair<const char*, const char*> kCases[] = {
-      {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
   };
   for (const auto& [plain, encoded] : kCases) {
     EXPECT_EQ(Base64Encode(std::string_view(plain)), encoded);

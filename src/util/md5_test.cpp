@@ -1,9 +1,9 @@
-#include "device/md5.h"
-
-#include <gtest/gtest.h>
+#include "util/md5.h"
 
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace korvela::codec {
 namespace {

@@ -17,8 +17,9 @@
 #include <utility>
 
 #include "base/testing/recording_log.h"
-#include "driver/camera_parameters.h"
-#include "driver/idriver.h"
+#include "core/camera_parameters.h"
+#include "core/idriver.h"
+#include "util/str_format.h"
 
 namespace korvela::testing {
 
@@ -56,11 +57,7 @@ class FakeDriver : public IDriver {
   }
 
   // --- IDriver ---
-  void Message(uint32_t level, const char* format, ...) override
-#if defined(__GNUC__)
-      __attribute__((format(printf, 3, 4)))
-#endif
-  {
+  void Message(uint32_t level, const char* format, ...) override KORVELA_PRINTF_FORMAT(3, 4) {
     va_list args;
     va_start(args, format);
     const std::string text = testing::FormatV(format, args);

@@ -11,7 +11,7 @@
 
 #include <mutex>
 
-#include "base/thread_annotations.h"
+#include "util/thread_annotations.h"
 
 namespace korvela {
 

@@ -10,7 +10,7 @@ namespace korvela {
 
 class IMediaReceiver {
  public:
-  virtual ~IMediaReceiver() = default;                       // 0
+  virtual ~IMediaReceiver() = default;  // 0
   // True when the recorder accepted the frame.
   virtual bool ReceiveFrame(ipcapture::IVideoFrame* frame) = 0;  // 1
 };

@@ -13,7 +13,7 @@
 #include <mutex>
 #include <vector>
 
-#include "channels/camera_channel_iface.h"
+#include "core/camera_channel_iface.h"
 
 namespace korvela::testing {
 

@@ -1,0 +1,26 @@
+#include "util/str_format.h"
+
+namespace korvela {
+
+std::string StrFormat(const char* format, ...) {
+  if (format == nullptr) return {};
+  va_list args;
+  va_start(args, format);
+  std::string out = StrFormatV(format, args);
+  va_end(args);
+  return out;
+}
+
+std::string StrFormatV(const char* format, va_list args) {
+  va_list count_args;
+  va_copy(count_args, args);
+  const int needed = std::vsnprintf(nullptr, 0, format, count_args);
+  va_end(count_args);
+  if (needed <= 0) return {};
+  std::string out(static_cast<size_t>(needed) + 1, '\0');
+  std::vsnprintf(out.data(), out.size(), format, args);
+  out.resize(static_cast<size_t>(needed));
+  return out;
+}
+
+}  // namespace korvela
