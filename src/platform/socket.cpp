@@ -339,6 +339,18 @@ IoResult UdpSocket::ReceiveFrom(std::span<uint8_t> data, Endpoint* from, uint32_
   }
 }
 
+IoResult UdpSocket::PeekSize(uint32_t timeout_ms, Event* stop) {
+  for (;;) {
+    const SocketError err = Wait(POLLIN, timeout_ms, stop);
+    if (err != SocketError::kNone) return {err, 0};
+    uint8_t none = 0;
+    const ssize_t n = ::recv(fd(), &none, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+    if (n >= 0) return {SocketError::kNone, static_cast<size_t>(n)};
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    return {SocketErrorFromErrno(errno), 0};
+  }
+}
+
 IoResult UdpSocket::SendTo(const Endpoint& to, std::span<const uint8_t> data) {
   const sockaddr_in addr = to.ToSockaddr();
   for (;;) {

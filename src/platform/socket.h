@@ -141,6 +141,9 @@ class UdpSocket : public SocketBase {
   // dropped and kMessageSize is returned with `bytes` = the real size.
   IoResult ReceiveFrom(std::span<uint8_t> data, Endpoint* from, uint32_t timeout_ms,
                        Event* stop = nullptr);
+  // The real size of the next datagram, which stays queued (MSG_PEEK |
+  // MSG_TRUNC), so a buffer can be grown before it is read.
+  IoResult PeekSize(uint32_t timeout_ms, Event* stop = nullptr);
   IoResult SendTo(const Endpoint& to, std::span<const uint8_t> data);
 };
 
