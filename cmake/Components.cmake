@@ -28,6 +28,7 @@ function(add_component NAME)
   if(C_TESTS AND KORVELA_BUILD_TESTS)
     add_executable(${NAME}_test ${C_TESTS})
     target_link_libraries(${NAME}_test PRIVATE ${NAME} ${C_TEST_DEPS} GTest::gmock GTest::gtest_main)
+    set_property(GLOBAL APPEND PROPERTY KORVELA_UNIT_TEST_TARGETS ${NAME}_test)
     set(labels unit ${C_TEST_LABELS})
     gtest_discover_tests(${NAME}_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
       PROPERTIES LABELS "${labels}" TIMEOUT 120)

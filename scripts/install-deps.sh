@@ -3,7 +3,7 @@
 # Does nothing when everything is present; needs root to install.
 set -euo pipefail
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev ccache pkg-config
+  cmake ninja-build g++ clang clang-format clang-tidy libclang-rt-14-dev ccache pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpugixml-dev
   ffmpeg curl lighttpd
   python3-gi gir1.2-gst-rtsp-server-1.0 gir1.2-gst-plugins-base-1.0

@@ -49,10 +49,8 @@ SocketError SocketErrorFromErrno(int err) {
     case EINVAL:
       return SocketError::kInvalid;
     case EAGAIN:
-      return SocketError::kWouldBlock;
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
-      return SocketError::kWouldBlock;
 #endif
     case EINPROGRESS:
       return SocketError::kWouldBlock;
