@@ -36,86 +36,41 @@ TEST(PictureSizeListTest, SkipsZeroAndMergesDuplicatesKeepingSmallerInterval) {
   EXPECT_THAT(list.entries(), ElementsAre(E(720, 480, 50), E(352, 240, 33)));
 }
 
-struct FillFixture {
+void ExpectFill(uint32_t group, uint32_t family, PictureSize max, uint32_t default_fps,
+                const std::vector<PictureSizeEntry>& sizes) {
   PictureSizeList list;
-  uint32_t default_fps = 30;
-  void Fill(uint32_t group, uint32_t family, PictureSize max) {
-    FillPictureSizes(group, family, max, list, default_fps);
-  }
-};
-
-TEST(FillPictureSizesTest, GroupFourFamilySixListsTableCThenMergedTableB) {
-  FillFixture f;
-  f.list.Add(1, 1, 1);  // emptied first
-  f.Fill(4, 6, {2592, 1944});
-  EXPECT_THAT(f.list.entries(), ElementsAre(E(2592, 1944, 100), E(2560, 1440, 63),
-                                            E(2048, 1536, 50), E(1920, 1080, 33), E(1600, 1200, 33),
-                                            E(1280, 960, 33), E(1280, 720, 33), E(720, 480, 33)));
-  EXPECT_EQ(f.default_fps, 10u);
+  list.Add(1, 1, 1);  // emptied first
+  uint32_t fps = 30;
+  FillPictureSizes(group, family, max, list, fps);
+  EXPECT_EQ(list.entries(), sizes) << "group " << group << " family " << family;
+  EXPECT_EQ(fps, default_fps) << "group " << group << " family " << family;
 }
 
-TEST(FillPictureSizesTest, GroupFourLimitsTableCByFamily) {
-  FillFixture f4;
-  f4.Fill(4, 4, {});
-  EXPECT_EQ(f4.list.entries().front(), E(2048, 1536, 50));
-  EXPECT_EQ(f4.list.entries().size(), 6u);
-  EXPECT_EQ(f4.default_fps, 20u);
-  FillFixture f5;
-  f5.Fill(4, 5, {});
-  EXPECT_EQ(f5.list.entries().front(), E(2560, 1440, 63));
-  EXPECT_EQ(f5.list.entries().size(), 7u);
-  EXPECT_EQ(f5.default_fps, 16u);
-}
-
-TEST(FillPictureSizesTest, GroupTwoFamilyTwoStopsAt1280) {
-  FillFixture f;
-  f.Fill(2, 2, {1920, 1080});
-  EXPECT_THAT(f.list.entries(), ElementsAre(E(1280, 720, 33), E(720, 480, 33)));
-  EXPECT_EQ(f.default_fps, 30u);
-  FillFixture other;
-  other.Fill(2, 3, {});
-  EXPECT_THAT(other.list.entries(),
-              ElementsAre(E(1920, 1080, 33), E(1280, 720, 33), E(720, 480, 33)));
-}
-
-TEST(FillPictureSizesTest, GroupThreeIsTableA) {
-  FillFixture f;
-  f.Fill(3, 1, {2048, 1536});
-  EXPECT_THAT(f.list.entries(), ElementsAre(E(720, 480, 33), E(352, 240, 33)));
-}
-
-TEST(FillPictureSizesTest, GroupOneIsTheMaximumAlone) {
-  FillFixture f;
-  f.Fill(1, 3, {2592, 1944});
-  EXPECT_THAT(f.list.entries(), ElementsAre(E(2592, 1944, 125)));
-  EXPECT_EQ(f.default_fps, 8u);
-}
-
-TEST(FillPictureSizesTest, GroupZeroDividesTheMaximum) {
-  FillFixture f;
-  f.Fill(0, 3, {2048, 1536});
-  EXPECT_THAT(f.list.entries(),
-              ElementsAre(E(2048, 1536, 83), E(1024, 768, 33), E(512, 384, 33), E(256, 192, 33)));
-  EXPECT_EQ(f.default_fps, 12u);
-
-  FillFixture g;
-  g.Fill(0, 3, {1600, 1200});
-  EXPECT_THAT(g.list.entries(),
-              ElementsAre(E(1600, 1200, 33), E(800, 600, 33), E(400, 300, 33), E(200, 150, 33)));
-  EXPECT_EQ(g.default_fps, 30u);
-}
-
-TEST(FillPictureSizesTest, GroupZeroSkipsSizesThatReachZero) {
-  FillFixture f;
-  f.Fill(0, 3, {12, 5});
-  EXPECT_THAT(f.list.entries(), ElementsAre(E(12, 5, 33), E(6, 2, 33), E(3, 1, 33)));
-}
-
-TEST(FillPictureSizesTest, DefaultIsNeverRaised) {
-  FillFixture f;
-  f.default_fps = 5;
-  f.Fill(4, 6, {});
-  EXPECT_EQ(f.default_fps, 5u);
+TEST(FillPictureSizesTest, EachGroupListsItsTableOrHalvesTheMaximum) {
+  // Table C limited by family, then table B merged in.
+  ExpectFill(4, 6, {2592, 1944}, 10,
+             {E(2592, 1944, 100), E(2560, 1440, 63), E(2048, 1536, 50), E(1920, 1080, 33),
+              E(1600, 1200, 33), E(1280, 960, 33), E(1280, 720, 33), E(720, 480, 33)});
+  ExpectFill(4, 4, {}, 20,
+             {E(2048, 1536, 50), E(1920, 1080, 33), E(1600, 1200, 33), E(1280, 960, 33),
+              E(1280, 720, 33), E(720, 480, 33)});
+  ExpectFill(4, 5, {}, 16,
+             {E(2560, 1440, 63), E(2048, 1536, 50), E(1920, 1080, 33), E(1600, 1200, 33),
+              E(1280, 960, 33), E(1280, 720, 33), E(720, 480, 33)});
+  ExpectFill(2, 2, {1920, 1080}, 30, {E(1280, 720, 33), E(720, 480, 33)});  // no 1920
+  ExpectFill(2, 3, {}, 30, {E(1920, 1080, 33), E(1280, 720, 33), E(720, 480, 33)});
+  ExpectFill(3, 1, {2048, 1536}, 30, {E(720, 480, 33), E(352, 240, 33)});
+  ExpectFill(1, 3, {2592, 1944}, 8, {E(2592, 1944, 125)});
+  ExpectFill(0, 3, {2048, 1536}, 12,
+             {E(2048, 1536, 83), E(1024, 768, 33), E(512, 384, 33), E(256, 192, 33)});
+  ExpectFill(0, 3, {1600, 1200}, 30,
+             {E(1600, 1200, 33), E(800, 600, 33), E(400, 300, 33), E(200, 150, 33)});
+  ExpectFill(0, 3, {12, 5}, 30, {E(12, 5, 33), E(6, 2, 33), E(3, 1, 33)});  // none of size 0
+  // The default rate is lowered, never raised.
+  PictureSizeList list;
+  uint32_t default_fps = 5;
+  FillPictureSizes(4, 6, {}, list, default_fps);
+  EXPECT_EQ(default_fps, 5u);
 }
 
 TEST(FrameRateReportTest, OneToThirtyWithDefaultThirtyAndTen) {

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "platform/event.h"
@@ -23,12 +22,13 @@ using std::chrono::seconds;
 // Properties whose query outcome the test chooses.
 class FakeProperties : public CBaseCameraProperties {
  public:
-  enum class Mode { kSucceed, kFail, kBlockUntilAbort, kBlockUntilReleased };
+  enum class Mode { kSucceed, kUnsavable, kFail, kBlockUntilAbort, kBlockUntilReleased };
 
-  FakeProperties(const DEVICE_INFO& device, Mode mode, uint32_t fail_status = 3)
+  FakeProperties(const DEVICE_INFO& device, Mode mode, uint32_t fail_status)
       : CBaseCameraProperties(device, 1), mode_(mode), fail_status_(fail_status) {
     model_name_ = "IQ765";
-    stream_types_.insert(kReportedH264);
+    // Without a stream type the results cannot be saved.
+    if (mode != Mode::kUnsavable) stream_types_.insert(kReportedH264);
     frame_rates_ = {10, 30};
     default_frame_rate_ = 30;
     picture_sizes_.Add(1920, 1080, 0);
@@ -39,6 +39,7 @@ class FakeProperties : public CBaseCameraProperties {
     query_started.Set();
     switch (mode_) {
       case Mode::kSucceed:
+      case Mode::kUnsavable:
         loaded_ = 1;
         return true;
       case Mode::kFail:
@@ -47,13 +48,12 @@ class FakeProperties : public CBaseCameraProperties {
       case Mode::kBlockUntilAbort:
         // Bounded so that a broken abort fails the test instead of hanging it.
         abort_event_.Wait(30000);
-        status = 3;
-        return false;
+        break;
       case Mode::kBlockUntilReleased:
         release.Wait(30000);
-        status = 3;
-        return false;
+        break;
     }
+    status = 3;
     return false;
   }
   bool FillProperties(ipcapture::ICapabilityResultSink* sink) override {
@@ -72,11 +72,10 @@ class FakeProperties : public CBaseCameraProperties {
   const uint32_t fail_status_;
 };
 
-using PropertiesFactory = std::function<std::shared_ptr<FakeProperties>(const DEVICE_INFO&)>;
-
 class TestModule : public CCapabilityQueryModule {
  public:
-  TestModule(ipcapture::ICapabilityQueryCallback* callback, PropertiesFactory factory)
+  using Factory = std::function<std::shared_ptr<FakeProperties>(const DEVICE_INFO&)>;
+  TestModule(ipcapture::ICapabilityQueryCallback* callback, Factory factory)
       : CCapabilityQueryModule(callback, true), factory_(std::move(factory)) {}
   ~TestModule() override { Shutdown(); }
   int creations = 0;
@@ -88,13 +87,8 @@ class TestModule : public CCapabilityQueryModule {
   }
 
  private:
-  PropertiesFactory factory_;
+  Factory factory_;
 };
-
-template <typename P = FakeProperties, typename... Args>
-PropertiesFactory Make(Args... args) {
-  return [=](const DEVICE_INFO& device) { return std::make_shared<P>(device, args...); };
-}
 
 struct Fixture {
   CapabilityHost host;
@@ -107,8 +101,8 @@ struct Fixture {
       return props;
     });
   }
-  bool Start(const char* address = "192.168.0.90") {
-    return module->Start(address, 80, "root", "system", &host);
+  bool Start(const char* address = "192.168.0.90", bool with_sink = true) {
+    return module->Start(address, 80, "root", "system", with_sink ? &host : nullptr);
   }
   CapabilityResult WaitResult() {
     EXPECT_TRUE(host.WaitForReport(seconds(30)));
@@ -129,65 +123,45 @@ TEST(CapabilityQueryModuleTest, SuccessReportsCompletedOnceWithResults) {
   EXPECT_EQ(r.connection.at(1), "192.168.0.90");
 }
 
-TEST(CapabilityQueryModuleTest, FailureMessagesByStatus) {
+TEST(CapabilityQueryModuleTest, EachFailureIsReportedOnceWithItsStatusAndMessage) {
+  using Mode = FakeProperties::Mode;
   const struct {
+    Mode mode;
+    uint32_t query_status;
+    const char* address;
+    bool with_sink;
     uint32_t status;
     const char* message;
+    int queries;
   } cases[] = {
-      {1, "Failed to get camera properties, login failed (invalid credentials)"},
-      {2,
-       "Failed to get camera properties, device is offline or is located in unaccessible "
-       "subnet"},
-      {3, "Failed to get camera properties"},
+      {Mode::kFail, 1, "cam", true, 1,
+       "Failed to get camera properties, login failed (invalid credentials)", 1},
+      {Mode::kFail, 2, "cam", true, 2,
+       "Failed to get camera properties, device is offline or is located in unaccessible subnet",
+       1},
+      {Mode::kFail, 3, "cam", true, 3, "Failed to get camera properties", 1},
+      {Mode::kUnsavable, 0, "cam", true, 3, "Failed to save capability query results", 1},
+      {Mode::kSucceed, 0, "cam", false, 3,
+       "Failed to start capability fetching thread. Internal error occurs", 0},
+      {Mode::kSucceed, 0, "192.168.1.20:8080", true, 0,
+       "Failed to start capability fetching thread. Device address is invalid!", 0},
   };
   for (const auto& c : cases) {
-    Fixture f(FakeProperties::Mode::kFail, c.status);
-    ASSERT_TRUE(f.Start());
+    SCOPED_TRACE(c.message);
+    Fixture f(c.mode, c.query_status);
+    ASSERT_TRUE(f.Start(c.address, c.with_sink));
     const CapabilityResult r = f.WaitResult();
     EXPECT_EQ(r.outcome, CapabilityResult::Outcome::kFailed);
     EXPECT_EQ(r.failure_status, c.status);
     EXPECT_EQ(r.failure_message, c.message);
     EXPECT_EQ(r.reports, 1);
+    EXPECT_EQ(f.props->queries.load(), c.queries);
   }
 }
 
-// Properties that answer the query but cannot be saved (no stream type).
-class NoCodecProperties : public FakeProperties {
- public:
-  explicit NoCodecProperties(const DEVICE_INFO& device) : FakeProperties(device, Mode::kSucceed) {
-    stream_types_.clear();
-  }
-};
-
-TEST(CapabilityQueryModuleTest, SaveFailureIsReportedWithStatusThree) {
-  CapabilityHost host;
-  {
-    TestModule module(&host, Make<NoCodecProperties>());
-    ASSERT_TRUE(module.Start("cam.local", 80, "u", "p", &host));
-    ASSERT_TRUE(host.WaitForReport(seconds(30)));
-  }
-  const CapabilityResult r = host.Snapshot();
-  EXPECT_EQ(r.failure_status, 3u);
-  EXPECT_EQ(r.failure_message, "Failed to save capability query results");
-  EXPECT_EQ(r.reports, 1);
-}
-
-TEST(CapabilityQueryModuleTest, ForbiddenAddressCharactersAreRefusedWithoutQuerying) {
-  const std::string forbidden = "@#$%^&*(){}[]/\\+=|:;,~'\"!?";
-  ASSERT_EQ(forbidden.size(), 26u);
-  for (char c : forbidden) {
-    Fixture f(FakeProperties::Mode::kSucceed);
-    const std::string address = std::string("10.0.0.") + c + "1";
-    ASSERT_TRUE(f.Start(address.c_str()));
-    const CapabilityResult r = f.WaitResult();
-    EXPECT_EQ(r.failure_status, 0u) << c;
-    EXPECT_EQ(r.failure_message,
-              "Failed to start capability fetching thread. Device address is invalid!");
-    EXPECT_EQ(f.props->queries.load(), 0) << c;  // the query never ran
-  }
-  Fixture with_port(FakeProperties::Mode::kSucceed);
-  ASSERT_TRUE(with_port.Start("192.168.1.20:8080"));
-  EXPECT_EQ(with_port.WaitResult().failure_status, 0u);
+TEST(CapabilityQueryModuleTest, AddressesWithCharactersOfNoHostNameAreInvalid) {
+  for (char c : std::string("@#$%^&*(){}[]/\\+=|:;,~'\"!?"))
+    EXPECT_FALSE(IsValidDeviceAddress(std::string("10.0.0.") + c + "1")) << c;
   EXPECT_TRUE(IsValidDeviceAddress("camera-7.example.org"));
   EXPECT_TRUE(IsValidDeviceAddress("192.168.1.20"));
 }
@@ -200,48 +174,33 @@ TEST(CapabilityQueryModuleTest, StartRulesReportNothingOnRefusal) {
   EXPECT_EQ(f.module->creations, 0);
   ASSERT_TRUE(f.Start());
   EXPECT_FALSE(f.Start());  // one query per module
-  const CapabilityResult r = f.WaitResult();
-  EXPECT_EQ(r.reports, 1);
+  EXPECT_EQ(f.WaitResult().reports, 1);
 
   CapabilityHost host;
   {
-    TestModule no_props(&host, PropertiesFactory());
+    TestModule no_props(&host, TestModule::Factory());
     EXPECT_FALSE(no_props.Start("a", 80, "u", "p", &host));
   }
   EXPECT_EQ(host.Snapshot().reports, 0);
 }
 
-TEST(CapabilityQueryModuleTest, NullSinkIsAnInternalError) {
-  Fixture f(FakeProperties::Mode::kSucceed);
-  ASSERT_TRUE(f.module->Start("cam", 80, "u", "p", nullptr));
-  const CapabilityResult r = f.WaitResult();
-  EXPECT_EQ(r.failure_status, 3u);
-  EXPECT_EQ(r.failure_message, "Failed to start capability fetching thread. Internal error occurs");
-  EXPECT_EQ(f.props->queries.load(), 0);
-}
-
-TEST(CapabilityQueryModuleTest, TerminateAbortsABlockedQuery) {
-  Fixture f(FakeProperties::Mode::kBlockUntilAbort);
-  ASSERT_TRUE(f.Start());
-  ASSERT_TRUE(f.props->query_started.Wait(30000));
-  f.module->Terminate();
-  ASSERT_TRUE(f.host.WaitForReport(seconds(30)));
-  EXPECT_EQ(f.props->aborts.load(), 1);
-  const CapabilityResult r = f.WaitResult();
-  EXPECT_EQ(r.failure_status, 3u);
-  EXPECT_EQ(r.failure_message, "Failed to get camera properties");
-  EXPECT_EQ(r.reports, 1);
-}
-
-TEST(CapabilityQueryModuleTest, DeletingAModuleWithABlockedQueryAbortsAndReportsOnce) {
-  Fixture f(FakeProperties::Mode::kBlockUntilAbort);
-  ASSERT_TRUE(f.Start());
-  ASSERT_TRUE(f.props->query_started.Wait(30000));
-  f.module.reset();
-  const CapabilityResult r = f.host.Snapshot();
-  EXPECT_GE(f.props->aborts.load(), 1);
-  EXPECT_EQ(r.outcome, CapabilityResult::Outcome::kFailed);
-  EXPECT_EQ(r.reports, 1);
+TEST(CapabilityQueryModuleTest, TerminateOrDeleteAbortsABlockedQueryThatReportsOnce) {
+  for (bool terminate_first : {true, false}) {
+    SCOPED_TRACE(terminate_first ? "Terminate" : "delete");
+    Fixture f(FakeProperties::Mode::kBlockUntilAbort);
+    ASSERT_TRUE(f.Start());
+    ASSERT_TRUE(f.props->query_started.Wait(30000));
+    if (terminate_first) {
+      f.module->Terminate();
+      ASSERT_TRUE(f.host.WaitForReport(seconds(30)));
+    }
+    f.module.reset();
+    const CapabilityResult r = f.host.Snapshot();
+    EXPECT_GE(f.props->aborts.load(), 1);
+    EXPECT_EQ(r.failure_status, 3u);
+    EXPECT_EQ(r.failure_message, "Failed to get camera properties");
+    EXPECT_EQ(r.reports, 1);
+  }
 }
 
 TEST(CapabilityQueryModuleTest, AStuckWorkerIsWaitedForNotKilledAndStillReportsOnce) {
@@ -279,8 +238,9 @@ TEST(CapabilityQueryModuleTest, ModuleMayBeDeletedFromItsOwnCallback) {
   // (the library joins the orphaned worker before then).
   static std::vector<std::unique_ptr<DeletingCallback>> callbacks;
   DeletingCallback& callback = *callbacks.emplace_back(std::make_unique<DeletingCallback>());
-  callback.module =
-      std::make_unique<TestModule>(&callback, Make<FakeProperties>(FakeProperties::Mode::kSucceed));
+  callback.module = std::make_unique<TestModule>(&callback, [](const DEVICE_INFO& d) {
+    return std::make_shared<FakeProperties>(d, FakeProperties::Mode::kSucceed, 0);
+  });
   ASSERT_TRUE(callback.module->Start("cam", 80, "u", "p", &callback));
   ASSERT_TRUE(callback.deleted.Wait(30000));
   EXPECT_EQ(callback.Snapshot().reports, 1);
