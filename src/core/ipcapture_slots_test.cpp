@@ -14,172 +14,68 @@ namespace korvela::ipcapture {
 namespace {
 
 TEST(ContractSlots, DriverChain) {
-  EXPECT_SLOT(IIPCaptureDriverEx4, Open, 1);
-  EXPECT_SLOT(IIPCaptureDriverEx4, Close, 2);
-  EXPECT_SLOT(IIPCaptureDriverEx4, GetVideoCapture, 3);
-  EXPECT_SLOT(IIPCaptureDriverEx4, GetIO, 4);
-  EXPECT_SLOT(IIPCaptureDriverEx4, Reserved5, 5);
-  EXPECT_SLOT(IIPCaptureDriverEx4, GetAudioCapture, 6);
-  EXPECT_SLOT(IIPCaptureDriverEx4, Reserved7, 7);
-  EXPECT_SLOT(IIPCaptureDriverEx4, Reserved8, 8);
-  EXPECT_SLOT(IIPCaptureDriverEx4, GetAudioCaptureEx, 9);
-  EXPECT_SLOT(IIPCaptureDriverEx4, GetAudioCapture2, 10);
-  EXPECT_SLOT(IIPCaptureDriverEx4, GetAudioSender, 11);
-  // Each level starts where the previous one ends.
-  EXPECT_SLOT(IIPCaptureDriver, GetIO, 4);
-  EXPECT_SLOT(IIPCaptureDriverEx, GetAudioCapture, 6);
-  EXPECT_SLOT(IIPCaptureDriverEx2, Reserved8, 8);
-  EXPECT_SLOT(IIPCaptureDriverEx3, GetAudioCaptureEx, 9);
+  // Ex4 lists every level's methods, each level where the previous ends.
+  EXPECT_SLOTS(IIPCaptureDriverEx4, Open, Close, GetVideoCapture, GetIO, Reserved5, GetAudioCapture,
+               Reserved7, Reserved8, GetAudioCaptureEx, GetAudioCapture2, GetAudioSender);
 }
 
-TEST(ContractSlots, DeviceSetup) {
-  EXPECT_SLOT(IDeviceSetup, GetDescription, 1);
-  EXPECT_SLOT(IDeviceSetup, GetConnection, 2);
-  EXPECT_SLOT(IDeviceSetup, GetParameter, 4);
-  EXPECT_SLOT(IDeviceDescription, GetModel, 2);
-  EXPECT_SLOT(IDeviceDescription, GetChannelCount, 3);
-  EXPECT_SLOT(IDeviceDescription, GetDigitalInputCount, 5);
-  EXPECT_SLOT(IDeviceDescription, GetDigitalOutputCount, 6);
-  EXPECT_SLOT(IConnectionSettings, GetAddress, 1);
-  EXPECT_SLOT(IConnectionSettings, GetPort, 2);
-  EXPECT_SLOT(IConnectionSettings, GetStreamType, 4);
-  EXPECT_SLOT(IConnectionSettings, GetUserName, 5);
-  EXPECT_SLOT(IConnectionSettings, GetPassword, 6);
+TEST(ContractSlots, DeviceSetupLoggingAndFrames) {
+  EXPECT_SLOTS(IDeviceSetup, GetDescription, GetConnection, Reserved3, GetParameter);
+  EXPECT_SLOTS(IDeviceDescription, Reserved1, GetModel, GetChannelCount, Reserved4,
+               GetDigitalInputCount, GetDigitalOutputCount);
+  EXPECT_SLOTS(IConnectionSettings, GetAddress, GetPort, Reserved3, GetStreamType, GetUserName,
+               GetPassword);
+  EXPECT_SLOTS(IDebugMessage, Message);
+  EXPECT_SLOTS(CDebugInfoIf, GetLevel, GetText);
+  EXPECT_SLOTS(IDebugInfoSink, Report);
+  EXPECT_SLOTS(IFrameAllocator, Reserved1, AllocateVideoFrame, AllocateAudioFrame,
+               ReleaseAudioFrame, Reserved5, ReleaseVideoFrame);
+  EXPECT_SLOTS(IVideoFrame, Reserved1, GetBuffer, Reserved3, SetDataLength, SetTimeNow, SetTime,
+               Reserved7, Reserved8, Reserved9, SetCompression, Reserved11, SetHeight, Reserved13,
+               SetWidth, Reserved15, SetResolutionClass);
+  EXPECT_SLOTS(IAudioFrame, SetData, GetDataLength, GetData, Reserved4, SetTimeNow, Reserved6,
+               Reserved7, Reserved8, Reserved9, GetFormatCode, Reserved11, SetFormatCode,
+               SetBitRate, Reserved14, SetChannel, GetChannel, IsStereo, Reserved18, GetSampleRate,
+               GetBitRate, SetSampleFormat);
 }
 
-TEST(ContractSlots, LoggingAndFrames) {
-  EXPECT_SLOT(IDebugMessage, Message, 1);
-  EXPECT_SLOT(CDebugInfoIf, GetLevel, 1);
-  EXPECT_SLOT(CDebugInfoIf, GetText, 2);
-  EXPECT_SLOT(IDebugInfoSink, Report, 1);
-
-  EXPECT_SLOT(IFrameAllocator, AllocateVideoFrame, 2);
-  EXPECT_SLOT(IFrameAllocator, AllocateAudioFrame, 3);
-  EXPECT_SLOT(IFrameAllocator, ReleaseAudioFrame, 4);
-  EXPECT_SLOT(IFrameAllocator, ReleaseVideoFrame, 6);
-
-  EXPECT_SLOT(IVideoFrame, GetBuffer, 2);
-  EXPECT_SLOT(IVideoFrame, SetDataLength, 4);
-  EXPECT_SLOT(IVideoFrame, SetTimeNow, 5);
-  EXPECT_SLOT(IVideoFrame, SetTime, 6);
-  EXPECT_SLOT(IVideoFrame, SetCompression, 10);
-  EXPECT_SLOT(IVideoFrame, SetHeight, 12);
-  EXPECT_SLOT(IVideoFrame, SetWidth, 14);
-  EXPECT_SLOT(IVideoFrame, SetResolutionClass, 16);
-
-  EXPECT_SLOT(IAudioFrame, SetData, 1);
-  EXPECT_SLOT(IAudioFrame, GetDataLength, 2);
-  EXPECT_SLOT(IAudioFrame, GetData, 3);
-  EXPECT_SLOT(IAudioFrame, SetTimeNow, 5);
-  EXPECT_SLOT(IAudioFrame, GetFormatCode, 10);
-  EXPECT_SLOT(IAudioFrame, SetFormatCode, 12);
-  EXPECT_SLOT(IAudioFrame, SetBitRate, 13);
-  EXPECT_SLOT(IAudioFrame, SetChannel, 15);
-  EXPECT_SLOT(IAudioFrame, GetChannel, 16);
-  EXPECT_SLOT(IAudioFrame, IsStereo, 17);
-  EXPECT_SLOT(IAudioFrame, GetSampleRate, 19);
-  EXPECT_SLOT(IAudioFrame, GetBitRate, 20);
-  EXPECT_SLOT(IAudioFrame, SetSampleFormat, 21);
-}
-
-TEST(ContractSlots, Video) {
-  EXPECT_SLOT(IVideoParams, GetFormat, 1);
-  EXPECT_SLOT(IVideoParams, GetRate, 2);
-  EXPECT_SLOT(IVideoParams, GetPrivacyZones, 5);
-  EXPECT_SLOT(IVideoFormat, GetSize, 3);
-  EXPECT_SLOT(IVideoRate, GetFrameRate, 1);
-  EXPECT_SLOT(IVideoRate, GetQuality, 3);
-  EXPECT_SLOT(IPictureSize, GetWidth, 1);
-  EXPECT_SLOT(IPictureSize, GetHeight, 2);
-  EXPECT_SLOT(IFrameReceiver, OnFrame, 1);
-  EXPECT_SLOT(IFrameReceiver, OnSignalLost, 3);
-
-  EXPECT_SLOT(IIPVideoCapture, GetChannelCount, 1);
-  EXPECT_SLOT(IIPVideoCapture, StartChannel, 2);
-  EXPECT_SLOT(IIPVideoCapture, StopChannel, 3);
-  EXPECT_SLOT(IIPVideoCapture, ChangeChannel, 4);
-  EXPECT_SLOT(IIPVideoCapture, Reserved5, 5);
-  EXPECT_SLOT(IIPVideoCapture, GetChannelState, 6);
-  EXPECT_SLOT(IIPVideoCapture, Reserved7, 7);
-  EXPECT_SLOT(IIPVideoCapture, Reserved8, 8);
-}
-
-TEST(ContractSlots, Audio) {
-  EXPECT_SLOT(IIPAudioCapture2, GetChannelCount, 1);
-  EXPECT_SLOT(IIPAudioCapture2, OpenChannel, 2);
-  EXPECT_SLOT(IIPAudioCapture2, CloseChannel, 3);
-  EXPECT_SLOT(IIPAudioCapture2, GetChannelState, 4);
-  EXPECT_SLOT(IIPAudioCapture2, Reserved5, 5);
-  EXPECT_SLOT(IIPAudioCapture2, Reserved6, 6);
-
-  EXPECT_SLOT(IIPAudioSender, GetChannelCount, 1);
-  EXPECT_SLOT(IIPAudioSender, OpenChannel, 2);
-  EXPECT_SLOT(IIPAudioSender, CloseChannel, 3);
-  EXPECT_SLOT(IIPAudioSender, SendAudioFrame, 4);
-  EXPECT_SLOT(IIPAudioSender, GetAudioFormat, 5);
-  EXPECT_SLOT(IIPAudioSender, GetChannelState, 6);
-  EXPECT_SLOT(IIPAudioSender, Reserved7, 7);
-  EXPECT_SLOT(IIPAudioSender, Reserved8, 8);
-
-  EXPECT_SLOT(IAudioCallback, OnAudioFrame, 1);
-  EXPECT_SLOT(IAudioCallback, OnStateChanged, 2);
-  EXPECT_SLOT(IAudioFormatList, GetCount, 1);
-  EXPECT_SLOT(IAudioFormatList, GetEntry, 2);
-  EXPECT_SLOT(IAudioFormatEntry, GetFormatCode, 2);
-  EXPECT_SLOT(IAudioFormatEntry, IsEnabled, 4);
-  EXPECT_SLOT(IAudioSenderCallback, OnStateChanged, 1);
-  EXPECT_SLOT(IAudioOutputFormatList, GetCount, 1);
-  EXPECT_SLOT(IAudioOutputFormatList, GetEntry, 2);
-  EXPECT_SLOT(IAudioOutputFormatEntry, GetFormatCode, 2);
-  EXPECT_SLOT(IAudioOutputFormatEntry, IsEnabled, 5);
-  EXPECT_SLOT(IAudioFormat, SetFormatCode, 1);
-  EXPECT_SLOT(IAudioFormat, SetSampleRate, 2);
-  EXPECT_SLOT(IAudioFormat, SetBitRate, 3);
-  EXPECT_SLOT(IAudioFormat, SetStereo, 5);
+TEST(ContractSlots, VideoAudioIoAndZones) {
+  EXPECT_SLOTS(IVideoParams, GetFormat, GetRate, Reserved3, Reserved4, GetPrivacyZones);
+  EXPECT_SLOTS(IVideoFormat, Reserved1, Reserved2, GetSize);
+  EXPECT_SLOTS(IVideoRate, GetFrameRate, Reserved2, GetQuality);
+  EXPECT_SLOTS(IPictureSize, GetWidth, GetHeight);
+  EXPECT_SLOTS(IFrameReceiver, OnFrame, Reserved2, OnSignalLost);
+  EXPECT_SLOTS(IIPVideoCapture, GetChannelCount, StartChannel, StopChannel, ChangeChannel,
+               Reserved5, GetChannelState, Reserved7, Reserved8);
+  EXPECT_SLOTS(IIPAudioCapture2, GetChannelCount, OpenChannel, CloseChannel, GetChannelState,
+               Reserved5, Reserved6);
+  EXPECT_SLOTS(IIPAudioSender, GetChannelCount, OpenChannel, CloseChannel, SendAudioFrame,
+               GetAudioFormat, GetChannelState, Reserved7, Reserved8);
+  EXPECT_SLOTS(IAudioCallback, OnAudioFrame, OnStateChanged);
+  EXPECT_SLOTS(IAudioFormatList, GetCount, GetEntry);
+  EXPECT_SLOTS(IAudioFormatEntry, Reserved1, GetFormatCode, Reserved3, IsEnabled);
+  EXPECT_SLOTS(IAudioSenderCallback, OnStateChanged);
+  EXPECT_SLOTS(IAudioOutputFormatList, GetCount, GetEntry);
+  EXPECT_SLOTS(IAudioOutputFormatEntry, Reserved1, GetFormatCode, Reserved3, Reserved4, IsEnabled);
+  EXPECT_SLOTS(IAudioFormat, SetFormatCode, SetSampleRate, SetBitRate, Reserved4, SetStereo);
+  EXPECT_SLOTS(ICaptureIOApi, SetCallback, Start, Stop, GetInputCount, GetOutputCount, SetOutput);
+  EXPECT_SLOTS(ICaptureIOCallback, OnInputChanged, OnDeviceError);
+  EXPECT_SLOTS(IPrivacyZones, SetZones, Apply);
+  EXPECT_SLOTS(IPrivacyZone, GetAttribute1, GetAttribute2, IsEnabled, GetLeft, GetTop, GetRight,
+               GetBottom);
+  EXPECT_SLOTS(IPrivacyZoneCollection, GetZone);
 }
 
 TEST(ContractSlots, CapabilityQuery) {
-  EXPECT_SLOT(ICapabilityResultSink, SetCapability, 1);
-  EXPECT_SLOT(ICapabilityResultSink, SetName, 2);
-  EXPECT_SLOT(ICapabilityResultSink, GetConnectionField, 3);
-  EXPECT_SLOT(ICapabilityResultSink, AddProperty, 5);
-  EXPECT_SLOT(ICapabilityResultSink, GetResolutionList, 6);
-  EXPECT_SLOT(ICapabilityResultSink, GetFrameRateList, 8);
-  EXPECT_SLOT(IConnectionField, SetValue, 1);
-  EXPECT_SLOT(ICapabilityProperty, SetValue, 1);
-  EXPECT_SLOT(ICapabilityProperty, SetReadOnly, 4);
-  EXPECT_SLOT(ICapabilityProperty, SetLabel, 5);
-  EXPECT_SLOT(ICapabilityProperty, SetExtra, 6);
-  EXPECT_SLOT(IResolutionList, Add, 1);
-  EXPECT_SLOT(IFrameRateList, SetDefault, 1);
-  EXPECT_SLOT(IFrameRateList, Add, 2);
-  EXPECT_SLOT(ICapabilityQueryCallback, OnCompleted, 2);
-  EXPECT_SLOT(ICapabilityQueryCallback, OnFailed, 3);
-  EXPECT_SLOT(ICapabilityQueryCallback, OnTerminated, 4);
-  EXPECT_SLOT(IIPCapabilityQuery, Start, 1);
-  EXPECT_SLOT(IIPCapabilityQuery, Terminate, 2);
-}
-
-TEST(ContractSlots, IoAndPrivacyZones) {
-  EXPECT_SLOT(ICaptureIOApi, SetCallback, 1);
-  EXPECT_SLOT(ICaptureIOApi, Start, 2);
-  EXPECT_SLOT(ICaptureIOApi, Stop, 3);
-  EXPECT_SLOT(ICaptureIOApi, GetInputCount, 4);
-  EXPECT_SLOT(ICaptureIOApi, GetOutputCount, 5);
-  EXPECT_SLOT(ICaptureIOApi, SetOutput, 6);
-  EXPECT_SLOT(ICaptureIOCallback, OnInputChanged, 1);
-  EXPECT_SLOT(ICaptureIOCallback, OnDeviceError, 2);
-
-  EXPECT_SLOT(IPrivacyZones, SetZones, 1);
-  EXPECT_SLOT(IPrivacyZones, Apply, 2);
-  EXPECT_SLOT(IPrivacyZone, GetAttribute1, 1);
-  EXPECT_SLOT(IPrivacyZone, GetAttribute2, 2);
-  EXPECT_SLOT(IPrivacyZone, IsEnabled, 3);
-  EXPECT_SLOT(IPrivacyZone, GetLeft, 4);
-  EXPECT_SLOT(IPrivacyZone, GetTop, 5);
-  EXPECT_SLOT(IPrivacyZone, GetRight, 6);
-  EXPECT_SLOT(IPrivacyZone, GetBottom, 7);
-  EXPECT_SLOT(IPrivacyZoneCollection, GetZone, 1);
+  EXPECT_SLOTS(ICapabilityResultSink, SetCapability, SetName, GetConnectionField, Reserved4,
+               AddProperty, GetResolutionList, Reserved7, GetFrameRateList);
+  EXPECT_SLOTS(IConnectionField, SetValue);
+  EXPECT_SLOTS(ICapabilityProperty, SetValue, Reserved2, Reserved3, SetReadOnly, SetLabel,
+               SetExtra);
+  EXPECT_SLOTS(IResolutionList, Add);
+  EXPECT_SLOTS(IFrameRateList, SetDefault, Add);
+  EXPECT_SLOTS(ICapabilityQueryCallback, Reserved1, OnCompleted, OnFailed, OnTerminated);
+  EXPECT_SLOTS(IIPCapabilityQuery, Start, Terminate);
 }
 
 // One object implementing the whole chain: the pointer that Create... returns

@@ -1,9 +1,8 @@
-// The audio capture and sender tables: limits, repeated keys, failed starts,
-// frame routing by key byte.
+// The audio capture and sender tables (one typed suite for what they share):
+// limits, repeated keys, failed starts; and the sender's frame routing.
 #include "driver/ip_audio_capture.h"
 
 #include <condition_variable>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -16,7 +15,10 @@
 namespace korvela {
 namespace {
 
+// What the fake channels were asked; SendFrame blocks while `hold` is set.
 struct ChannelLog {
+  std::mutex mutex;
+  std::condition_variable changed;
   int created = 0;
   int started = 0;
   int stopped = 0;
@@ -24,35 +26,41 @@ struct ChannelLog {
   int frames = 0;
   bool start_result = true;
   bool stop_result = true;
+  bool hold = false;
+  bool inside_send = false;
 };
 
-class FakeInput final : public IAudioInputChannel {
+template <typename Interface>
+class FakeChannel : public Interface {
  public:
-  explicit FakeInput(ChannelLog& log) : log_(log) { ++log_.created; }
-  ~FakeInput() override { ++log_.deleted; }
+  explicit FakeChannel(ChannelLog& log) : log_(log) { ++log_.created; }
+  ~FakeChannel() override {
+    std::lock_guard<std::mutex> lock(log_.mutex);
+    ++log_.deleted;
+  }
   bool Start() override { return ++log_.started, log_.start_result; }
   bool Stop() override { return ++log_.stopped, log_.stop_result; }
   uint32_t GetState() override { return 2; }
 
- private:
+ protected:
   ChannelLog& log_;
 };
 
-class FakeOutput final : public IAudioOutputChannel {
+class FakeOutput final : public FakeChannel<IAudioOutputChannel> {
  public:
-  explicit FakeOutput(ChannelLog& log) : log_(log) { ++log_.created; }
-  ~FakeOutput() override { ++log_.deleted; }
-  bool Start() override { return ++log_.started, log_.start_result; }
-  bool Stop() override { return ++log_.stopped, log_.stop_result; }
-  uint32_t GetState() override { return 1; }
+  using FakeChannel::FakeChannel;
   bool GetAudioFormat(ipcapture::IAudioFormat* format) override {
     format->SetFormatCode(ipcapture::kAudioFormatMuLaw);
     return true;
   }
-  bool SendFrame(ipcapture::IAudioFrame*) override { return ++log_.frames, true; }
-
- private:
-  ChannelLog& log_;
+  bool SendFrame(ipcapture::IAudioFrame*) override {
+    std::unique_lock<std::mutex> lock(log_.mutex);
+    log_.inside_send = true;
+    log_.changed.notify_all();
+    log_.changed.wait(lock, [&] { return !log_.hold; });
+    ++log_.frames;
+    return log_.deleted == 0;  // still alive
+  }
 };
 
 class FakeCreator final : public IAudioChannelCreator {
@@ -63,7 +71,7 @@ class FakeCreator final : public IAudioChannelCreator {
   IAudioInputChannel* CreateAudioInputChannel(uint32_t key, uint32_t, ipcapture::IAudioCallback*,
                                               ipcapture::IAudioFormatList*) override {
     keys.push_back(key);
-    return give_null ? nullptr : new FakeInput(log);
+    return give_null ? nullptr : new FakeChannel<IAudioInputChannel>(log);
   }
   IAudioOutputChannel* CreateAudioOutputChannel(uint32_t key, uint32_t,
                                                 ipcapture::IAudioSenderCallback*,
@@ -73,60 +81,54 @@ class FakeCreator final : public IAudioChannelCreator {
   }
 };
 
-TEST(CIPAudioCapture, SameKeyTwiceOpensOnceEvenAtTheLimit) {
+template <typename Table>
+struct AudioTableTest : ::testing::Test {
   FakeCreator creator;
-  CIPAudioCapture capture(&creator, 1);
-  EXPECT_TRUE(capture.OpenChannel(3, 0, nullptr, nullptr));
-  EXPECT_TRUE(capture.OpenChannel(3, 0, nullptr, nullptr));
-  EXPECT_EQ(creator.log.created, 1);
-  EXPECT_EQ(capture.GetChannelCount(), 1u);
-}
-
-TEST(CIPAudioCapture, LimitOfOneBlocksASecondKeyUntilTheFirstCloses) {
-  FakeCreator creator;
-  CIPAudioCapture capture(&creator, 1);
-  EXPECT_TRUE(capture.OpenChannel(0, 0, nullptr, nullptr));
-  EXPECT_FALSE(capture.OpenChannel(1, 0, nullptr, nullptr));
-  EXPECT_EQ(creator.log.created, 1);
-  EXPECT_TRUE(capture.CloseChannel(0));
-  EXPECT_EQ(creator.log.deleted, 1);
-  EXPECT_TRUE(capture.OpenChannel(1, 0, nullptr, nullptr));
-  EXPECT_EQ(capture.GetChannelState(1, nullptr, nullptr), 2u);
-  EXPECT_EQ(capture.GetChannelState(0, nullptr, nullptr), 0u);
-}
-
-TEST(CIPAudioCapture, FailedStartIsStoppedAndDeleted) {
-  FakeCreator creator;
-  creator.log.start_result = false;
-  CIPAudioCapture capture(&creator, 2);
-  EXPECT_FALSE(capture.OpenChannel(0, 0, nullptr, nullptr));
-  EXPECT_EQ(creator.log.stopped, 1);
-  EXPECT_EQ(creator.log.deleted, 1);
-  EXPECT_EQ(capture.GetChannelCount(), 0u);
-
-  creator.give_null = true;
-  EXPECT_FALSE(capture.OpenChannel(0, 0, nullptr, nullptr));
-}
-
-TEST(CIPAudioCapture, CloseReportsStopAndUnknownKeys) {
-  FakeCreator creator;
-  CIPAudioCapture capture(&creator, 2);
-  EXPECT_FALSE(capture.CloseChannel(5));
-  ASSERT_TRUE(capture.OpenChannel(5, 0, nullptr, nullptr));
-  creator.log.stop_result = false;
-  EXPECT_FALSE(capture.CloseChannel(5));  // Stop's result
-  EXPECT_EQ(creator.log.deleted, 1);
-}
-
-TEST(CIPAudioCapture, DestructionClosesEverything) {
-  FakeCreator creator;
-  {
-    CIPAudioCapture capture(&creator, 3);
-    capture.OpenChannel(0, 0, nullptr, nullptr);
-    capture.OpenChannel(1, 0, nullptr, nullptr);
+  static bool Open(Table& table, uint32_t key) {
+    return table.OpenChannel(key, 0, nullptr, nullptr);
   }
-  EXPECT_EQ(creator.log.stopped, 2);
-  EXPECT_EQ(creator.log.deleted, 2);
+};
+using AudioTables = ::testing::Types<CIPAudioCapture, CIPAudioSender>;
+TYPED_TEST_SUITE(AudioTableTest, AudioTables);
+
+TYPED_TEST(AudioTableTest, LimitCountsOpenKeysAndARepeatedKeyOpensOnce) {
+  TypeParam table(&this->creator, 1);
+  EXPECT_TRUE(this->Open(table, 3));
+  EXPECT_TRUE(this->Open(table, 3));   // already open, even at the limit
+  EXPECT_FALSE(this->Open(table, 4));  // over the limit
+  EXPECT_EQ(this->creator.keys, (std::vector<uint32_t>{3}));
+  EXPECT_EQ(table.GetChannelCount(), 1u);
+  EXPECT_EQ(table.GetChannelState(3, nullptr, nullptr), 2u);
+  EXPECT_EQ(table.GetChannelState(4, nullptr, nullptr), 0u);
+  EXPECT_TRUE(table.CloseChannel(3));
+  EXPECT_EQ(this->creator.log.deleted, 1);
+  EXPECT_FALSE(table.CloseChannel(3));
+  EXPECT_TRUE(this->Open(table, 4));  // the closed key freed its place
+}
+
+TYPED_TEST(AudioTableTest, FailedStartIsStoppedAndDeletedAndFailedCreationOpensNothing) {
+  this->creator.log.start_result = false;
+  TypeParam table(&this->creator, 2);
+  EXPECT_FALSE(this->Open(table, 0));
+  EXPECT_EQ(this->creator.log.stopped, 1);
+  EXPECT_EQ(this->creator.log.deleted, 1);
+  EXPECT_EQ(table.GetChannelCount(), 0u);
+  this->creator.give_null = true;
+  EXPECT_FALSE(this->Open(table, 0));
+  EXPECT_EQ(table.GetChannelCount(), 0u);
+}
+
+TYPED_TEST(AudioTableTest, CloseReportsTheStopAndDestructionClosesEverything) {
+  {
+    TypeParam table(&this->creator, 3);
+    ASSERT_TRUE(this->Open(table, 0));
+    ASSERT_TRUE(this->Open(table, 1));
+    this->creator.log.stop_result = false;
+    EXPECT_FALSE(table.CloseChannel(0));  // Stop's result
+    EXPECT_EQ(this->creator.log.deleted, 1);
+  }
+  EXPECT_EQ(this->creator.log.stopped, 2);
+  EXPECT_EQ(this->creator.log.deleted, 2);
 }
 
 TEST(CIPAudioSender, RoutesFramesByTheirKeyByte) {
@@ -141,8 +143,6 @@ TEST(CIPAudioSender, RoutesFramesByTheirKeyByte) {
   ASSERT_TRUE(sender.OpenChannel(4, 0, nullptr, nullptr));
   EXPECT_TRUE(sender.SendAudioFrame(frame));
   EXPECT_EQ(creator.log.frames, 1);
-  EXPECT_EQ(sender.GetChannelState(4, nullptr, nullptr), 1u);
-  EXPECT_EQ(sender.GetChannelState(5, nullptr, nullptr), 0u);
 
   recorder::AudioFormat format;
   EXPECT_FALSE(sender.GetAudioFormat(5, &format));
@@ -151,90 +151,32 @@ TEST(CIPAudioSender, RoutesFramesByTheirKeyByte) {
   allocator.ReleaseAudioFrame(frame);
 }
 
-TEST(CIPAudioSender, LimitAndRepeatedKey) {
-  FakeCreator creator;
-  CIPAudioSender sender(&creator, 1);
-  EXPECT_TRUE(sender.OpenChannel(0, 0, nullptr, nullptr));
-  EXPECT_TRUE(sender.OpenChannel(0, 0, nullptr, nullptr));
-  EXPECT_FALSE(sender.OpenChannel(1, 0, nullptr, nullptr));
-  EXPECT_EQ(creator.keys, (std::vector<uint32_t>{0}));
-  EXPECT_TRUE(sender.CloseChannel(0));
-  EXPECT_FALSE(sender.CloseChannel(0));
-}
-
-// SendFrame blocks until released, so a close can run while it is inside.
-class BlockingOutput final : public IAudioOutputChannel {
- public:
-  struct Probe {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool inside = false;
-    bool release = false;
-    bool alive = true;
-  };
-  explicit BlockingOutput(Probe& probe) : probe_(probe) {}
-  ~BlockingOutput() override {
-    std::lock_guard<std::mutex> lock(probe_.mutex);
-    probe_.alive = false;
-  }
-  bool Start() override { return true; }
-  bool Stop() override { return true; }
-  uint32_t GetState() override { return 2; }
-  bool GetAudioFormat(ipcapture::IAudioFormat*) override { return false; }
-  bool SendFrame(ipcapture::IAudioFrame*) override {
-    std::unique_lock<std::mutex> lock(probe_.mutex);
-    probe_.inside = true;
-    probe_.changed.notify_all();
-    probe_.changed.wait(lock, [&] { return probe_.release; });
-    return probe_.alive;
-  }
-
- private:
-  Probe& probe_;
-};
-
-class BlockingCreator final : public IAudioChannelCreator {
- public:
-  explicit BlockingCreator(BlockingOutput::Probe& probe) : probe_(probe) {}
-  IAudioInputChannel* CreateAudioInputChannel(uint32_t, uint32_t, ipcapture::IAudioCallback*,
-                                              ipcapture::IAudioFormatList*) override {
-    return nullptr;
-  }
-  IAudioOutputChannel* CreateAudioOutputChannel(uint32_t, uint32_t,
-                                                ipcapture::IAudioSenderCallback*,
-                                                ipcapture::IAudioOutputFormatList*) override {
-    return new BlockingOutput(probe_);
-  }
-
- private:
-  BlockingOutput::Probe& probe_;
-};
-
 TEST(CIPAudioSender, ChannelInUseOutlivesAConcurrentClose) {
-  BlockingOutput::Probe probe;
-  BlockingCreator creator(probe);
+  FakeCreator creator;
+  ChannelLog& log = creator.log;
   CIPAudioSender sender(&creator, 1);
   recorder::FrameAllocator allocator;
   const uint8_t bytes[2] = {1, 2};
   ipcapture::IAudioFrame* frame = allocator.NewTalkbackFrame(bytes, 2, 0, 64000);
   ASSERT_TRUE(sender.OpenChannel(0, 0, nullptr, nullptr));
+  log.hold = true;
 
   bool sent = false;
   std::thread send([&] { sent = sender.SendAudioFrame(frame); });
   {
-    std::unique_lock<std::mutex> lock(probe.mutex);
-    probe.changed.wait(lock, [&] { return probe.inside; });
+    std::unique_lock<std::mutex> lock(log.mutex);
+    log.changed.wait(lock, [&] { return log.inside_send; });
   }
   EXPECT_TRUE(sender.CloseChannel(0));  // does not wait for the sender, must not delete it
   {
-    std::lock_guard<std::mutex> lock(probe.mutex);
-    EXPECT_TRUE(probe.alive);
-    probe.release = true;
-    probe.changed.notify_all();
+    std::lock_guard<std::mutex> lock(log.mutex);
+    EXPECT_EQ(log.deleted, 0);
+    log.hold = false;
+    log.changed.notify_all();
   }
   send.join();
   EXPECT_TRUE(sent);  // the channel was alive throughout SendFrame
-  EXPECT_FALSE(probe.alive);
+  EXPECT_EQ(log.deleted, 1);
   allocator.ReleaseAudioFrame(frame);
 }
 

@@ -123,8 +123,6 @@ TEST(CIPCaptureDriver, OpenFixesTheDeviceDescriptionAndLogsOpened) {
   f.setup.output_count = 3;
   f.setup.parameters[1] = "+7";
   auto driver = f.Make();
-  EXPECT_EQ(driver->GetDeviceInfo()->receive_timeout_ms, 5000u);  // defaults before Open
-  EXPECT_EQ(driver->GetDeviceInfo()->port, 80u);
   ASSERT_TRUE(f.Open(*driver));
 
   const DEVICE_INFO* info = driver->GetDeviceInfo();
@@ -140,14 +138,8 @@ TEST(CIPCaptureDriver, OpenFixesTheDeviceDescriptionAndLogsOpened) {
   EXPECT_EQ(driver->GetIOCount(), (std::pair<uint32_t, uint32_t>{1, 3}));
   EXPECT_EQ(driver->GetStreamType(), 1u);
   EXPECT_EQ(driver->GetFrameAllocator(), &f.allocator);
-  EXPECT_EQ(driver->GetName(), "Veltrano");
   ASSERT_NE(driver->GetVideoCapture(), nullptr);
   EXPECT_EQ(driver->GetVideoCapture()->GetChannelCount(), 2u);
-  EXPECT_EQ(driver->Reserved5(), nullptr);
-  EXPECT_EQ(driver->GetAudioCapture(), nullptr);
-  EXPECT_EQ(driver->GetAudioCaptureEx(), nullptr);
-  EXPECT_EQ(driver->Reserved7(), nullptr);
-  EXPECT_EQ(driver->Reserved8(), nullptr);
 
   auto lines = f.sink.Lines();
   ASSERT_EQ(lines.size(), 1u);
@@ -173,19 +165,16 @@ TEST(CIPCaptureDriver, LogOpenedFormats) {
   EXPECT_EQ(g.sink.total(), 0u);  // no model, no line
 }
 
-TEST(CIPCaptureDriver, RecorderVersionMapsTheLevels) {
-  struct Case {
+// The full version-to-level table is LogDispatcher's; here the driver's part:
+// it reads the version at Open and lets the dispatcher map every line.
+TEST(CIPCaptureDriver, RecorderVersionReadAtOpenDecidesTheLevels) {
+  const struct {
     std::optional<std::array<uint16_t, 4>> version;
     uint8_t opened_level;
     uint8_t state_level;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {std::array<uint16_t, 4>{5, 11, 9, 9}, 2, 2},
-      {std::array<uint16_t, 4>{4, 99, 0, 0}, 2, 2},
-      {std::array<uint16_t, 4>{5, 12, 0, 0}, 3, 3},
-      {std::array<uint16_t, 4>{6, 2, 0, 0}, 3, 3},
       {std::array<uint16_t, 4>{6, 3, 0, 0}, 100, 3},
-      {std::array<uint16_t, 4>{7, 0, 0, 0}, 100, 3},
       {std::nullopt, 3, 3},  // unreadable: taken as 5.12
   };
   for (const auto& c : cases) {
@@ -194,18 +183,14 @@ TEST(CIPCaptureDriver, RecorderVersionMapsTheLevels) {
     auto driver = f.Make();
     ASSERT_TRUE(f.Open(*driver));
     driver->Message(3, "%s: %s is online", "korvela::T::U", "Camera x");
-    driver->Message(4, "%s: never", "korvela::T::U");
     auto lines = f.sink.Lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].level, c.opened_level);
     EXPECT_EQ(lines[1].level, c.state_level);
-    EXPECT_EQ(lines[1].text, "korvela::T::U: Camera x is online");
+    if (!c.version) {
+      EXPECT_EQ(driver->recorder_version(), (std::array<uint16_t, 4>{5, 12, 0, 0}));
+    }
   }
-  Fixture f;
-  f.version = std::nullopt;
-  auto driver = f.Make();
-  ASSERT_TRUE(f.Open(*driver));
-  EXPECT_EQ(driver->recorder_version(), (std::array<uint16_t, 4>{5, 12, 0, 0}));
 }
 
 TEST(CIPCaptureDriver, NothingIsLoggedBeforeOpen) {
@@ -216,33 +201,17 @@ TEST(CIPCaptureDriver, NothingIsLoggedBeforeOpen) {
 }
 
 TEST(CIPCaptureDriver, ParameterOneMustBeANumber) {
-  for (const char* bad : {"(none)", "", "+", "-", "5a", "abc"}) {
+  // What counts as a number is ParseParameterNumber's (camera_parameters_test).
+  for (const char* bad : {"(none)", "5a", static_cast<const char*>(nullptr)}) {
     Fixture f;
-    f.setup.parameters[1] = bad;
+    if (bad)
+      f.setup.parameters[1] = bad;
+    else
+      f.setup.parameters.erase(1);
     auto driver = f.Make();
-    EXPECT_FALSE(f.Open(*driver)) << bad;
-    EXPECT_EQ(f.sink.total(), 0u) << bad;
+    EXPECT_FALSE(f.Open(*driver)) << (bad ? bad : "missing");
+    EXPECT_EQ(f.sink.total(), 0u);
   }
-  Fixture f;
-  f.setup.parameters.erase(1);
-  auto driver = f.Make();
-  EXPECT_FALSE(f.Open(*driver));
-  EXPECT_EQ(f.sink.total(), 0u);
-}
-
-TEST(CIPCaptureDriver, ParametersThroughTheDriver) {
-  Fixture f;
-  f.setup.parameters = {{1, "0"}, {2, "+5"}, {3, "-5"}, {4, "+"},
-                        {5, "-"}, {6, ""},   {7, "5a"}, {8, "(none)"}};
-  auto driver = f.Make();
-  ASSERT_TRUE(f.Open(*driver));
-  EXPECT_EQ(driver->GetParameterInt(2), 5);
-  EXPECT_EQ(driver->GetParameterInt(3), -5);
-  for (uint32_t i : {4u, 5u, 6u, 7u, 8u, 99u})
-    EXPECT_EQ(driver->GetParameterInt(i), INT32_MIN) << i;
-  EXPECT_EQ(driver->GetParameter(8), "");
-  EXPECT_EQ(driver->GetParameter(7), "5a");
-  EXPECT_EQ(driver->GetParameter(99), "");
 }
 
 TEST(CIPCaptureDriver, PrivacyZonesByParameterSeven) {
@@ -390,11 +359,9 @@ TEST(CIPCaptureDriver, RefusesWhatARecorderCannotMean) {
 }
 
 TEST(CIPCaptureDriver, ClassSlotsFollowThePrimaryInterface) {
-  EXPECT_SLOT(CIPCaptureDriver, GetAudioSender, 11);
-  EXPECT_SLOT(CIPCaptureDriver, CreateIO, 12);
-  EXPECT_SLOT(CIPCaptureDriver, CheckDevice, 13);
-  EXPECT_SLOT(CIPCaptureDriver, CreatePrivacyZones, 14);
-  EXPECT_SLOT(CIPCaptureDriver, LogOpened, 15);
+  EXPECT_SLOTS(CIPCaptureDriver, Open, Close, GetVideoCapture, GetIO, Reserved5, GetAudioCapture,
+               Reserved7, Reserved8, GetAudioCaptureEx, GetAudioCapture2, GetAudioSender, CreateIO,
+               CheckDevice, CreatePrivacyZones, LogOpened);
 }
 
 }  // namespace

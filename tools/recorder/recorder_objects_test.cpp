@@ -11,7 +11,6 @@
 #include "recorder/driver_library.h"
 #include "recorder/frame_allocator.h"
 #include "recorder/frame_receiver.h"
-#include "recorder/video_params.h"
 
 namespace korvela::recorder {
 namespace {
@@ -149,43 +148,18 @@ TEST(DeviceSetup, ParametersEndAtFirstGapAndCallsAreRecorded) {
                                       "Setup.GetConnection", "Connection.GetPort"}));
 }
 
-TEST(VideoParams, ExposesRateSizeAndZones) {
-  VideoParams params(25, 80, 1280, 720);
-  params.SetZones({ZoneSpec{1, 2, 1, 10, 20, 50, 60}});
-  EXPECT_EQ(params.GetRate()->GetFrameRate(), 25u);
-  EXPECT_EQ(params.GetRate()->GetQuality(), 80u);
-  EXPECT_EQ(params.GetFormat()->GetSize()->GetWidth(), 1280u);
-  EXPECT_EQ(params.GetFormat()->GetSize()->GetHeight(), 720u);
-  auto* zones = params.GetPrivacyZones();
-  ASSERT_NE(zones->GetZone(0), nullptr);
-  EXPECT_FLOAT_EQ(zones->GetZone(0)->GetBottom(), 60.f);
-  EXPECT_EQ(zones->GetZone(1), nullptr);
-}
-
-TEST(AudioHost, TalkbackFrameAndCallbacks) {
+TEST(AudioHost, CallbackCopiesFramesAndWaitsForStates) {
   FrameAllocator allocator;
   const uint8_t bytes[3] = {1, 2, 3};
   auto* frame = allocator.NewTalkbackFrame(bytes, 3, 7, 64000);
-  EXPECT_EQ(frame->GetFormatCode(), ipcapture::kAudioFormatMuLaw);
-  EXPECT_EQ(frame->GetSampleRate(), 8000u);
-  EXPECT_FALSE(frame->IsStereo());
-  EXPECT_EQ(frame->GetChannel(), 7);
-  EXPECT_EQ(frame->GetDataLength(), 3u);
-
   AudioCallback callback;
   EXPECT_TRUE(callback.OnAudioFrame(frame));
-  allocator.ReleaseAudioFrame(frame);
+  allocator.ReleaseAudioFrame(frame);  // the copy must survive the release
   callback.OnStateChanged(0, 2);
   EXPECT_TRUE(callback.WaitForState(2, 0ms));
   ASSERT_EQ(callback.Frames().size(), 1u);
   EXPECT_EQ(callback.Frames()[0].data, (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_EQ(callback.Frames()[0].bit_rate, 64000u);
-
-  AudioOutputFormatList outputs({{ipcapture::kAudioFormatMuLaw, false}, {0x1234, true}});
-  EXPECT_EQ(outputs.GetCount(), 2u);
-  EXPECT_FALSE(outputs.GetEntry(0)->IsEnabled());
-  EXPECT_EQ(outputs.GetEntry(1)->GetFormatCode(), 0x1234u);
-  EXPECT_EQ(outputs.GetEntry(2), nullptr);
 }
 
 TEST(DriverLibrary, ReportsAMissingFile) {
@@ -193,7 +167,6 @@ TEST(DriverLibrary, ReportsAMissingFile) {
   EXPECT_FALSE(library.Load("/nonexistent/libveltrano.so"));
   EXPECT_FALSE(library.loaded());
   EXPECT_FALSE(library.error().empty());
-  EXPECT_EQ(DriverLibrary::ExportNames().size(), 16u);
 }
 
 }  // namespace
