@@ -101,13 +101,6 @@ struct IoFixture {
   FakeIO io{&driver};
 };
 
-TEST(IOBaseTest, CountsComeFromTheDriverAndNullCallbackIsRefused) {
-  IoFixture f(3, 2);
-  EXPECT_EQ(f.io.GetInputCount(), 3u);
-  EXPECT_EQ(f.io.GetOutputCount(), 2u);
-  EXPECT_FALSE(f.io.SetCallback(nullptr));
-}
-
 TEST(IOBaseTest, OutputStartsOpenAndOnlyChangesAreWritten) {
   IoFixture f(0, 1);
   ASSERT_TRUE(f.io.Start());
@@ -169,6 +162,7 @@ TEST(IOBaseTest, InputChangesAreReportedOnceAndFailuresEveryPoll) {
 
 TEST(IOBaseTest, NoThreadsWithoutInputsOrOutputs) {
   IoFixture f(0, 0);
+  EXPECT_FALSE(f.io.SetCallback(nullptr));
   EXPECT_TRUE(f.io.Start());
   EXPECT_FALSE(f.io.SetOutput(0, 0));  // no output thread: nothing queued
   EXPECT_TRUE(f.io.Stop());

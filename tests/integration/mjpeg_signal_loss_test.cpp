@@ -74,15 +74,9 @@ TEST_F(SignalLossFixture, SilentSimulatorIsReportedLostAndRecovers) {
   camera().ClearFault(camsim::Fault::Kind::kStopMedia);
   const size_t before = receiver.frame_count();
   ASSERT_TRUE(receiver.WaitForFrames(before + 5, 30s));
-  const auto lines = driver.log.Lines();
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[0].text,
-            "korvela::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is online");
-  EXPECT_EQ(lines[1].level, 1u);
-  EXPECT_EQ(lines[1].text,
-            "korvela::CBaseCameraChannel::SetCameraState: Signal was lost for camera 127.0.0.1");
-  EXPECT_EQ(lines[2].text,
-            "korvela::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is online");
+  // Online, lost, online again (the exact lines are base_camera_channel_test's).
+  EXPECT_EQ(driver.log.Count("is online", 3), 2u);
+  EXPECT_EQ(driver.log.Count("Signal was lost for camera 127.0.0.1", 1), 1u);
   EXPECT_EQ(channel->GetState(), kCameraReceiving);
 
   channel->Stop();
