@@ -102,16 +102,12 @@ TEST_F(DriverLibraryTest, OpenReportsDriverIsOpenedToTheSink) {
   setup.port = 8080;
   setup.stream_type = 2;  // no channel class: StartChannel starts nothing
   DeviceSetup::FillReferenceParameters(setup.parameters);
-  setup.parameters[4] = "3.5.1";
 
   DriverHandle driver(library_.exports());
   ASSERT_TRUE(driver);
   ASSERT_TRUE(driver->Open(&sink, &allocator, &setup));
-  ASSERT_TRUE(sink.WaitFor("DRIVER IS OPENED", 5s));
+  ASSERT_TRUE(sink.WaitFor("DRIVER IS OPENED", 5s));  // its text is the driver's unit test's
   EXPECT_EQ(sink.LevelOf("DRIVER IS OPENED"), 100);
-  EXPECT_TRUE(
-      sink.Contains("DRIVER IS OPENED (name: Veltrano, device model: IQ765, FW: 3.5.1, address: "
-                    "127.0.0.1:8080)"));
 
   ipcapture::IIPVideoCapture* video = driver->GetVideoCapture();
   ASSERT_NE(video, nullptr);
@@ -134,17 +130,6 @@ TEST_F(DriverLibraryTest, TheHostsCoreVersionDecidesTheLevel) {
   DriverHandle driver(library_.exports(), 0, 0);
   ASSERT_TRUE(driver->Open(&sink, &allocator, &setup));
   EXPECT_EQ(sink.LevelOf("DRIVER IS OPENED"), 2);
-}
-
-TEST_F(DriverLibraryTest, OpenFailsWithoutANumericParameterOne) {
-  DebugSink sink;
-  FrameAllocator allocator;
-  DeviceSetup setup;
-  setup.model = "IQ765";
-  setup.parameters = {{1, "(none)"}};
-  DriverHandle driver(library_.exports());
-  EXPECT_FALSE(driver->Open(&sink, &allocator, &setup));
-  EXPECT_EQ(sink.total(), 0u);
 }
 
 TEST(CliHost, OpensWithTheUsersParametersOverTheReferenceOnes) {

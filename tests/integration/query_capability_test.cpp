@@ -26,45 +26,25 @@ constexpr char kUser[] = "root";
 constexpr char kPassword[] = "system";
 constexpr auto kReportWait = seconds(60);
 
-struct Size {
-  uint32_t width, height, interval;
-};
-
+// The size lists per camera group are FillPictureSizes' (unit tests); here
+// the first size and the count show the group reached the report.
 struct ModelExpectation {
   const char* model;
   camsim::AuthMode auth;
   uint32_t camera_group;
-  std::vector<Size> sizes;
+  uint32_t first_width, first_height, first_interval;
+  size_t sizes;
   uint32_t default_interval;
   bool h264;
   bool audio;
 };
 
 const ModelExpectation kModels[] = {
-    {"IQ765",
-     camsim::AuthMode::kDigest,
-     4,
-     {{2592, 1944, 100},
-      {2560, 1440, 63},
-      {2048, 1536, 50},
-      {1920, 1080, 33},
-      {1600, 1200, 33},
-      {1280, 960, 33},
-      {1280, 720, 33},
-      {720, 480, 33}},
-     100,
-     true,
-     true},
-    {"IQ031", camsim::AuthMode::kBasic, 2, {{1280, 720, 33}, {720, 480, 33}}, 33, true, true},
-    {"IQA30", camsim::AuthMode::kDigest, 3, {{720, 480, 33}, {352, 240, 33}}, 33, true, true},
-    {"IQ042", camsim::AuthMode::kBasic, 1, {{1280, 1024, 33}}, 33, false, false},
-    {"IQ511",
-     camsim::AuthMode::kDigest,
-     0,
-     {{2048, 1536, 83}, {1024, 768, 33}, {512, 384, 33}, {256, 192, 33}},
-     83,
-     true,
-     true},
+    {"IQ765", camsim::AuthMode::kDigest, 4, 2592, 1944, 100, 8, 100, true, true},
+    {"IQ031", camsim::AuthMode::kBasic, 2, 1280, 720, 33, 2, 33, true, true},
+    {"IQA30", camsim::AuthMode::kDigest, 3, 720, 480, 33, 2, 33, true, true},
+    {"IQ042", camsim::AuthMode::kBasic, 1, 1280, 1024, 33, 1, 33, false, false},
+    {"IQ511", camsim::AuthMode::kDigest, 0, 2048, 1536, 83, 4, 83, true, true},
 };
 
 class QueryIntegrationTest : public ::testing::Test {
@@ -111,38 +91,27 @@ TEST_F(QueryIntegrationTest, EverySimulatedModelReportsItsProperties) {
     ASSERT_EQ(r.outcome, CapabilityResult::Outcome::kCompleted) << r.failure_message;
     EXPECT_EQ(r.reports, 1);
 
+    // What the simulated camera holds reaches the report (labels, read-only
+    // flags and fill order are the properties' unit tests').
     EXPECT_EQ(r.name, Oid(camera, "2.27") + " " + m.model);
-    EXPECT_EQ(r.connection.at(1), "127.0.0.1");
     EXPECT_EQ(r.connection.at(2), std::to_string(camera.http_port()));
-    EXPECT_EQ(r.connection.at(3), kUser);
-    EXPECT_EQ(r.connection.at(4), kPassword);
-
     std::string mac = Oid(camera, "2.7");
     std::erase(mac, '-');
     const std::string rtsp_port = Oid(camera, "1.17.3.1");
-    const std::string bit_rate = Oid(camera, "1.17.1.2");
-    std::map<uint32_t, std::pair<std::string, bool>> expected_properties = {
-        {1, {"1", false}},
-        {2, {rtsp_port.empty() ? "554" : rtsp_port, true}},
-        {3, {std::to_string(m.camera_group), false}},
-        {4, {Oid(camera, "2.5"), true}},
-        {5, {mac, true}},
-        {6, {Oid(camera, "1.2.20.5") + "x" + Oid(camera, "1.2.20.6"), true}},
-        {7, {"1", false}},
-        {8, {m.audio ? std::to_string(std::stoi(bit_rate) * 1000) : "0", false}},
+    std::map<uint32_t, std::string> expected_properties = {
+        {1, "1"},
+        {2, rtsp_port.empty() ? "554" : rtsp_port},
+        {3, std::to_string(m.camera_group)},
+        {4, Oid(camera, "2.5")},
+        {5, mac},
+        {6, Oid(camera, "1.2.20.5") + "x" + Oid(camera, "1.2.20.6")},
+        {7, "1"},
+        {8, m.audio ? std::to_string(std::stoi(Oid(camera, "1.17.1.2")) * 1000) : "0"},
     };
-    if (m.audio) {
-      expected_properties[101] = {"Count=1; IsStereo=0", true};
-      expected_properties[102] = {"Count=1; IsStereo=0", true};
-    }
-    ASSERT_EQ(r.properties.size(), expected_properties.size());
-    for (const auto& [number, expected] : expected_properties) {
-      const auto& p = r.properties.at(number);
-      EXPECT_EQ(p.value, expected.first) << number;
-      EXPECT_EQ(p.read_only, expected.second) << number;
-      EXPECT_EQ(p.fill_order, "label,extra,readonly,value") << number;
-    }
-    EXPECT_EQ(r.properties.at(5).label, "MAC address");
+    if (m.audio) expected_properties[101] = expected_properties[102] = "Count=1; IsStereo=0";
+    std::map<uint32_t, std::string> properties;
+    for (const auto& [number, p] : r.properties) properties[number] = p.value;
+    EXPECT_EQ(properties, expected_properties);
 
     std::map<uint32_t, uint32_t> expected_caps = {{0, 1},  {2, 1},  {3, 1},  {7, 1},
                                                   {11, 0}, {12, 0}, {13, 8}, {14, 1},
@@ -151,17 +120,10 @@ TEST_F(QueryIntegrationTest, EverySimulatedModelReportsItsProperties) {
     if (m.audio) expected_caps[4] = 1;
     EXPECT_EQ(r.capabilities, expected_caps);
 
-    ASSERT_EQ(r.resolutions.size(), m.sizes.size());
-    for (size_t i = 0; i < m.sizes.size(); ++i) {
-      EXPECT_EQ(r.resolutions[i].width, m.sizes[i].width) << i;
-      EXPECT_EQ(r.resolutions[i].height, m.sizes[i].height) << i;
-      EXPECT_EQ(r.resolutions[i].interval_ms, m.sizes[i].interval) << i;
-      EXPECT_EQ(r.resolutions[i].label,
-                std::to_string(m.sizes[i].width) + "x" + std::to_string(m.sizes[i].height));
-    }
-    ASSERT_EQ(r.frame_intervals.size(), 30u);
-    EXPECT_EQ(r.frame_intervals.front(), 1000u);
-    EXPECT_EQ(r.frame_intervals.back(), 33u);
+    ASSERT_EQ(r.resolutions.size(), m.sizes);
+    EXPECT_EQ(r.resolutions[0].width, m.first_width);
+    EXPECT_EQ(r.resolutions[0].height, m.first_height);
+    EXPECT_EQ(r.resolutions[0].interval_ms, m.first_interval);
     EXPECT_EQ(r.default_interval, m.default_interval);
 
     // The privacy masking switch was turned on.
@@ -173,39 +135,23 @@ TEST_F(QueryIntegrationTest, EverySimulatedModelReportsItsProperties) {
   }
 }
 
-TEST_F(QueryIntegrationTest, CameraWithoutOptionalFeatures) {
-  camsim::Camera& camera = StartCamera("IQ765-noaudio-noio-noprivacy");
-  const CapabilityResult r = Query("127.0.0.1", camera.http_port());
-  ASSERT_EQ(r.outcome, CapabilityResult::Outcome::kCompleted) << r.failure_message;
-  EXPECT_EQ(r.properties.count(101), 0u);
-  EXPECT_EQ(r.properties.count(102), 0u);
-  EXPECT_EQ(r.properties.at(8).value, "0");
-  EXPECT_EQ(r.properties.at(7).value, "0");
-  for (uint32_t n : {2u, 3u, 4u, 13u, 14u}) EXPECT_EQ(r.capabilities.count(n), 0u) << n;
-  EXPECT_TRUE(camera.oid_writes().empty());
-}
-
 TEST_F(QueryIntegrationTest, AddressWithPortIsRefusedWithoutAnyTraffic) {
   camsim::Camera& camera = StartCamera("IQ765");
   const std::string address = "127.0.0.1:" + std::to_string(camera.http_port());
   const CapabilityResult r = Query(address, camera.http_port());
   EXPECT_EQ(r.outcome, CapabilityResult::Outcome::kFailed);
-  EXPECT_EQ(r.failure_status, 0u);
-  EXPECT_EQ(r.failure_message,
-            "Failed to start capability fetching thread. Device address is invalid!");
+  EXPECT_EQ(r.failure_status, 0u);  // its message is the module's unit test's
   EXPECT_EQ(r.reports, 1);
   EXPECT_TRUE(camera.http_requests().empty());
   EXPECT_FALSE(r.name_set);
 }
 
-TEST_F(QueryIntegrationTest, WrongCredentialsGiveStatusOneWithTheFullMessage) {
+TEST_F(QueryIntegrationTest, WrongCredentialsGiveStatusOneBeforeAnyOidIsAsked) {
   for (camsim::AuthMode auth : {camsim::AuthMode::kBasic, camsim::AuthMode::kDigest}) {
     camsim::Camera& camera = StartCamera("IQ031", auth);
     const CapabilityResult r = Query("127.0.0.1", camera.http_port(), "wrong-password");
     EXPECT_EQ(r.outcome, CapabilityResult::Outcome::kFailed);
     EXPECT_EQ(r.failure_status, 1u);
-    EXPECT_EQ(r.failure_message,
-              "Failed to get camera properties, login failed (invalid credentials)");
     EXPECT_EQ(r.reports, 1);
     // Refused at the access page: no OID was asked for.
     for (const camsim::HttpRequestRecord& req : camera.http_requests())
@@ -224,42 +170,7 @@ TEST_F(QueryIntegrationTest, UnreachablePortGivesStatusThree) {
   const CapabilityResult r = Query("127.0.0.1", closed_port);
   EXPECT_EQ(r.outcome, CapabilityResult::Outcome::kFailed);
   EXPECT_EQ(r.failure_status, 3u);
-  EXPECT_EQ(r.failure_message, "Failed to get camera properties");
   EXPECT_EQ(r.reports, 1);
-}
-
-TEST_F(QueryIntegrationTest, DeletingAModuleWhoseQueryIsBlockedAbortsItAndReportsOnce) {
-  camsim::Camera& camera = StartCamera("IQ765");
-  // Every reply held back far longer than the shutdown bound. The simulator
-  // records a request once it is answered or dropped, so the first record
-  // appears when the driver gives up on the first page after its 5 s HTTP
-  // time-out; the query is then blocked on the next request.
-  camera.InjectFault({camsim::Fault::Kind::kSlowReplies, 120000});
-  CapabilityHost host;
-  const auto& exports = library_.exports();
-  korvela::ipcapture::IIPCapabilityQuery* module =
-      exports.CreateCapabilityQueryModule(&host, false);
-  ASSERT_NE(module, nullptr);
-  ASSERT_TRUE(module->Start("127.0.0.1", camera.http_port(), kUser, kPassword, &host));
-  ASSERT_TRUE(camera.WaitUntil([&] { return !camera.http_requests().empty(); }, seconds(30)));
-
-  exports.DeleteCapabilityQueryModule(module);
-  // The worker asked nothing after the abort: without it, the delete would
-  // have waited while the query timed out on the access page and went on to
-  // the identity reads, whose dropped requests the simulator records as soon
-  // as the worker's connection closes. A short grace covers that recording.
-  auto asked_for_oids = [&] {
-    for (const camsim::HttpRequestRecord& req : camera.http_requests())
-      if (req.target.find("/get.oid") != std::string::npos) return true;
-    return false;
-  };
-  EXPECT_FALSE(camera.WaitUntil(asked_for_oids, seconds(2)));
-
-  const CapabilityResult r = host.Snapshot();
-  EXPECT_EQ(r.reports, 1);
-  EXPECT_EQ(r.outcome, CapabilityResult::Outcome::kFailed);
-  EXPECT_EQ(r.failure_status, 3u);
-  camera.ClearFaults();
 }
 
 TEST_F(QueryIntegrationTest, DeletingAModuleAbortsTheRequestItIsBlockedIn) {
@@ -286,7 +197,6 @@ TEST_F(QueryIntegrationTest, DeletingAModuleAbortsTheRequestItIsBlockedIn) {
   EXPECT_EQ(r.reports, 1);
   EXPECT_EQ(r.outcome, CapabilityResult::Outcome::kFailed);
   EXPECT_EQ(r.failure_status, 3u);
-  EXPECT_EQ(r.failure_message, "Failed to get camera properties");
   EXPECT_EQ(peer.AcceptedConnections(), 1u);  // nothing asked after the abort
 }
 
