@@ -147,12 +147,5 @@ TEST(CBaseThreadTest, TimeoutWarnsThenWaitsForTheThreadAndReportsTheStop) {
   }
 }
 
-TEST(CBaseThreadTest, NullNameIsEmpty) {
-  TestThread thread(nullptr);
-  ASSERT_TRUE(thread.StartThread(nullptr));
-  EXPECT_EQ(thread.GetName(), "");
-  EXPECT_TRUE(thread.StopThread(kInfinite));
-}
-
 }  // namespace
 }  // namespace korvela

@@ -40,11 +40,5 @@ TEST(LogThrottleTest, FallsBackTo4095AtTheTopAndKeepsEvery4096th) {
   EXPECT_EQ(counter, 8192u);
 }
 
-TEST(LogThrottleTest, CountersAreIndependent) {
-  uint32_t a = 14, b = 0;
-  EXPECT_FALSE(LogThrottle(a));  // 15
-  EXPECT_TRUE(LogThrottle(b));   // 1
-}
-
 }  // namespace
 }  // namespace korvela

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include "base/output_handler.h"
 #include "base/testing/recording_log.h"
 
 namespace korvela {
@@ -124,7 +123,6 @@ TEST(CQueueThreadTest, BoundedQueueDropsAndCountsPastTheLimit) {
   ASSERT_TRUE(queue.Start("drain"));
   ASSERT_TRUE(queue.done.Wait(kInfinite));
   EXPECT_EQ(queue.processed(), std::vector<int>({0, 1, 2}));
-  EXPECT_EQ(CQueueThread<Item>::kMaxQueuedItems, 4096u);
 }
 
 TEST(CQueueThreadTest, StopDropsTheBacklogAndAStopSeenMidDrainEndsProcessing) {
@@ -159,30 +157,6 @@ TEST(CQueueThreadTest, DestructorDeletesQueuedItems) {
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(queue.AddItem(new Item(i, &deleted)));
   }
   EXPECT_EQ(deleted.load(), 4);
-}
-
-class Outputs {
- public:
-  void ApplyOutput(uint32_t output, uint32_t state) {
-    std::lock_guard<std::mutex> lock(mutex);
-    applied.emplace_back(output, state);
-    if (applied.size() == 2) done.Set();
-  }
-  std::mutex mutex;
-  std::vector<std::pair<uint32_t, uint32_t>> applied;
-  CEvent done;
-};
-
-TEST(TOutputHandlerTest, AppliesQueuedCommandsThroughTheOwner) {
-  Outputs outputs;
-  TOutputHandler<Outputs> handler(nullptr, &outputs, &Outputs::ApplyOutput);
-  ASSERT_TRUE(handler.Start("Digital Output thread"));
-  EXPECT_TRUE(handler.AddItem(new COutputState(1, 1)));
-  EXPECT_TRUE(handler.AddItem(new COutputState(2, 0)));
-  ASSERT_TRUE(outputs.done.Wait(kInfinite));
-  EXPECT_TRUE(handler.Stop());
-  std::lock_guard<std::mutex> lock(outputs.mutex);
-  EXPECT_EQ(outputs.applied, (std::vector<std::pair<uint32_t, uint32_t>>{{1, 1}, {2, 0}}));
 }
 
 }  // namespace

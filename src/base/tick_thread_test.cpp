@@ -59,32 +59,5 @@ TEST(CTickThreadTest, TicksEveryPeriodUntilStopped) {
   EXPECT_EQ(ticker.ticks.load(), after_stop);
 }
 
-class Poller {
- public:
-  void Poll() {
-    ++polls;
-    polled.Set();
-  }
-  std::atomic<int> polls{0};
-  CEvent polled;
-};
-
-TEST(TTickThreadTest, ForwardsTicksToTheOwnerAndIgnoresAMissingHandler) {
-  Poller poller;
-  {
-    TTickThread<Poller> thread(nullptr, &poller, &Poller::Poll);
-    thread.SetPeriod(kLongPeriodMs);
-    ASSERT_TRUE(thread.StartTicking("Digital Input thread"));
-    ASSERT_TRUE(poller.polled.Wait(kInfinite));
-  }  // the destructor stops the thread
-  EXPECT_EQ(poller.polls.load(), 1);
-
-  TTickThread<Poller> unbound(nullptr);
-  unbound.SetPeriod(1);
-  ASSERT_TRUE(unbound.StartTicking("unbound"));
-  EXPECT_TRUE(unbound.StopTicking());
-  EXPECT_EQ(poller.polls.load(), 1);
-}
-
 }  // namespace
 }  // namespace korvela

@@ -3,7 +3,6 @@
 // answer (sent chunked to HTTP/1.1 clients) and a CGI that takes an upload.
 // lighttpd is started on a free loopback port with a generated configuration;
 // a machine without lighttpd fails these tests.
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -109,10 +108,6 @@ class LighttpdServer {
     WriteFile(www / "basic" / "big.bin", Payload(kBigBodyBytes));
     // Never answers within the client's time-out.
     WriteFile(www / "cgi" / "stall.cgi", "exec sleep 10\n");
-    // Sends one line at once, then goes silent for long.
-    WriteFile(www / "cgi" / "silent.cgi",
-              "printf 'Content-Type: text/plain\\r\\n\\r\\nfirst\\n'\n"
-              "sleep 10\nprintf 'rest\\n'\n");
     // Answers with the byte count and MD5 of the uploaded body.
     WriteFile(www / "cgi" / "upload.cgi",
               "sum=$(head -c \"$CONTENT_LENGTH\" | tee \"$UPLOAD_FILE\" | md5sum | cut -d' ' -f1)\n"
@@ -390,42 +385,6 @@ TEST_F(LighttpdTest, StalledServerEndsTheRequestAtTheTimeOut) {
   ASSERT_TRUE(sender.SendRequest(Web::HttpRequest("GET", "/basic/index.txt")));
   std::vector<uint8_t> body;
   EXPECT_EQ(sender.ReadAll(body), 11u);
-}
-
-TEST_F(LighttpdTest, CloseFromAnotherThreadEndsABlockedRead) {
-  // A time-out far beyond the server's pause: only the close can end the read
-  // before "rest" arrives.
-  DEVICE_INFO device = Device();
-  device.connect_timeout_ms = 60000;
-  Web::CHttpSender sender(device);
-  ASSERT_TRUE(sender.SendRequest(Web::HttpRequest("GET", "/cgi/silent.cgi")));
-  std::vector<uint8_t> first;
-  std::string got;
-  while (got.find('\n') == std::string::npos && sender.ReadChunk(first) > 0) got += AsString(first);
-  ASSERT_EQ(got, "first\n");
-
-  std::atomic<bool> reading{false};
-  std::atomic<bool> returned{false};
-  std::vector<uint8_t> rest;
-  uint32_t n = 99;
-  std::thread reader([&] {
-    reading = true;
-    n = sender.ReadChunk(rest);
-    returned = true;
-  });
-  while (!reading) std::this_thread::yield();
-  // Give the reader time to block in the read; the close ends it either way.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  sender.CloseRequest();
-  reader.join();
-  EXPECT_TRUE(returned);
-  EXPECT_EQ(n, 0u);
-  EXPECT_TRUE(rest.empty());
-  EXPECT_FALSE(sender.IsRequestOpen());
-
-  // The next request goes out on a fresh connection.
-  ASSERT_TRUE(sender.SendRequest(Web::HttpRequest("GET", "/basic/index.txt")));
-  EXPECT_EQ(sender.GetStatusCode(), 200u);
 }
 
 }  // namespace

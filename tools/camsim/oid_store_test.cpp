@@ -39,36 +39,6 @@ TEST(DeviceModelTest, VariantSuffixesRemoveFeatures) {
   }
 }
 
-TEST(OidStoreTest, SingleReadGivesTheBareValueAndSeveralGiveLines) {
-  OidStore store = MakeStore();
-  EXPECT_EQ(Xmp(store.GetPage("2.8")), "IQ765");
-  EXPECT_EQ(Xmp(store.GetPage("1.17.3.1")), "8554");
-  EXPECT_EQ(Xmp(store.GetPage("2.7")), "02-00-5E-10-00-07");
-  EXPECT_EQ(Xmp(store.GetPage("1.17.1.2&1.9.5&4.4.4&1.9.7")),
-            "1.17.1.2=64\r\n1.9.5=disabled\r\n4.4.4=ERROR: unknown OID\r\n1.9.7=half\r\n");
-  // Unknown objects answer with a text a client recognises as an error.
-  const std::string unknown = Xmp(store.GetPage("9.9.9"));
-  EXPECT_NE(unknown.find("ERR"), std::string::npos);
-  EXPECT_NE(Xmp(store.GetPage("")).find("ERR"), std::string::npos);
-}
-
-TEST(OidStoreTest, ModelsDifferInModesSizesAndOptionalObjects) {
-  OidStore iq042 = MakeStore("IQ042");
-  EXPECT_FALSE(iq042.Read("1.17.2.6"));  // selects sizes by scaling, not by mode
-  EXPECT_EQ(iq042.Read("1.17.6"), "disabled");
-  OidStore iq511 = MakeStore("IQ511");
-  EXPECT_EQ(iq511.Read("1.2.20.5"), "2048");
-  EXPECT_EQ(iq511.Read("1.2.20.6"), "1536");
-  EXPECT_FALSE(iq511.Read("1.17.2.6"));
-  OidStore noio = MakeStore("IQ031-noio-noaudio-noprivacy");
-  EXPECT_EQ(noio.Read("1.3.15"), "disabled");
-  EXPECT_EQ(noio.Read("1.3.5.1"), "disabled");
-  EXPECT_FALSE(noio.Read("1.17.1.2"));
-  EXPECT_FALSE(noio.Read("1.9.5"));
-  EXPECT_FALSE(noio.Read("1.2.26.5"));
-  EXPECT_EQ(MakeStore("IQA30").Read("1.17.2.6"), "mode9");
-}
-
 TEST(OidStoreTest, WritesAreValidatedStoredInOrderAndReadBack) {
   OidStore store = MakeStore();
   std::vector<OidWrite> writes;
