@@ -9,9 +9,16 @@ namespace {
 
 TEST(ModelTableTest, FamilyIsTheFirstRowWhoseTextOccursInTheName) {
   const std::pair<const char*, uint32_t> cases[] = {
-      {"IQM30", 1},       {"IQA84N", 2}, {"IQ863W", 4},     {"IQ763N", 5},      {"IQ865", 6},
-      {"IQ042", 3},       {"", 3},       {"IQA35NI-B2", 6}, {"IQeye IQ765", 6},  // anywhere in the
-                                                                                 // name
+      {"IQM30", 1},
+      {"IQA84N", 2},
+      {"IQ863W", 4},
+      {"IQ763N", 5},
+      {"IQ865", 6},
+      {"IQ042", 3},
+      {"", 3},
+      {"IQA35NI-B2", 6},
+      {"IQeye IQ765", 6},  // anywhere in the
+                           // name
       {"IQ763", 3},        // neither "IQ763W" nor "IQ763N"
       {"IQ765-IQA30", 1},  // family 1 is searched first
       {"iq765", 3},        // the device writes model names in capitals
