@@ -1,0 +1,78 @@
+// CRTPReceiver: the RTP stream of one medium on one local UDP port. On the
+// UDP client's thread each datagram is parsed into a CRTPPacket and queued
+// with its sender; the receiver's own thread, "RTP Packet Queue (%hu)", hands
+// the packets to the user one at a time, in arrival order. No reordering and
+// no jitter buffer: sequence checks belong to the users.
+//
+// The queue is bounded (RtpPacketQueue::kMaxQueuedBytes); what does not fit
+// is dropped, counted and logged (throttled).
+//
+// Threading: Start, Stop, SetUser and ClearQueue run on the owner's thread
+// (SetUser before Start, or while stopped). OnData, OnTimeout and
+// OnClientClosed run on the UDP client's thread; OnRTPPacketFrom runs on the
+// queue thread, OnReceiveTimeout and OnReceiveError on the UDP thread. The
+// queue has its own lock; the user pointer is atomic; dropLogCounter_ is
+// touched by the UDP thread only.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "base/base_thread.h"
+#include "base/event.h"
+#include "base/smart_ptr.h"
+#include "rtsp/rtp_packet.h"
+#include "rtsp/rtp_packet_queue.h"
+#include "rtsp/udp_client.h"
+
+namespace korvela {
+
+class IRTPReceiverUser {
+ public:
+  virtual ~IRTPReceiverUser() = default;
+  // For users that feed packets themselves.
+  virtual void OnRTPPacket(CRTPPacket* packet) = 0;
+  // A packet and its sender, on the receiver's queue thread.
+  virtual void OnRTPPacketFrom(const platform::Endpoint& sender, CRTPPacket* packet) = 0;
+  virtual void OnReceiveTimeout() = 0;
+  virtual void OnReceiveError() = 0;
+};
+
+class CRTPReceiver : public IRTPClientUser, public CBaseThread {
+ public:
+  // Initial datagram buffer of the UDP client (grows for larger datagrams).
+  static constexpr uint32_t kInitialBufferBytes = 1536;
+  static constexpr uint32_t kReceiveWaitSeconds = 2;
+
+  explicit CRTPReceiver(IDebugMessage* log);
+  ~CRTPReceiver() override;
+
+  // Binds `port` (0: any free port) and starts both threads; false after a
+  // full Stop when the port is taken or a thread does not start.
+  bool Start(uint16_t port);
+  // Stops both threads; queued packets are dropped undelivered.
+  void Stop();
+  void SetUser(IRTPReceiverUser* user) { user_.store(user); }
+  uint16_t GetPort() const;
+  void ClearQueue() { queue_.Clear(); }
+  uint64_t GetDroppedPackets() const { return queue_.DroppedPackets(); }
+  // The UDP client (to feed OnData directly in tests and benchmarks).
+  IRTPClient* GetClient() const { return client_.get(); }
+
+  void OnData(IRTPClient* client, const platform::Endpoint& sender, const uint8_t* data,
+              uint32_t length) override;
+  void OnTimeout(IRTPClient* client) override;
+  void OnClientClosed(IRTPClient* client) override;
+
+ protected:
+  void Run() override;
+
+ private:
+  TSmartPtr<IRTPClient> client_;
+  std::atomic<IRTPReceiverUser*> user_{nullptr};
+  RtpPacketQueue queue_;
+  CEvent queueEvent_;
+  uint32_t dropLogCounter_ = 0;
+};
+
+}  // namespace korvela

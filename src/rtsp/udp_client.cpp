@@ -1,0 +1,103 @@
+#include "rtsp/udp_client.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "util/str_format.h"
+
+namespace korvela {
+
+using platform::IoResult;
+using platform::SocketError;
+
+CUDPClient::CUDPClient(IDebugMessage* log) : CBaseThread(log) {}
+
+CUDPClient::~CUDPClient() { Close(); }
+
+void CUDPClient::SetTimeout(uint32_t seconds, uint32_t fraction) {
+  waitSeconds_.store(seconds);
+  waitFraction_.store(fraction % 1000);
+}
+
+uint32_t CUDPClient::WaitMs() const {
+  const uint64_t ms = uint64_t{waitSeconds_.load()} * 1000 + waitFraction_.load() / 1000;
+  return static_cast<uint32_t>(std::min<uint64_t>(ms, platform::kInfinite - 1));
+}
+
+bool CUDPClient::Open(IRTPClientUser* user, uint16_t port) {
+  {
+    CSyncLockGuard guard(lock_);
+    if (socket_.valid()) return false;
+    user_ = user;
+    if (socket_.Bind(port) == SocketError::kNone) {
+      port_.store(socket_.LocalPort());
+      if (StartThread(StrFormat("UDP client thread, port %u", port_.load()).c_str())) return true;
+    }
+  }
+  Close();
+  return false;
+}
+
+void CUDPClient::Close() {
+  // The stop event ends the thread's wait at once; the shutdown covers a
+  // thread that is between waits.
+  StopEvent().Set();
+  bool was_open = false;
+  IRTPClientUser* user = nullptr;
+  {
+    CSyncLockGuard guard(lock_);
+    was_open = socket_.valid();
+    socket_.Shutdown();
+    StopThread(std::max<uint32_t>((waitSeconds_.load() + 1) * 1000, 5000));
+    socket_.Close();
+    port_.store(0);
+    user = user_;
+  }
+  if (was_open && user != nullptr) user->OnClientClosed(this);
+}
+
+bool CUDPClient::SendTo(const platform::Endpoint& destination, const uint8_t* data,
+                        uint32_t length) {
+  if (!socket_.valid() || data == nullptr) return false;
+  const IoResult r = socket_.SendTo(destination, {data, length});
+  return r.ok() && r.bytes == length;
+}
+
+void CUDPClient::Run() {
+  std::vector<uint8_t> buffer;
+  buffer.resize(std::clamp<uint32_t>(bufferSize_.load(), 1, kMaxDatagramBytes));
+  platform::Event* stop = &StopEvent().Raw();
+  const uint32_t wait_ms = WaitMs();
+  while (!IsStopSignalled()) {
+    const IoResult peek = socket_.PeekSize(wait_ms, stop);
+    if (peek.error == SocketError::kTimedOut) {
+      if (user_ != nullptr) user_->OnTimeout(this);
+      continue;
+    }
+    if (peek.error == SocketError::kInterrupted || peek.error == SocketError::kShutdown) break;
+    if (!peek.ok()) {
+      if (peek.error == SocketError::kFault || peek.error == SocketError::kNetworkDown ||
+          peek.error == SocketError::kNotInitialised) {
+        if (user_ != nullptr) user_->OnClientClosed(this);
+        break;
+      }
+      continue;  // e.g. an ICMP error reported once for an earlier send
+    }
+    if (peek.bytes > buffer.size()) {
+      try {
+        buffer.resize(std::min<size_t>(peek.bytes, kMaxDatagramBytes));
+      } catch (const std::bad_alloc&) {
+        // Keep the smaller buffer: the datagram is reported cut and skipped.
+      }
+    }
+    platform::Endpoint from;
+    const IoResult r = socket_.ReceiveFrom(buffer, &from, 0, stop);
+    if (IsStopSignalled()) break;
+    if (r.ok() && r.bytes > 0 && user_ != nullptr) {
+      user_->OnData(this, from, buffer.data(), static_cast<uint32_t>(r.bytes));
+    }
+  }
+}
+
+}  // namespace korvela
