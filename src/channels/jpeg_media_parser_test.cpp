@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "channels/resolution_class.h"
+#include "channels/testing/jpeg_picture.h"
 #include "channels/testing/recording_frame_allocator.h"
 #include "core/testing/fake_driver.h"
 
@@ -14,27 +15,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using ::testing::ElementsAre;
-
-Bytes MakePicture(uint16_t width, uint16_t height, size_t payload, bool with_size = true) {
-  Bytes b = {0xFF, 0xD8};  // start of image
-  if (with_size) {
-    // Baseline start-of-frame: marker, length 17, precision 8, height, width, components.
-    const Bytes sof = {0xFF,
-                       0xC0,
-                       0x00,
-                       0x11,
-                       0x08,
-                       uint8_t(height >> 8),
-                       uint8_t(height),
-                       uint8_t(width >> 8),
-                       uint8_t(width),
-                       0x03};
-    b.insert(b.end(), sof.begin(), sof.end());
-  }
-  for (size_t i = 0; i < payload; ++i) b.push_back(static_cast<uint8_t>(i % 200));
-  b.insert(b.end(), {0xFF, 0xD9});  // end of image
-  return b;
-}
+using testing::MakeJpegPicture;
 
 struct CountingReceiver : IMediaReceiver {
   bool ReceiveFrame(ipcapture::IVideoFrame* frame) override {
@@ -64,7 +45,7 @@ struct ParserFixture : ::testing::Test {
 };
 
 TEST_F(ParserFixture, PictureIsFilledInOrderCopiedDeliveredAndReleased) {
-  const Bytes picture = MakePicture(1280, 1024, 500);
+  const Bytes picture = MakeJpegPicture(1280, 1024, 500);
   Bytes stream = {'-', '-', 'b', '\r', '\n'};
   stream.insert(stream.end(), picture.begin(), picture.end());
   Feed(stream);
@@ -89,7 +70,7 @@ TEST_F(ParserFixture, PictureIsFilledInOrderCopiedDeliveredAndReleased) {
 
 TEST_F(ParserFixture, RejectedFrameIsStillReleased) {
   receiver.accept = false;
-  Feed(MakePicture(640, 480, 10));
+  Feed(MakeJpegPicture(640, 480, 10));
   ASSERT_EQ(allocator.count(), 1u);
   EXPECT_TRUE(allocator.frame(0).released);
   EXPECT_EQ(parser.counters().delivered, 1u);
@@ -97,8 +78,8 @@ TEST_F(ParserFixture, RejectedFrameIsStillReleased) {
 }
 
 TEST_F(ParserFixture, StreamWithoutSizeHeaderDeliversNothing) {
-  Feed(MakePicture(0, 0, 100, /*with_size=*/false));
-  Feed(MakePicture(0, 0, 100, /*with_size=*/false));
+  Feed(MakeJpegPicture(0, 0, 100, /*with_size=*/false));
+  Feed(MakeJpegPicture(0, 0, 100, /*with_size=*/false));
   EXPECT_EQ(allocator.count(), 0u);
   EXPECT_TRUE(receiver.received.empty());
   EXPECT_EQ(parser.counters().dropped, 2u);
@@ -106,13 +87,13 @@ TEST_F(ParserFixture, StreamWithoutSizeHeaderDeliversNothing) {
 
 TEST_F(ParserFixture, MissingAllocatorReceiverOrRecordDropsSilently) {
   allocator.fail_allocations = true;
-  Feed(MakePicture(640, 480, 10));
+  Feed(MakeJpegPicture(640, 480, 10));
   allocator.fail_allocations = false;
   driver.allocator = nullptr;
-  Feed(MakePicture(640, 480, 10));
+  Feed(MakeJpegPicture(640, 480, 10));
   driver.allocator = &allocator;
   parser.SetReceiver(nullptr);
-  Feed(MakePicture(640, 480, 10));
+  Feed(MakeJpegPicture(640, 480, 10));
   EXPECT_TRUE(receiver.received.empty());
   EXPECT_EQ(parser.counters().dropped, 3u);
   EXPECT_TRUE(driver.log.Lines().empty());
@@ -125,7 +106,7 @@ TEST_F(ParserFixture, OversizedPicturesAreCountedAndLoggedThinnedOutAndTheNextOn
     Feed(half);
     Feed(half);
   }
-  const Bytes next = MakePicture(352, 288, 40);
+  const Bytes next = MakeJpegPicture(352, 288, 40);
   Feed(next);
   EXPECT_THAT(receiver.received, ElementsAre(next));
   EXPECT_EQ(parser.counters().overflows, 16u);
@@ -138,7 +119,7 @@ TEST_F(ParserFixture, OversizedPicturesAreCountedAndLoggedThinnedOutAndTheNextOn
 }
 
 TEST_F(ParserFixture, ResetBetweenConnectionsDropsThePartialPicture) {
-  const Bytes picture = MakePicture(640, 480, 300);
+  const Bytes picture = MakeJpegPicture(640, 480, 300);
   parser.ProcessData(std::span(picture).first(100));
   parser.Reset();
   parser.ProcessData(std::span(picture).subspan(100));

@@ -9,11 +9,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "channels/testing/jpeg_picture.h"
+
 namespace korvela {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using ::testing::ElementsAre;
+using testing::MakeJpegPicture;
 
 struct Picture {
   Bytes bytes;
@@ -37,31 +40,6 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
-}
-
-// A minimal picture: SOI, optional baseline SOF with the size, `payload`
-// filler bytes that hold no 0xFF, EOI.
-Bytes MakePicture(uint16_t width, uint16_t height, size_t payload, bool with_size = true) {
-  Bytes b = {0xFF, 0xD8};
-  if (with_size) {
-    const Bytes sof = {
-        0xFF,
-        0xC0,  // baseline start-of-frame
-        0x00,
-        0x11,  // segment length 17
-        0x08,  // 8-bit samples
-        uint8_t(height >> 8),
-        uint8_t(height),
-        uint8_t(width >> 8),
-        uint8_t(width),  // size
-        0x03,            // three components
-    };
-    b.insert(b.end(), sof.begin(), sof.end());
-  }
-  for (size_t i = 0; i < payload; ++i) b.push_back(static_cast<uint8_t>(i % 250));
-  b.push_back(0xFF);
-  b.push_back(0xD9);
-  return b;
 }
 
 Bytes PartHeader() { return Text("--boundary\r\nContent-Type: image/jpeg\r\n\r\n"); }
@@ -109,8 +87,8 @@ void ExpectEveryCut(const Bytes& stream, const std::vector<Picture>& expected) {
 }
 
 TEST(JpegStreamSplitterTest, PicturesAreCutAtTheirMarkersWithTheirSizeHoweverTheyArrive) {
-  const Bytes first = MakePicture(1280, 1024, 300);
-  const Bytes second = MakePicture(704, 576, 40);
+  const Bytes first = MakeJpegPicture(1280, 1024, 300);
+  const Bytes second = MakeJpegPicture(704, 576, 40);
   const Bytes stream = Concat({PartHeader(), first, PartHeader(), second, Text("\r\n")});
   ExpectEveryCut(stream, {Picture{first, 1280, 1024}, Picture{second, 704, 576}});
 }
@@ -119,15 +97,15 @@ TEST(JpegStreamSplitterTest, BytesOutsidePicturesNeverReachAPicture) {
   // Text with an 0xFF that is no start-of-image, and an end-of-image with no
   // picture open.
   const Bytes noise = {'x', 0xFF, 0x00, 'y', 0xFF, 0xD9, 0xFF, 0xC0, 0, 0x11, 8, 0, 1, 0, 1};
-  const Bytes picture = MakePicture(0x0102, 0x0304, 10);
+  const Bytes picture = MakeJpegPicture(0x0102, 0x0304, 10);
   const auto pictures = FeedInChunks(Concat({noise, picture, noise}), {});
   // The size header outside the picture is ignored; the one inside counts.
   EXPECT_THAT(pictures, ElementsAre(Picture{picture, 0x0102, 0x0304}));
 }
 
 TEST(JpegStreamSplitterTest, SizeIsZeroUntilASizeHeaderAndPersistsAcrossPictures) {
-  const Bytes unsized = MakePicture(0, 0, 10, /*with_size=*/false);
-  const Bytes sized = MakePicture(800, 600, 10);
+  const Bytes unsized = MakeJpegPicture(0, 0, 10, /*with_size=*/false);
+  const Bytes sized = MakeJpegPicture(800, 600, 10);
   EXPECT_THAT(
       FeedInChunks(Concat({unsized, sized, unsized}), {}),
       ElementsAre(Picture{unsized, 0, 0}, Picture{sized, 800, 600}, Picture{unsized, 800, 600}));
@@ -135,7 +113,7 @@ TEST(JpegStreamSplitterTest, SizeIsZeroUntilASizeHeaderAndPersistsAcrossPictures
 
 TEST(JpegStreamSplitterTest, StartOfImageInsideAPictureStartsItAfresh) {
   const Bytes broken = {0xFF, 0xD8, 1, 2, 3};
-  const Bytes picture = MakePicture(352, 288, 30);
+  const Bytes picture = MakeJpegPicture(352, 288, 30);
   EXPECT_THAT(FeedInChunks(Concat({broken, picture}), {}), ElementsAre(Picture{picture, 352, 288}));
 }
 
@@ -151,7 +129,7 @@ TEST(JpegStreamSplitterTest, SizeHeaderCutOffByAMarkerDoesNotCountWhereverTheStr
   // A picture whose size header is interrupted by a new start-of-image, then
   // one whose header is interrupted by its own end-of-image: neither header
   // counts, so both pictures keep the size of the first, complete one.
-  const Bytes first = MakePicture(640, 480, 20);
+  const Bytes first = MakeJpegPicture(640, 480, 20);
   const Bytes interrupted = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08};
   const Bytes second = {0xFF, 0xD8, 1, 2, 0xFF, 0xC0, 0x00, 0x11, 0xFF, 0xD9};
   const Bytes trailer = {0x05, 0x00, 0x05, 0x00, 0x03};
@@ -183,7 +161,7 @@ TEST(JpegStreamSplitterTest, ExifThumbnailDoesNotCutThePictureWhereverTheStreamI
   const Bytes sample = ReadSample("picture_160x120.jpg");
   ASSERT_GT(sample.size(), 1000u);
   // A thumbnail that claims another size: only the picture's own header counts.
-  Bytes thumbnail = MakePicture(80, 60, 40);
+  Bytes thumbnail = MakeJpegPicture(80, 60, 40);
   const Bytes picture = WithExifThumbnail(sample, thumbnail);
   const Bytes stream = Concat({PartHeader(), picture, Text("\r\n"), PartHeader(), picture});
   ExpectEveryCut(stream, {Picture{picture, 160, 120}, Picture{picture, 160, 120}});
@@ -217,7 +195,7 @@ TEST(JpegStreamSplitterTest, SegmentsAfterTheScanDataBeginsAreScanned) {
 
 TEST(JpegStreamSplitterTest, PictureOfExactlyTheLimitIsDeliveredOneMoreIsDropped) {
   constexpr size_t kOverhead = 2 + 10 + 2;  // SOI, size header, EOI
-  const Bytes at_limit = MakePicture(64, 64, JpegStreamSplitter::kMaxFrameBytes - kOverhead);
+  const Bytes at_limit = MakeJpegPicture(64, 64, JpegStreamSplitter::kMaxFrameBytes - kOverhead);
   ASSERT_EQ(at_limit.size(), JpegStreamSplitter::kMaxFrameBytes);
   int overflows = -1;
   auto pictures = FeedInChunks(at_limit, {1000, 5000000}, &overflows);
@@ -225,8 +203,9 @@ TEST(JpegStreamSplitterTest, PictureOfExactlyTheLimitIsDeliveredOneMoreIsDropped
   EXPECT_EQ(pictures[0].bytes.size(), JpegStreamSplitter::kMaxFrameBytes);
   EXPECT_EQ(overflows, 0);
 
-  const Bytes past_limit = MakePicture(64, 64, JpegStreamSplitter::kMaxFrameBytes - kOverhead + 1);
-  const Bytes next = MakePicture(32, 32, 10);
+  const Bytes past_limit =
+      MakeJpegPicture(64, 64, JpegStreamSplitter::kMaxFrameBytes - kOverhead + 1);
+  const Bytes next = MakeJpegPicture(32, 32, 10);
   pictures = FeedInChunks(Concat({past_limit, next}), {1000, 5000000}, &overflows);
   // Even when its end arrives in the same chunk, the oversized picture is
   // dropped; the following picture gets through.
@@ -253,7 +232,7 @@ TEST(JpegStreamSplitterTest, NeverEndingPictureOverflowsOnceThenRecovers) {
   EXPECT_EQ(splitter.buffered(), 0u);
   EXPECT_EQ(listener.overflows, 1);
 
-  const Bytes picture = MakePicture(640, 480, 100);
+  const Bytes picture = MakeJpegPicture(640, 480, 100);
   splitter.Feed(picture, listener);
   EXPECT_THAT(listener.pictures, ElementsAre(Picture{picture, 640, 480}));
 }
@@ -261,7 +240,7 @@ TEST(JpegStreamSplitterTest, NeverEndingPictureOverflowsOnceThenRecovers) {
 TEST(JpegStreamSplitterTest, ResetDropsThePartialPictureOfTheOldConnection) {
   JpegStreamSplitter splitter;
   RecordingListener listener;
-  const Bytes picture = MakePicture(640, 480, 100);
+  const Bytes picture = MakeJpegPicture(640, 480, 100);
   splitter.Feed(std::span(picture).first(60), listener);
   ASSERT_TRUE(splitter.in_frame());
   splitter.Reset();

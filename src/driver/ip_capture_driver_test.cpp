@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "core/testing/fake_camera_channel.h"
@@ -95,24 +96,14 @@ TEST(CIPCaptureDriver, OpenReadsTheSetupInItsOrder) {
   f.setup.parameters = {{1, "0"}, {2, "554"}, {3, "x"}, {5, "skipped: 4 is missing"}};
   auto driver = f.Make();
   ASSERT_TRUE(f.Open(*driver));
-  const std::vector<std::string> expected = {"Setup.GetConnection",
-                                             "Setup.GetDescription",
-                                             "Connection.GetStreamType",
-                                             "Description.GetDigitalInputCount",
-                                             "Description.GetDigitalOutputCount",
-                                             "Description.GetChannelCount",
-                                             "Connection.GetAddress",
-                                             "Connection.GetPort",
-                                             "Connection.GetUserName",
-                                             "Connection.GetPassword",
-                                             "Description.GetModel",
-                                             "Setup.GetParameter(1)",
-                                             "Setup.GetParameter(2)",
-                                             "Setup.GetParameter(3)",
-                                             "Setup.GetParameter(4)",
-                                             "Setup.GetParameter(101)",
-                                             "Setup.GetParameter(102)"};
-  EXPECT_EQ(f.setup.calls(), expected);
+  EXPECT_THAT(f.setup.calls(),
+              ::testing::ElementsAre(
+                  "Setup.GetConnection", "Setup.GetDescription", "Connection.GetStreamType",
+                  "Description.GetDigitalInputCount", "Description.GetDigitalOutputCount",
+                  "Description.GetChannelCount", "Connection.GetAddress", "Connection.GetPort",
+                  "Connection.GetUserName", "Connection.GetPassword", "Description.GetModel",
+                  "Setup.GetParameter(1)", "Setup.GetParameter(2)", "Setup.GetParameter(3)",
+                  "Setup.GetParameter(4)", "Setup.GetParameter(101)", "Setup.GetParameter(102)"));
   EXPECT_EQ(driver->GetParameter(5), "");  // after the first gap nothing is read
 }
 

@@ -97,7 +97,8 @@ struct PumpFixture {
   MediaPump pump;  // last: stopped before anything it refers to goes away
 };
 
-TEST(MediaPumpTest, FaultsReorderDropAndChangeTheSource) {
+// Dropping packets is camsim_interop_test's (ffprobe still decodes).
+TEST(MediaPumpTest, FaultsReorderAndChangeTheSource) {
   PumpFixture f;
   const StreamPorts ports = f.Add(MediaKind::kAudio);
   f.faults.Set({Fault::Kind::kReorder, 0});
@@ -109,13 +110,6 @@ TEST(MediaPumpTest, FaultsReorderDropAndChangeTheSource) {
     EXPECT_EQ(packets[i].pt, 0);
     EXPECT_FALSE(packets[i].marker);
   }
-  f.faults.ClearAll();
-  f.faults.Set({Fault::Kind::kDropEveryNth, 3});
-  packets = f.client.Receive(20);
-  size_t gaps = 0;
-  for (size_t i = 1; i < packets.size(); ++i)
-    gaps += packets[i].seq != uint16_t(packets[i - 1].seq + 1);
-  EXPECT_GE(gaps, 5u);
   f.faults.ClearAll();
   f.faults.Set({Fault::Kind::kRtpAltSource, 0});
   packets = f.client.Receive(20);
@@ -253,14 +247,6 @@ TEST(SimulatorHttpTest, OversizeHeadIsRefusedAndTalkBackHonoursExpect) {
     // Bytes are recorded as they arrive, long before the declared length.
     SendAll(c.get(), std::string(1600, '\x7f'));
     EXPECT_TRUE(f.cam().WaitUntil([&] { return f.cam().audio_bytes_total() == 1600; }, 3s));
-  }
-  {
-    // Wrong talk-back password: refused before the body is read.
-    UniqueFd c = f.Connect(f.cam().http_port());
-    SendAll(c.get(), "POST /audiorx.cgi HTTP/1.1\r\nAuthorization: Basic " +
-                         Base64Encode("audio:nope") +
-                         "\r\nContent-Type: audio/ulaw\r\nContent-Length: 10\r\n\r\n0123456789");
-    EXPECT_NE(SimFixture::ReadUntil(c.get(), "\r\n\r\n").find("401"), std::string::npos);
   }
   SimFixture without_audio("IQ765-noaudio");
   UniqueFd c = without_audio.Connect(without_audio.cam().http_port());
@@ -423,41 +409,6 @@ TEST(ObservationsTest, RecordsAndTalkBackBytesAreBounded) {
   EXPECT_EQ(RedactHeaders(
                 {{"authorization", "Digest username=\"root\", response=\"abc\""}, {"CSeq", "1"}}),
             (HeaderList{{"authorization", "Digest"}, {"CSeq", "1"}}));
-}
-
-// Whatever a client sends, the servers keep serving.
-TEST(SimulatorRobustnessTest, GarbageOnEveryPortLeavesTheCameraWorking) {
-  SimFixture f("IQ765", AuthMode::kDigest);
-  uint32_t seed = 12345;
-  auto next = [&] {
-    seed = seed * 1103515245u + 12345u;
-    return seed >> 8;
-  };
-  const std::vector<std::string> seeds = {
-      "GET /get.oid?",
-      "POST /audiorx.cgi HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n",
-      "DESCRIBE rtsp://x/now.mp4?mm=v RTSP/1.0\r\nCSeq: ",
-      "SETUP rtsp://x/now.mp4/trackID=",
-      "GET /now.jpg?snap=spush",
-      ""};
-  for (int i = 0; i < 120; ++i) {
-    const uint16_t port = i % 2 ? f.cam().http_port() : f.cam().rtsp_port();
-    UniqueFd c = f.Connect(port);
-    std::string junk = seeds[next() % seeds.size()];
-    const size_t len = next() % 3000;
-    for (size_t k = 0; k < len; ++k)
-      junk += char(next() % 4 ? next() % 256 : "\r\n :;=&"[next() % 8]);
-    SendAll(c.get(), junk);
-    ::shutdown(c.get(), SHUT_WR);
-    SimFixture::ReadUntil(c.get(), "never");  // until the server closes
-  }
-  UniqueFd c = f.Connect(f.cam().rtsp_port());
-  EXPECT_NE(Rtsp(c.get(), "OPTIONS rtsp://127.0.0.1/now.mp4 RTSP/1.0\r\nCSeq: 9\r\n\r\n")
-                .find("RTSP/1.0 200"),
-            std::string::npos);
-  UniqueFd h = f.Connect(f.cam().http_port());
-  EXPECT_NE(Rtsp(h.get(), "GET /get.oid?2.8 HTTP/1.1\r\n\r\n").find("HTTP/1.1 401"),
-            std::string::npos);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "io_host.h"
 
-#include <thread>
-
 #include <gtest/gtest.h>
 
 namespace korvela::recorder {
@@ -45,18 +43,6 @@ TEST(IoHostTest, KeepsAtMostTheLimitAndDropsTheOldest) {
   ASSERT_EQ(events.size(), IoHost::kMaxIoEvents);
   EXPECT_EQ(events.front().input, 1u);
   EXPECT_EQ(events.back().kind, IoEvent::Kind::kDeviceError);
-}
-
-TEST(IoHostTest, WaitForWakesOnEventsFromAnotherThread) {
-  IoHost host;
-  EXPECT_FALSE(host.WaitFor(1, milliseconds(0)));
-  std::thread device([&] {
-    host.OnInputChanged(0, 1);
-    host.OnDeviceError();
-  });
-  EXPECT_TRUE(host.WaitFor(2, milliseconds(10'000)));
-  device.join();
-  EXPECT_EQ(host.Take().size(), 2u);
 }
 
 }  // namespace
