@@ -99,20 +99,17 @@ class LighttpdServer {
     WriteFile(www / "both" / "index.txt", "sha or md5\n");
     WriteFile(www / "basic" / "index.txt", "basic area\n");
     WriteFile(www / "digest" / "index.txt", Payload(20000));
-    // Streams five lines with pauses, without a length: lighttpd must send it
-    // chunked.
-    WriteFile(www / "cgi" / "stream.cgi",
-              "printf 'Content-Type: text/plain\\r\\n\\r\\n'\n"
-              "for i in 1 2 3 4 5; do printf 'line %s\\n' $i; sleep 0.05; done\n");
-    // A body much larger than one read piece, served with Content-Length.
-    WriteFile(www / "basic" / "big.bin", Payload(kBigBodyBytes));
-    // Never answers within the client's time-out.
-    WriteFile(www / "cgi" / "stall.cgi", "exec sleep 10\n");
+    WriteFile(www / "basic" / "big.bin", Payload(kBigBodyBytes));  // many read pieces
+    // Five lines with pauses and no length: lighttpd sends them chunked.
+    WriteFile(www / "cgi" / "stream.cgi", R"sh(printf 'Content-Type: text/plain\r\n\r\n'
+for i in 1 2 3 4 5; do printf 'line %s\n' $i; sleep 0.05; done
+)sh");
+    WriteFile(www / "cgi" / "stall.cgi", "exec sleep 10\n");  // beyond the client's time-out
     // Answers with the byte count and MD5 of the uploaded body.
-    WriteFile(www / "cgi" / "upload.cgi",
-              "sum=$(head -c \"$CONTENT_LENGTH\" | tee \"$UPLOAD_FILE\" | md5sum | cut -d' ' -f1)\n"
-              "printf 'Content-Type: text/plain\\r\\n\\r\\n'\n"
-              "printf '%s %s' \"$(stat -c %s \"$UPLOAD_FILE\")\" \"$sum\"\n");
+    WriteFile(www / "cgi" / "upload.cgi", R"sh(head -c "$CONTENT_LENGTH" > "$UPLOAD_FILE"
+printf 'Content-Type: text/plain\r\n\r\n'
+printf '%s %s' "$(stat -c %s "$UPLOAD_FILE")" "$(md5sum < "$UPLOAD_FILE" | cut -d' ' -f1)"
+)sh");
     // htdigest line: user:realm:MD5(user:realm:password).
     WriteFile(dir_ / "htdigest",
               std::string(kUser) + ":" + kRealm + ":" +
@@ -121,41 +118,28 @@ class LighttpdServer {
     WriteFile(dir_ / "plain", std::string(kUser) + ":" + kPassword + "\n");
     port_ = FreeLoopbackPort();
     const std::string conf =
-        "server.modules = (\"mod_auth\", \"mod_authn_file\", \"mod_cgi\", \"mod_setenv\")\n"
-        "server.document-root = \"" +
-        www.string() +
-        "\"\n"
-        "server.bind = \"127.0.0.1\"\n"
-        "server.port = " +
-        std::to_string(port_) +
-        "\n"
-        "server.errorlog = \"" +
-        (dir_ / "error.log").string() +
-        "\"\n"
-        "server.stream-response-body = 2\n"
-        "mimetype.assign = (\".txt\" => \"text/plain\")\n"
-        "cgi.assign = (\".cgi\" => \"/bin/sh\")\n"
-        "setenv.add-environment = (\"UPLOAD_FILE\" => \"" +
-        (dir_ / "upload.bin").string() +
-        "\")\n"
-        "auth.backend = \"htdigest\"\n"
-        "auth.backend.htdigest.userfile = \"" +
-        (dir_ / "htdigest").string() +
-        "\"\n"
-        "auth.require = (\n"
-        "  \"/basic/\" => (\"method\" => \"basic\", \"realm\" => \"cam\", \"require\" => "
-        "\"valid-user\"),\n"
-        "  \"/digest/\" => (\"method\" => \"digest\", \"realm\" => \"cam\", \"require\" => "
-        "\"valid-user\", \"algorithm\" => \"MD5\"),\n"
-        "  \"/both/\" => (\"method\" => \"digest\", \"realm\" => \"cam\", \"require\" => "
-        "\"valid-user\", \"algorithm\" => \"SHA-256|MD5\")\n"
-        ")\n"
-        "$HTTP[\"url\"] =~ \"^/both/\" {\n"
-        "  auth.backend = \"plain\"\n"
-        "  auth.backend.plain.userfile = \"" +
-        (dir_ / "plain").string() +
-        "\"\n"
-        "}\n";
+        "var.dir = \"" + dir_.string() + "\"\nserver.port = " + std::to_string(port_) + R"conf(
+server.modules = ("mod_auth", "mod_authn_file", "mod_cgi", "mod_setenv")
+server.document-root = var.dir + "/www"
+server.bind = "127.0.0.1"
+server.errorlog = var.dir + "/error.log"
+server.stream-response-body = 2
+mimetype.assign = (".txt" => "text/plain")
+cgi.assign = (".cgi" => "/bin/sh")
+setenv.add-environment = ("UPLOAD_FILE" => var.dir + "/upload.bin")
+auth.backend = "htdigest"
+auth.backend.htdigest.userfile = var.dir + "/htdigest"
+auth.require = (
+  "/basic/" => ("method" => "basic", "realm" => "cam", "require" => "valid-user"),
+  "/digest/" => ("method" => "digest", "realm" => "cam", "require" => "valid-user",
+                 "algorithm" => "MD5"),
+  "/both/" => ("method" => "digest", "realm" => "cam", "require" => "valid-user",
+               "algorithm" => "SHA-256|MD5"))
+$HTTP["url"] =~ "^/both/" {
+  auth.backend = "plain"
+  auth.backend.plain.userfile = var.dir + "/plain"
+}
+)conf";
     WriteFile(dir_ / "lighttpd.conf", conf);
 
     pid_ = ::fork();

@@ -78,6 +78,11 @@ std::string Curl(const std::string& options, const std::string& url) {
   return "curl -s -S --max-time 10 " + options + " '" + url + "'";
 }
 
+// The HTTP status code curl got ("000" when none).
+std::string Status(const std::string& options, const std::string& url) {
+  return RunCommand(Curl("-o /dev/null -w '%{http_code}' " + options, url)).output;
+}
+
 std::string Probe(const std::string& options, const std::string& url) {
   return "timeout 30 ffprobe -v error " + options +
          " -show_entries stream=codec_name,width,height,sample_rate,nb_read_frames -count_frames "
@@ -94,9 +99,7 @@ TEST(CamsimInteropTest, CurlReadsAndWritesOidsWithBasic) {
                              std::to_string(f.cam().rtsp_port()) + "\r\n4.4.4=ERROR"),
             std::string::npos)
       << read.output;
-  EXPECT_EQ(RunCommand(Curl("-o /dev/null -w '%{http_code}' -u root:wrong", f.Http("/get.oid?2.8")))
-                .output,
-            "401");
+  EXPECT_EQ(Status("-u root:wrong", f.Http("/get.oid?2.8")), "401");
   const auto write = RunCommand(
       Curl("-u root:system", f.Http("/set.oid?OidTR1.2.7=58&OidTR1.2.31=40&OidTR1.17.2.6=mode99")));
   ASSERT_EQ(write.exit_code, 0);
@@ -106,10 +109,9 @@ TEST(CamsimInteropTest, CurlReadsAndWritesOidsWithBasic) {
   EXPECT_EQ(writes[0].value, "58");
   EXPECT_TRUE(writes[1].accepted);
   EXPECT_FALSE(writes[2].accepted);
-  EXPECT_EQ(
-      RunCommand(Curl("-u root:system", f.Http("/get.oid?1.2.7"))).output.find("<xmp>58</xmp>") !=
-          std::string::npos,
-      true);
+  EXPECT_NE(
+      RunCommand(Curl("-u root:system", f.Http("/get.oid?1.2.7"))).output.find("<xmp>58</xmp>"),
+      std::string::npos);
   // Both requests of one curl call travel on one kept-alive connection.
   const auto keep =
       RunCommand(Curl("-v -u root:system", f.Http("/get.oid?2.5")) + " '" +
@@ -123,14 +125,8 @@ TEST(CamsimInteropTest, CurlUsesDigestAndBasicIsRefused) {
   const auto read = RunCommand(Curl("--digest -u root:system", f.Http("/get.oid?2.8")));
   ASSERT_EQ(read.exit_code, 0);
   EXPECT_NE(read.output.find("<xmp>IQ765</xmp>"), std::string::npos);
-  EXPECT_EQ(
-      RunCommand(Curl("-o /dev/null -w '%{http_code}' -u root:system", f.Http("/get.oid?2.8")))
-          .output,
-      "401");
-  EXPECT_EQ(RunCommand(
-                Curl("-o /dev/null -w '%{http_code}' --digest -u root:bad", f.Http("/get.oid?2.8")))
-                .output,
-            "401");
+  EXPECT_EQ(Status("-u root:system", f.Http("/get.oid?2.8")), "401");  // Basic
+  EXPECT_EQ(Status("--digest -u root:bad", f.Http("/get.oid?2.8")), "401");
   RunCommand(
       Curl("--digest -u root:system", f.Http("/set.oid?OidTB1.2.26.1.1.1=128&OidTB1.2.26.4=ON")));
   EXPECT_EQ(f.cam().GetOid("1.2.26.1.1.1"), "128");
@@ -244,50 +240,46 @@ TEST(CamsimInteropTest, TalkBackTakesContentLengthAndChunkedBodies) {
   std::ifstream in(tone, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ASSERT_EQ(bytes.size(), 8000u);
-  const std::string post =
-      "-o /dev/null -w '%{http_code}' -H 'Content-Type: audio/ulaw' --data-binary @" + tone;
-  EXPECT_EQ(RunCommand(Curl(post + " -u audio:plume", f.Http("/audiorx.cgi"))).output, "200");
-  EXPECT_EQ(RunCommand(Curl(post + " -u audio:plume -H 'Transfer-Encoding: chunked'",
-                            f.Http("/audiorx.cgi")))
-                .output,
-            "200");
+  const std::string post = "-H 'Content-Type: audio/ulaw' --data-binary @" + tone;
+  EXPECT_EQ(Status(post + " -u audio:plume", f.Http("/audiorx.cgi")), "200");
+  EXPECT_EQ(
+      Status(post + " -u audio:plume -H 'Transfer-Encoding: chunked'", f.Http("/audiorx.cgi")),
+      "200");
   EXPECT_EQ(f.cam().audio_bytes_total(), 16000u);
   const auto received = f.cam().audio_received();
   EXPECT_EQ(std::string(received.begin(), received.begin() + 8000), bytes);
   EXPECT_EQ(std::string(received.begin() + 8000, received.end()), bytes);
   // The talk-back password is the one last written to 1.9.10.
   RunCommand(Curl("--digest -u root:system", f.Http("/set.oid?OidTR1.9.10=Xy7pQ2")));
-  EXPECT_EQ(RunCommand(Curl(post + " -u audio:plume", f.Http("/audiorx.cgi"))).output, "401");
-  EXPECT_EQ(RunCommand(Curl(post + " -u audio:Xy7pQ2", f.Http("/audiorx.cgi"))).output, "200");
-  EXPECT_EQ(RunCommand(Curl(post + " --digest -u audio:Xy7pQ2", f.Http("/audiorx.cgi"))).output,
-            "200");
+  EXPECT_EQ(Status(post + " -u audio:plume", f.Http("/audiorx.cgi")), "401");
+  EXPECT_EQ(Status(post + " -u audio:Xy7pQ2", f.Http("/audiorx.cgi")), "200");
+  EXPECT_EQ(Status(post + " --digest -u audio:Xy7pQ2", f.Http("/audiorx.cgi")), "200");
   EXPECT_EQ(f.cam().audio_bytes_total(), 32000u);
 }
 
 TEST(CamsimInteropTest, FaultsAsRealClientsSeeThem) {
   RequireTool("curl");
   Fixture f(AuthMode::kBasic);
-  const std::string code = "-o /dev/null -w '%{http_code}' -u root:system";
+  const std::string oid = f.Http("/get.oid?2.8");
   f.cam().InjectFault({Fault::Kind::kAlwaysUnauthorized, 0});
-  EXPECT_EQ(RunCommand(Curl(code, f.Http("/get.oid?2.8"))).output, "401");
+  EXPECT_EQ(Status("-u root:system", oid), "401");
   f.cam().ClearFaults();
   f.cam().InjectFault({Fault::Kind::kHttpStatus, 500});
-  EXPECT_EQ(RunCommand(Curl(code, f.Http("/get.oid?2.8"))).output, "500");
+  EXPECT_EQ(Status("-u root:system", oid), "500");
   f.cam().ClearFaults();
   f.cam().InjectFault({Fault::Kind::kGarbledReplies, 0});
-  EXPECT_NE(RunCommand(Curl(code, f.Http("/get.oid?2.8"))).exit_code, 0);
+  EXPECT_NE(RunCommand(Curl("-u root:system", oid)).exit_code, 0);
   f.cam().ClearFaults();
-  EXPECT_EQ(RunCommand(Curl(code, f.Http("/get.oid?2.8"))).output, "200");
+  EXPECT_EQ(Status("-u root:system", oid), "200");
 
   // Restart: connections are refused for a while, then accepted again.
   f.cam().InjectFault({Fault::Kind::kRestart, 400});
   bool refused = false;
   for (int i = 0; i < 50 && !refused; ++i)
-    refused = RunCommand(Curl(code, f.Http("/get.oid?2.8"))).exit_code == 7;
+    refused = RunCommand(Curl("-u root:system", oid)).exit_code == 7;
   EXPECT_TRUE(refused);
   bool back = false;
-  for (int i = 0; i < 100 && !back; ++i)
-    back = RunCommand(Curl(code + " --retry 0", f.Http("/get.oid?2.8"))).output == "200";
+  for (int i = 0; i < 100 && !back; ++i) back = Status("-u root:system", oid) == "200";
   EXPECT_TRUE(back);
 }
 
@@ -337,11 +329,10 @@ TEST(CamsimInteropTest, CommandLineProgramPrintsPortsAndTakesFaults) {
   }
   EXPECT_NE(http[0], http[1]);
   const std::string oid = "http://127.0.0.1:" + std::to_string(http[1]) + "/get.oid?2.8";
-  const std::string code = "-o /dev/null -w '%{http_code}' -u admin:pw";
-  EXPECT_EQ(RunCommand(Curl(code, oid)).output, "404");
+  EXPECT_EQ(Status("-u admin:pw", oid), "404");
   ASSERT_EQ(::write(in_pipe[1], "clear\n", 6), 6);
   bool cleared = false;
-  for (int i = 0; i < 50 && !cleared; ++i) cleared = RunCommand(Curl(code, oid)).output == "200";
+  for (int i = 0; i < 50 && !cleared; ++i) cleared = Status("-u admin:pw", oid) == "200";
   EXPECT_TRUE(cleared);
   EXPECT_NE(RunCommand(Curl("-u admin:pw", oid)).output.find("<xmp>IQ031</xmp>"),
             std::string::npos);

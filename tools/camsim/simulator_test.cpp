@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include <arpa/inet.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -21,6 +22,7 @@ namespace camsim {
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::HasSubstr;
 
 struct RtpPacket {
   uint16_t seq;
@@ -226,7 +228,7 @@ TEST(SimulatorHttpTest, PipelinedRequestsAreAnsweredInOrderOnOneConnection) {
   // Connection: close ends the connection after the reply.
   ASSERT_TRUE(SendAll(c.get(), "GET /get.oid?2.27 HTTP/1.1\r\nConnection: close\r\n\r\n"));
   const std::string last = SimFixture::ReadUntil(c.get(), "never");
-  EXPECT_NE(last.find("Connection: close"), std::string::npos);
+  EXPECT_THAT(last, HasSubstr("Connection: close"));
   EXPECT_EQ(f.cam().http_requests().size(), 3u);
 }
 
@@ -235,7 +237,7 @@ TEST(SimulatorHttpTest, OversizeHeadIsRefusedAndTalkBackHonoursExpect) {
   {
     UniqueFd c = f.Connect(f.cam().http_port());
     SendAll(c.get(), "GET / HTTP/1.1\r\nX: " + std::string(20000, 'a') + "\r\n\r\n");
-    EXPECT_NE(SimFixture::ReadUntil(c.get(), "\r\n\r\n").find("431"), std::string::npos);
+    EXPECT_THAT(SimFixture::ReadUntil(c.get(), "\r\n\r\n"), HasSubstr("431"));
   }
   {
     UniqueFd c = f.Connect(f.cam().http_port());
@@ -243,7 +245,7 @@ TEST(SimulatorHttpTest, OversizeHeadIsRefusedAndTalkBackHonoursExpect) {
                          Base64Encode("audio:plume") +
                          "\r\nContent-Type: audio/ulaw\r\nContent-Length: 999999\r\nExpect: "
                          "100-continue\r\n\r\n");
-    EXPECT_NE(SimFixture::ReadUntil(c.get(), "\r\n\r\n").find("100 Continue"), std::string::npos);
+    EXPECT_THAT(SimFixture::ReadUntil(c.get(), "\r\n\r\n"), HasSubstr("100 Continue"));
     // Bytes are recorded as they arrive, long before the declared length.
     SendAll(c.get(), std::string(1600, '\x7f'));
     EXPECT_TRUE(f.cam().WaitUntil([&] { return f.cam().audio_bytes_total() == 1600; }, 3s));
@@ -252,7 +254,7 @@ TEST(SimulatorHttpTest, OversizeHeadIsRefusedAndTalkBackHonoursExpect) {
   UniqueFd c = without_audio.Connect(without_audio.cam().http_port());
   SendAll(c.get(),
           "POST /audiorx.cgi HTTP/1.1\r\nContent-Type: audio/ulaw\r\nContent-Length: 1\r\n\r\nx");
-  EXPECT_NE(SimFixture::ReadUntil(c.get(), "\r\n\r\n").find("404"), std::string::npos);
+  EXPECT_THAT(SimFixture::ReadUntil(c.get(), "\r\n\r\n"), HasSubstr("404"));
 }
 
 std::string Rtsp(int fd, const std::string& request) {
@@ -266,19 +268,17 @@ TEST(SimulatorRtspTest, RefusedRequestsAndTeardown) {
   SimFixture f;
   UniqueFd c = f.Connect(f.cam().rtsp_port());
   const std::string url = "rtsp://127.0.0.1/now.mp4?mm=v";
-  EXPECT_NE(Rtsp(c.get(), "OPTIONS " + url + " RTSP/1.0\r\n\r\n").find("RTSP/1.0 400"),
-            std::string::npos);  // no CSeq
+  EXPECT_THAT(Rtsp(c.get(), "OPTIONS " + url + " RTSP/1.0\r\n\r\n"),
+              HasSubstr("RTSP/1.0 400"));  // no CSeq
   const std::string describe = Rtsp(c.get(), "DESCRIBE " + url + " RTSP/1.0\r\nCSeq: 1\r\n\r\n");
   const std::string sdp = describe.find("trackID=1\r\n") != std::string::npos
                               ? describe
                               : describe + SimFixture::ReadUntil(c.get(), "trackID=1\r\n");
   EXPECT_EQ(sdp.find("m=audio"), std::string::npos);  // mm=v: video only
   const std::string setup = "SETUP " + url + "/trackID=1 RTSP/1.0\r\nCSeq: 2\r\nTransport: ";
-  EXPECT_NE(Rtsp(c.get(), setup + "RTP/AVP/TCP;interleaved=0-1\r\n\r\n").find("461"),
-            std::string::npos);
-  EXPECT_NE(
-      Rtsp(c.get(), "PLAY " + url + " RTSP/1.0\r\nCSeq: 3\r\nSession: 1234\r\n\r\n").find("454"),
-      std::string::npos);
+  EXPECT_THAT(Rtsp(c.get(), setup + "RTP/AVP/TCP;interleaved=0-1\r\n\r\n"), HasSubstr("461"));
+  EXPECT_THAT(Rtsp(c.get(), "PLAY " + url + " RTSP/1.0\r\nCSeq: 3\r\nSession: 1234\r\n\r\n"),
+              HasSubstr("454"));
   UdpClient udp;
   const uint16_t p = LocalPort(udp.rtp.get());
   const std::string reply =
@@ -288,14 +288,13 @@ TEST(SimulatorRtspTest, RefusedRequestsAndTeardown) {
   const size_t at = reply.find("Session: ") + 9;
   const std::string teardown = "TEARDOWN " + url + " RTSP/1.0\r\nCSeq: 5\r\nSession: " +
                                reply.substr(at, reply.find(';', at) - at) + "\r\n\r\n";
-  EXPECT_NE(Rtsp(c.get(), teardown).find("RTSP/1.0 200"), std::string::npos);
-  EXPECT_NE(Rtsp(c.get(), teardown).find("454"), std::string::npos);
+  EXPECT_THAT(Rtsp(c.get(), teardown), HasSubstr("RTSP/1.0 200"));
+  EXPECT_THAT(Rtsp(c.get(), teardown), HasSubstr("454"));
 
   // A camera without H.264 has no video stream to describe.
   SimFixture mjpeg_only("IQ042");
   UniqueFd m = mjpeg_only.Connect(mjpeg_only.cam().rtsp_port());
-  EXPECT_NE(Rtsp(m.get(), "DESCRIBE " + url + " RTSP/1.0\r\nCSeq: 1\r\n\r\n").find("404"),
-            std::string::npos);
+  EXPECT_THAT(Rtsp(m.get(), "DESCRIBE " + url + " RTSP/1.0\r\nCSeq: 1\r\n\r\n"), HasSubstr("404"));
 }
 
 // A restart as clients see it is camsim_interop_test's and the recording
@@ -305,7 +304,7 @@ TEST(SimulatorFaultTest, SlowRepliesStillArriveWhole) {
   f.cam().InjectFault({Fault::Kind::kSlowReplies, 100});
   UniqueFd c = f.Connect(f.cam().http_port());
   SendAll(c.get(), "GET /get.oid?2.8 HTTP/1.1\r\n\r\n");
-  EXPECT_NE(SimFixture::ReadUntil(c.get(), "</html>").find("<xmp>IQ765</xmp>"), std::string::npos);
+  EXPECT_THAT(SimFixture::ReadUntil(c.get(), "</html>"), HasSubstr("<xmp>IQ765</xmp>"));
 }
 
 TEST(SimulatorLimitsTest, ConnectionsSessionsAndIgnoredBodiesAtTheLimitAndOnePast) {
@@ -329,10 +328,10 @@ TEST(SimulatorLimitsTest, ConnectionsSessionsAndIgnoredBodiesAtTheLimitAndOnePas
     std::string body(kMaxIgnoredBody, 'b');
     SendAll(c.get(), "GET /get.oid?2.8 HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
                          "\r\n\r\n" + body);
-    EXPECT_NE(SimFixture::ReadUntil(c.get(), "</html>").find("200 OK"), std::string::npos);
+    EXPECT_THAT(SimFixture::ReadUntil(c.get(), "</html>"), HasSubstr("200 OK"));
     SendAll(c.get(), "GET /get.oid?2.8 HTTP/1.1\r\nContent-Length: " +
                          std::to_string(body.size() + 1) + "\r\n\r\n");
-    EXPECT_NE(SimFixture::ReadUntil(c.get(), "</html>").find("413"), std::string::npos);
+    EXPECT_THAT(SimFixture::ReadUntil(c.get(), "</html>"), HasSubstr("413"));
   }
   UniqueFd r = f.Connect(f.cam().rtsp_port());
   const std::string url = "rtsp://127.0.0.1/now.mp4?mm=v/trackID=1";
@@ -347,9 +346,8 @@ TEST(SimulatorLimitsTest, ConnectionsSessionsAndIgnoredBodiesAtTheLimitAndOnePas
               std::string::npos)
         << i;
   }
-  EXPECT_NE(Rtsp(r.get(), "SETUP " + url + " RTSP/1.0\r\nCSeq: 999\r\n" + transport + "\r\n")
-                .find("RTSP/1.0 453"),
-            std::string::npos);
+  EXPECT_THAT(Rtsp(r.get(), "SETUP " + url + " RTSP/1.0\r\nCSeq: 999\r\n" + transport + "\r\n"),
+              HasSubstr("RTSP/1.0 453"));
 }
 
 // A session that times out after its control connection closed still logs
