@@ -69,14 +69,19 @@ class GateOnWarning : public IDebugMessage {
   testing::RecordingLog& log_;
 };
 
-TEST(CBaseThreadTest, StartJoinRestartAndNoLogWhenTheWorkerStopsInTime) {
+TEST(CBaseThreadTest, StartJoinRestartOnlyWhenStoppedAndNoLogWhenTheWorkerStopsInTime) {
   testing::RecordingLog log;
   TestThread thread(&log);
   EXPECT_TRUE(thread.JoinThread(0)) << "nothing to join";
   ASSERT_TRUE(thread.StartThread("Digital Input thread"));
   ASSERT_TRUE(thread.running.Wait(kInfinite));
   EXPECT_TRUE(thread.IsRunning());
-  EXPECT_NE(thread.GetThreadId(), 0u);
+  const uint32_t id = thread.GetThreadId();
+  EXPECT_NE(id, 0u);
+  // Starting a running thread fails and changes nothing.
+  EXPECT_FALSE(thread.StartThread("other"));
+  EXPECT_EQ(thread.GetName(), "Digital Input thread");
+  EXPECT_EQ(thread.GetThreadId(), id);
   EXPECT_TRUE(thread.JoinThread(kInfinite));
   EXPECT_FALSE(thread.IsRunning());
   EXPECT_TRUE(log.Lines().empty());
@@ -88,17 +93,6 @@ TEST(CBaseThreadTest, StartJoinRestartAndNoLogWhenTheWorkerStopsInTime) {
   EXPECT_FALSE(thread.saw_stop_at_start.load());
   EXPECT_EQ(thread.GetName(), "again");
   EXPECT_TRUE(thread.StopThread(kInfinite));
-}
-
-TEST(CBaseThreadTest, StartOnARunningThreadFailsAndKeepsTheName) {
-  TestThread thread(nullptr);
-  ASSERT_TRUE(thread.StartThread("RTCP Handler Thread"));
-  ASSERT_TRUE(thread.running.Wait(kInfinite));
-  const uint32_t id = thread.GetThreadId();
-  EXPECT_FALSE(thread.StartThread("other"));
-  EXPECT_EQ(thread.GetName(), "RTCP Handler Thread");
-  EXPECT_EQ(thread.GetThreadId(), id);
-  EXPECT_TRUE(thread.IsRunning());
 }
 
 TEST(CBaseThreadTest, JoinOrStopFromTheThreadItselfReturnsFalseAndLeavesItHeld) {

@@ -48,29 +48,22 @@ struct MappingCase {
 TEST(LogDispatcherTest, LevelMappingByRecorderVersion) {
   const MappingCase cases[] = {
       // before 5.12: 3 and 100 become 2
-      {5, 11, 1, 1},
       {5, 11, 2, 2},
       {5, 11, 3, 2},
       {5, 11, 4, -1},
       {5, 11, 100, 2},
-      {4, 99, 3, 2},
       {0, 0, 100, 2},
       // 5.12 up to before 6.3: 100 becomes 3
-      {5, 12, 1, 1},
-      {5, 12, 2, 2},
       {5, 12, 3, 3},
       {5, 12, 4, -1},
       {5, 12, 100, 3},
-      {6, 2, 3, 3},
       {6, 2, 100, 3},
       {LogDispatcher::kUnreadableVersionMajor, LogDispatcher::kUnreadableVersionMinor, 100, 3},
-      {LogDispatcher::kUnreadableVersionMajor, LogDispatcher::kUnreadableVersionMinor, 3, 3},
       // 6.3 and later: unchanged
       {6, 3, 3, 3},
       {6, 3, 4, -1},
       {6, 3, 100, 100},
-      {7, 0, 100, 100},
-      {7, 0, 2, 2}};
+      {7, 0, 1, 1}};
   for (const auto& c : cases) {
     FakeSink sink;
     LogDispatcher log;

@@ -48,38 +48,30 @@ TEST(TSmartPtrTest, LastHolderDeletesThroughTheVirtualDestructor) {
   EXPECT_EQ(derived_deleted.load(), 1);
 }
 
-TEST(TSmartPtrTest, AssigningAnObjectReleasesTheCurrentOneFirst) {
+TEST(TSmartPtrTest, AssignMoveAndManyCopies) {
   std::atomic<int> deleted{0};
   TSmartPtr<Base> p(new Base(&deleted));
   Base* first = p.get();
   p = p.get();  // the object held already: must not be deleted
   EXPECT_EQ(p.get(), first);
   EXPECT_EQ(deleted.load(), 0);
-  p = new Base(&deleted);
+  p = new Base(&deleted);  // the current one goes first
   EXPECT_EQ(deleted.load(), 1);
-  EXPECT_EQ(p.UseCount(), 1);
-  p = nullptr;
-  EXPECT_EQ(deleted.load(), 2);
+  TSmartPtr<Base> moved(std::move(p));
   EXPECT_FALSE(p);
-  EXPECT_EQ(p.UseCount(), 0);
-}
-
-TEST(TSmartPtrTest, MoveTransfersAndManyCopiesDoNotOverflowTheCount) {
-  std::atomic<int> deleted{0};
-  TSmartPtr<Base> a(new Base(&deleted));
-  TSmartPtr<Base> b(std::move(a));
-  EXPECT_FALSE(a);
-  EXPECT_EQ(b.UseCount(), 1);
+  EXPECT_EQ(moved.UseCount(), 1);
   {
     // More holders than a signed 8-bit count could hold.
-    std::vector<TSmartPtr<Base>> copies(300, b);
-    EXPECT_EQ(b.UseCount(), 301);
+    std::vector<TSmartPtr<Base>> copies(300, moved);
+    EXPECT_EQ(moved.UseCount(), 301);
   }
-  EXPECT_EQ(deleted.load(), 0);
-  a = std::move(b);
-  EXPECT_EQ(a.UseCount(), 1);
-  a.Release();
   EXPECT_EQ(deleted.load(), 1);
+  TSmartPtr<Base> last;
+  last = std::move(moved);
+  EXPECT_EQ(last.UseCount(), 1);
+  last = nullptr;
+  EXPECT_EQ(deleted.load(), 2);
+  EXPECT_EQ(last.UseCount(), 0);
 }
 
 TEST(TSmartPtrTest, CopiesOnSeveralThreadsKeepTheCountExact) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,6 @@ class ScriptedDevice : public ICameraOidDevice {
     std::vector<std::string> requests;
     std::vector<std::string> writes;
     std::function<void(const std::string&)> before_request;
-    int aborts = 0;
   };
   explicit ScriptedDevice(Script& script) : s_(script) {}
 
@@ -45,19 +45,11 @@ class ScriptedDevice : public ICameraOidDevice {
   }
   std::string GetOid(const std::string& oids) override {
     Note(oids);
-    if (oids.find('&') == std::string::npos) {
-      auto it = s_.oids.find(oids);
-      return it == s_.oids.end() ? "" : it->second;
-    }
-    std::string lines;
-    size_t start = 0;
-    while (start <= oids.size()) {
-      size_t end = oids.find('&', start);
-      if (end == std::string::npos) end = oids.size();
-      const std::string one = oids.substr(start, end - start);
-      if (auto it = s_.oids.find(one); it != s_.oids.end()) lines += one + "=" + it->second + "\n";
-      start = end + 1;
-    }
+    if (oids.find('&') == std::string::npos) return s_.oids.contains(oids) ? s_.oids[oids] : "";
+    std::string lines, one;
+    std::istringstream list(oids);
+    while (std::getline(list, one, '&'))
+      if (s_.oids.contains(one)) lines += one + "=" + s_.oids[one] + "\n";
     return lines;
   }
   bool GetBody(const std::string& path, std::string& body) override {
@@ -71,7 +63,7 @@ class ScriptedDevice : public ICameraOidDevice {
     Note(path);
     s_.writes.push_back(path);
   }
-  void Abort() override { ++s_.aborts; }
+  void Abort() override {}
 
  private:
   void Note(const std::string& what) {
@@ -97,8 +89,7 @@ struct Fixture {
   std::unique_ptr<CQuarnoCameraProperties> props;
   CapabilityHost host;
 
-  explicit Fixture(std::map<std::string, std::string> oids = Iq765Oids(),
-                   uint32_t video_standard = 1) {
+  explicit Fixture(std::map<std::string, std::string> oids = Iq765Oids()) {
     script.oids = std::move(oids);
     script.statuses = {{"/basicset.html", 200}};
     script.privacy_body = "<xmp>1.2.26.5=1</xmp>";
@@ -106,11 +97,18 @@ struct Fixture {
     device.port = 8080;
     device.user_name = "admin";
     device.password = "secret";
-    props = std::make_unique<CQuarnoCameraProperties>(device, video_standard,
+    props = std::make_unique<CQuarnoCameraProperties>(device, 1,
                                                       std::make_unique<ScriptedDevice>(script));
     props->set_settings_folder("/nonexistent-settings-folder");
   }
-  bool Query(uint32_t& status) { return props->Query(status); }
+  // Query's result; `status` holds what it reported.
+  bool Query() { return props->Query(status); }
+  // What SaveResults handed the recorder; its result is expected to be `saved`.
+  CapabilityResult Save(bool saved = true) {
+    EXPECT_EQ(props->SaveResults(&host), saved) << "SaveResults";
+    return host.Snapshot();
+  }
+  uint32_t status = 0;
 };
 
 TEST(CameraPropertiesTest, ModelNameModeAndMaximumSizeDecideGroupSizesAndDefaultRate) {
@@ -138,8 +136,7 @@ TEST(CameraPropertiesTest, ModelNameModeAndMaximumSizeDecideGroupSizesAndDefault
     oids["1.2.20.5"] = c.width;
     oids["1.2.20.6"] = c.height;
     Fixture f(oids);
-    uint32_t status = 0;
-    ASSERT_TRUE(f.Query(status));
+    ASSERT_TRUE(f.Query());
     EXPECT_EQ(f.props->camera_group(), c.group);
     EXPECT_EQ(f.props->model_family(), c.family);
     ASSERT_EQ(f.props->picture_sizes().entries().size(), c.sizes);
@@ -171,10 +168,9 @@ TEST(CameraPropertiesTest, AccessCheckOutcomes) {
     f.script.statuses.clear();
     if (c.basic) f.script.statuses["/basicset.html"] = *c.basic;
     if (c.image) f.script.statuses["/imageset.html"] = *c.image;
-    uint32_t status = 0;
-    EXPECT_EQ(f.Query(status), c.passes) << *c.basic;
+    EXPECT_EQ(f.Query(), c.passes) << *c.basic;
     if (!c.passes) {
-      EXPECT_EQ(status, kPropertiesLoginFailed);
+      EXPECT_EQ(f.status, kPropertiesLoginFailed);
     }
     std::vector<std::string> pages;
     for (const auto& r : f.script.requests)
@@ -189,9 +185,8 @@ TEST(CameraPropertiesTest, AccessCheckOutcomes) {
 TEST(CameraPropertiesTest, SilentDevicePassesAccessAndFailsIdentityWithStatusThree) {
   Fixture f(std::map<std::string, std::string>{});
   f.script.statuses.clear();
-  uint32_t status = 0;
-  EXPECT_FALSE(f.Query(status));
-  EXPECT_EQ(status, kPropertiesNoAnswer);
+  EXPECT_FALSE(f.Query());
+  EXPECT_EQ(f.status, kPropertiesNoAnswer);
   EXPECT_THAT(f.script.requests, ElementsAre("/basicset.html", "/imageset.html", "2.27"));
 }
 
@@ -208,9 +203,8 @@ TEST(CameraPropertiesTest, IdentityAndMaximumSizeAreRequired) {
     else
       oids.erase(oid);
     Fixture f(oids);
-    uint32_t status = 0;
-    EXPECT_FALSE(f.Query(status));
-    EXPECT_EQ(status, kPropertiesNoAnswer);
+    EXPECT_FALSE(f.Query());
+    EXPECT_EQ(f.status, kPropertiesNoAnswer);
   }
 }
 
@@ -228,17 +222,15 @@ TEST(CameraPropertiesTest, AbortStopsTheQueryBeforeItsNextRequest) {
     f.script.before_request = [&](const std::string& what) {
       if (what == c.at) f.props->SignalAbort();
     };
-    uint32_t status = 0;
-    EXPECT_EQ(f.Query(status), c.passes);
+    EXPECT_EQ(f.Query(), c.passes);
     EXPECT_EQ(f.script.requests.size(), c.requests);
     if (!c.passes) {
-      EXPECT_EQ(status, kPropertiesNoAnswer);
+      EXPECT_EQ(f.status, kPropertiesNoAnswer);
       continue;
     }
     EXPECT_EQ(f.props->loaded(), 1u);
     // Saving reports the name and connection, then fails at the picture sizes.
-    EXPECT_FALSE(f.props->SaveResults(&f.host));
-    const CapabilityResult r = f.host.Snapshot();
+    const CapabilityResult r = f.Save(false);
     EXPECT_EQ(r.name, "Lobby IQ765");
     EXPECT_TRUE(r.resolutions.empty());
     EXPECT_TRUE(r.properties.empty());
@@ -253,13 +245,11 @@ TEST(CameraPropertiesTest, OptionalFeaturesMissing) {
   oids["1.17.6"] = "disabled";
   Fixture f(oids);
   f.script.privacy_body = "<xmp>ERROR: unknown OID</xmp>";
-  uint32_t status = 0;
-  ASSERT_TRUE(f.Query(status));
+  ASSERT_TRUE(f.Query());
   EXPECT_THAT(f.props->stream_types(), ElementsAre(kReportedMotionJpeg));
   EXPECT_THAT(f.script.writes, IsEmpty());
 
-  ASSERT_TRUE(f.props->SaveResults(&f.host));
-  const CapabilityResult r = f.host.Snapshot();
+  const CapabilityResult r = f.Save();
   EXPECT_EQ(r.properties.count(101), 0u);
   EXPECT_EQ(r.properties.count(102), 0u);
   EXPECT_EQ(r.properties.at(8).value, "0");
@@ -289,8 +279,7 @@ TEST(CameraPropertiesTest, AudioRules) {
     for (const char* oid : {"1.17.1.2", "1.9.5", "1.9.6", "1.9.7"}) oids.erase(oid);
     for (const auto& [k, v] : c.audio) oids[k] = v;
     Fixture f(oids);
-    uint32_t status = 0;
-    ASSERT_TRUE(f.Query(status));
+    ASSERT_TRUE(f.Query());
     EXPECT_EQ(f.props->audio_bit_rate(), c.bit_rate);
     EXPECT_EQ(f.props->audio_input().channel_count, c.in);
     EXPECT_EQ(f.props->audio_output().channel_count, c.out);
@@ -299,15 +288,13 @@ TEST(CameraPropertiesTest, AudioRules) {
 
 TEST(CameraPropertiesTest, QueryReadsInOrderAndSaveReportsAsARecorderStoresIt) {
   Fixture f;
-  uint32_t status = 0;
-  ASSERT_TRUE(f.Query(status));
+  ASSERT_TRUE(f.Query());
   EXPECT_THAT(
       f.script.requests,
       ElementsAre("/basicset.html", "2.27", "2.8", "1.17.2.6", "2.7", "2.5", "1.2.7", "1.17.6",
                   "1.17.3.1", "1.2.20.5", "1.2.20.6", "1.3.5.1", "1.3.15", "/get.oid?1.2.26.5",
                   "/set.oid?OidTB1.2.26.4=ON", "1.17.1.2&1.9.5&1.9.6&1.9.7"));
-  ASSERT_TRUE(f.props->SaveResults(&f.host));
-  const CapabilityResult r = f.host.Snapshot();
+  const CapabilityResult r = f.Save();
   EXPECT_EQ(r.name, "Lobby IQ765");
   EXPECT_EQ(r.connection, (std::map<uint32_t, std::string>{
                               {1, "10.1.2.3"}, {2, "8080"}, {3, "admin"}, {4, "secret"}}));
@@ -361,12 +348,10 @@ TEST(CameraPropertiesTest, ValuesAreReportedWithoutTheirLineBreaksAndPadding) {
   oids["1.2.7"] = "\r\n";  // nothing but the line break: no Motion-JPEG
   oids["1.17.1.2"] = " 64 ";
   Fixture f(oids);
-  uint32_t status = 0;
-  ASSERT_TRUE(f.Query(status));
+  ASSERT_TRUE(f.Query());
   EXPECT_THAT(f.props->stream_types(), ElementsAre(kReportedH264));
   EXPECT_EQ(f.props->audio_bit_rate(), 64000u);
-  ASSERT_TRUE(f.props->SaveResults(&f.host));
-  const CapabilityResult r = f.host.Snapshot();
+  const CapabilityResult r = f.Save();
   EXPECT_EQ(r.name, "Lobby IQ765");
   EXPECT_EQ(r.properties.at(2).value, "8554");
   EXPECT_EQ(r.properties.at(4).value, "3.4.2");
@@ -375,31 +360,23 @@ TEST(CameraPropertiesTest, ValuesAreReportedWithoutTheirLineBreaksAndPadding) {
   // A MAC address of dashes only is read (not empty), but nothing is left of it.
   oids["2.7"] = "--";
   Fixture dashes(oids);
-  ASSERT_TRUE(dashes.Query(status));
-  ASSERT_TRUE(dashes.props->SaveResults(&dashes.host));
-  EXPECT_EQ(dashes.host.Snapshot().properties.at(5).value, "(none)");
-}
-
-TEST(CameraPropertiesTest, SaveResultsWithoutAQueryFailsAtTheName) {
-  ScriptedDevice::Script script;
-  CapabilityHost host;
-  CQuarnoCameraProperties bare(DEVICE_INFO{}, 0, std::make_unique<ScriptedDevice>(script));
-  EXPECT_FALSE(bare.SaveResults(&host));
-  const CapabilityResult r = host.Snapshot();
-  EXPECT_FALSE(r.name_set);
-  EXPECT_TRUE(r.connection.empty());
+  ASSERT_TRUE(dashes.Query());
+  EXPECT_EQ(dashes.Save().properties.at(5).value, "(none)");
 }
 
 TEST(CameraPropertiesTest, SaveResultsStopsAtTheFirstFailingStep) {
+  // Without a query it fails at the name: nothing is reported.
+  Fixture bare;
+  const CapabilityResult nothing = bare.Save(false);
+  EXPECT_FALSE(nothing.name_set);
+  EXPECT_TRUE(nothing.connection.empty());
   // Stream types missing: the name and connection are reported, no sizes.
   auto oids = Iq765Oids();
   oids.erase("1.2.7");
   oids["1.17.6"] = "";
   Fixture f(oids);
-  uint32_t status = 0;
-  ASSERT_TRUE(f.Query(status));
-  EXPECT_FALSE(f.props->SaveResults(&f.host));
-  const CapabilityResult r = f.host.Snapshot();
+  ASSERT_TRUE(f.Query());
+  const CapabilityResult r = f.Save(false);
   EXPECT_TRUE(r.name_set);
   EXPECT_EQ(r.connection.size(), 4u);
   EXPECT_TRUE(r.capabilities.empty());
@@ -435,11 +412,9 @@ TEST(CameraPropertiesTest, SettingsFileFlagIsReportedAsCapabilityEleven) {
     SettingsFolder folder(c.xml);
     Fixture f;
     f.props->set_settings_folder(folder.path.string());
-    uint32_t status = 0;
-    ASSERT_TRUE(f.Query(status));
+    ASSERT_TRUE(f.Query());
     EXPECT_EQ(f.props->settings_flag(), c.flag) << c.xml;
-    ASSERT_TRUE(f.props->SaveResults(&f.host));
-    EXPECT_EQ(f.host.Snapshot().capabilities.at(11), c.flag ? 1u : 0u) << c.xml;
+    EXPECT_EQ(f.Save().capabilities.at(11), c.flag ? 1u : 0u) << c.xml;
   }
 }
 
