@@ -1,6 +1,6 @@
 // In-process tests of the simulator's servers and media pump over loopback,
 // with a hand-written client, for what the real-client interop tests cannot
-// provoke (pipelining, limits, refused transports, faults on the RTP level).
+// provoke (limits, refused transports, faults on the RTP level).
 #include <algorithm>
 
 #include <arpa/inet.h>
@@ -212,25 +212,6 @@ struct SimFixture {
   Camera& cam() { return sim->camera(0); }
   std::unique_ptr<Simulator> sim;
 };
-
-TEST(SimulatorHttpTest, PipelinedRequestsAreAnsweredInOrderOnOneConnection) {
-  SimFixture f;
-  UniqueFd c = f.Connect(f.cam().http_port());
-  ASSERT_TRUE(SendAll(
-      c.get(),
-      "GET /get.oid?2.8 HTTP/1.1\r\nHost: x\r\n\r\nGET /get.oid?2.5 HTTP/1.1\r\nHost: x\r\n\r\n"));
-  const std::string replies = SimFixture::ReadUntil(c.get(), "</html>", 2);
-  const size_t first = replies.find("<xmp>IQ765</xmp>");
-  const size_t second = replies.find("<xmp>3.5/4</xmp>");
-  ASSERT_NE(first, std::string::npos) << replies;
-  ASSERT_NE(second, std::string::npos) << replies;
-  EXPECT_LT(first, second);
-  // Connection: close ends the connection after the reply.
-  ASSERT_TRUE(SendAll(c.get(), "GET /get.oid?2.27 HTTP/1.1\r\nConnection: close\r\n\r\n"));
-  const std::string last = SimFixture::ReadUntil(c.get(), "never");
-  EXPECT_THAT(last, HasSubstr("Connection: close"));
-  EXPECT_EQ(f.cam().http_requests().size(), 3u);
-}
 
 TEST(SimulatorHttpTest, OversizeHeadIsRefusedAndTalkBackHonoursExpect) {
   SimFixture f;
