@@ -12,18 +12,14 @@ namespace {
 using Verdict = Authenticator::Verdict;
 using namespace std::chrono_literals;
 
-TEST(AuthenticatorTest, BasicAcceptsOnlyTheRightPair) {
+// Right and wrong Basic pairs are what curl and the driver send
+// (camsim_interop and integration tests); here what they do not.
+TEST(AuthenticatorTest, BasicSchemeIsCaseInsensitiveAndBadBase64IsRefused) {
   Authenticator auth(AuthMode::kBasic, "IQeye");
   const Credentials creds{"root", "system"};
-  EXPECT_EQ(auth.Check("GET", "/", "Basic cm9vdDpzeXN0ZW0=", creds), Verdict::kOk);
   EXPECT_EQ(auth.Check("GET", "/", "basic cm9vdDpzeXN0ZW0=", creds), Verdict::kOk);
-  EXPECT_EQ(auth.Check("GET", "/", "Basic " + Base64Encode("root:wrong"), creds),
-            Verdict::kChallenge);
-  EXPECT_EQ(auth.Check("GET", "/", "", creds), Verdict::kChallenge);
   EXPECT_EQ(auth.Check("GET", "/", "Basic !!!!", creds), Verdict::kChallenge);
-  EXPECT_EQ(auth.Challenge(false), "Basic realm=\"IQeye\"");
-  Authenticator none(AuthMode::kNone, "IQeye");
-  EXPECT_EQ(none.Check("GET", "/", "", creds), Verdict::kOk);
+  EXPECT_EQ(Authenticator(AuthMode::kNone, "IQeye").Check("GET", "/", "", creds), Verdict::kOk);
 }
 
 // RFC 2617 3.5: the worked example with qop=auth.

@@ -39,47 +39,24 @@ TEST(DeviceModelTest, VariantSuffixesRemoveFeatures) {
   }
 }
 
-TEST(OidStoreTest, WritesAreValidatedStoredInOrderAndReadBack) {
+// Writes the camera takes are what curl and the driver make (camsim_interop
+// and integration tests); here what it refuses, and the escapes.
+TEST(OidStoreTest, RefusedWritesChangeNothingAndEscapesAreUndone) {
   OidStore store = MakeStore();
   std::vector<OidWrite> writes;
-  const std::string page = store.SetPage(
-      "OidTR1.17.2.6=mode2&OidTR1.17.2.4=45&OidTR1.17.2.7=cbr&OidTR1.17.2.2=5500&OidTR1.17.2.10=45",
-      &writes);
-  ASSERT_EQ(writes.size(), 5u);
-  EXPECT_EQ(writes[0].oid, "1.17.2.6");
-  EXPECT_EQ(writes[4].oid, "1.17.2.10");
-  for (const auto& w : writes) EXPECT_TRUE(w.accepted) << w.oid;
-  EXPECT_EQ(store.Read("1.17.2.6"), "mode2");
-  EXPECT_EQ(store.Read("1.17.2.2"), "5500");
-  EXPECT_EQ(Xmp(page).find("ERR"), std::string::npos);
-
-  // A leading "&" (empty item) is skipped; a bad mode name is refused.
-  writes.clear();
-  const std::string bad =
+  const auto mode = store.Read("1.17.2.6");
+  // A leading "&" (empty item) is skipped.
+  const std::string page =
       store.SetPage("&OidTR1.17.2.6=mode99&OidTR1.2.7=0&OidTR2.8=X&OidTR7.7=1&junk=1", &writes);
   ASSERT_EQ(writes.size(), 5u);
   for (const auto& w : writes) EXPECT_FALSE(w.accepted) << w.oid;
-  EXPECT_EQ(store.Read("1.17.2.6"), "mode2");
+  EXPECT_EQ(store.Read("1.17.2.6"), mode);
   EXPECT_EQ(store.Read("2.8"), "IQ765");
   EXPECT_FALSE(store.Read("7.7"));  // writes never create objects
-  EXPECT_NE(Xmp(bad).find("1.17.2.6=ERROR"), std::string::npos);
-}
-
-TEST(OidStoreTest, TableElementsBooleansAndEscapes) {
-  OidStore store = MakeStore();
-  std::vector<OidWrite> writes;
-  store.SetPage(
-      "OidTB1.2.26.1.1.1=128&OidTB1.2.26.1.2.1=204&OidTB1.2.26.1.3.1=640&OidTB1.2.26.1.4.1=614",
-      &writes);
-  EXPECT_EQ(store.Read("1.2.26.1.1.1"), "128");
-  EXPECT_EQ(store.Read("1.2.26.1.4.1"), "614");
-  // The camera has eight zones; a ninth does not exist.
-  EXPECT_FALSE(store.Write("1.2.26.1.1.9", "1").accepted);
-  EXPECT_TRUE(store.Write("1.2.26.4", "ON").accepted);
+  EXPECT_NE(Xmp(page).find("1.17.2.6=ERROR"), std::string::npos);
+  EXPECT_FALSE(store.Write("1.2.26.1.1.9", "1").accepted);  // eight zones, no ninth
   EXPECT_FALSE(store.Write("1.2.26.4", "yes").accepted);
-  EXPECT_TRUE(store.Write("1.3.5.1", "CLOSED").accepted);
   EXPECT_FALSE(store.Write("1.3.5.1", "closed").accepted);
-  writes.clear();
   store.SetPage("OidTR1.9.10=ab%43d&OidTR2.27=My+Cam", &writes);
   EXPECT_EQ(store.Read("1.9.10"), "abCd");
   EXPECT_EQ(store.Read("2.27"), "My Cam");
