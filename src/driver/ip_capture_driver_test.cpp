@@ -139,10 +139,10 @@ TEST(CIPCaptureDriver, OpenFixesTheDeviceDescriptionAndLogsOpened) {
             "DRIVER IS OPENED (name: Veltrano, device model: IQ765, address: 10.1.2.3:8080)");
 }
 
-TEST(CIPCaptureDriver, LogOpenedFormats) {
+TEST(CIPCaptureDriver, OpenedLineWithFirmwareAndRecorderTextThatIsNoFormat) {
   Fixture f;
   f.setup.parameters[4] = "4.2.1";
-  f.setup.model = "IQ%s%n";  // recorder text is never a format
+  f.setup.model = "IQ%s%n";
   auto driver = f.Make();
   ASSERT_TRUE(f.Open(*driver));
   EXPECT_TRUE(
@@ -152,6 +152,7 @@ TEST(CIPCaptureDriver, LogOpenedFormats) {
   Fixture g;
   g.setup.model = "";
   auto quiet = g.Make();
+  quiet->Message(1, "%s: lost", "korvela::T::U");  // before Open: no sink yet
   ASSERT_TRUE(g.Open(*quiet));
   EXPECT_EQ(g.sink.total(), 0u);  // no model, no line
 }
@@ -182,13 +183,6 @@ TEST(CIPCaptureDriver, RecorderVersionReadAtOpenDecidesTheLevels) {
       EXPECT_EQ(driver->recorder_version(), (std::array<uint16_t, 4>{5, 12, 0, 0}));
     }
   }
-}
-
-TEST(CIPCaptureDriver, NothingIsLoggedBeforeOpen) {
-  Fixture f;
-  auto driver = f.Make();
-  driver->Message(1, "%s: lost", "korvela::T::U");
-  EXPECT_EQ(f.sink.total(), 0u);
 }
 
 TEST(CIPCaptureDriver, ParameterOneMustBeANumber) {
@@ -289,16 +283,20 @@ TEST(CIPCaptureDriver, VideoChannelsByStreamType) {
   }
 }
 
-TEST(CIPCaptureDriver, DeletingAnOpenDriverStopsItsChannels) {
+TEST(CIPCaptureDriver, DeletingAnOpenDriverStopsEveryChannel) {
   Fixture f;
+  f.setup.channel_count = 2;
   auto driver = f.Make();
   ASSERT_TRUE(f.Open(*driver));
   recorder::VideoParams params(10, 50, 640, 480);
   ASSERT_TRUE(driver->GetVideoCapture()->StartChannel(0, nullptr, &params));
-  ASSERT_EQ(f.probes.size(), 1u);
+  ASSERT_TRUE(driver->GetVideoCapture()->StartChannel(1, nullptr, &params));
+  ASSERT_EQ(f.probes.size(), 2u);
   driver.reset();
-  EXPECT_EQ(f.probes[0]->stops, 1);
-  EXPECT_FALSE(f.probes[0]->alive);
+  for (const auto& probe : f.probes) {
+    EXPECT_EQ(probe->stops, 1);
+    EXPECT_FALSE(probe->alive);
+  }
 }
 
 TEST(CIPCaptureDriver, CloseDeletesTheOwnedObjectsAndReopenWorks) {

@@ -1,5 +1,7 @@
 // The video capture object's table: limits, restarts, state reporting, and
-// the life of a channel looked up while another thread stops it.
+// the life of a channel looked up while another thread stops it. Handing the
+// zones to the privacy object is io_driver_test's, stopping the channels on
+// deletion the driver's test.
 #include "driver/ip_video_capture.h"
 
 #include <cstring>
@@ -16,13 +18,6 @@ namespace {
 
 using testing::FakeCameraChannel;
 using testing::FakeChannelProbe;
-
-class RecordingZones final : public ipcapture::IPrivacyZones {
- public:
-  void SetZones(ipcapture::IPrivacyZoneList* list) override { lists.push_back(list); }
-  bool Apply() override { return true; }
-  std::vector<ipcapture::IPrivacyZoneList*> lists;
-};
 
 struct Fixture {
   testing::FakeDriver driver;
@@ -114,32 +109,6 @@ TEST(CIPVideoCapture, ChangeChannelPassesRateAndSize) {
   EXPECT_TRUE(capture.ChangeChannel(0, &size, 15));
   EXPECT_EQ(f.probes[0]->changed_to.at(0), (StreamSettings{15, 0, 1280, 720}));
   EXPECT_FALSE(capture.ChangeChannel(0, nullptr, 15));
-}
-
-TEST(CIPVideoCapture, HandsTheParametersToThePrivacyZones) {
-  Fixture f;
-  RecordingZones zones;
-  f.driver.privacy_zones = &zones;
-  CIPVideoCapture capture(2, &f.driver);
-  recorder::VideoParams params;
-  ASSERT_TRUE(capture.StartChannel(0, nullptr, &params));
-  ASSERT_EQ(zones.lists.size(), 1u);
-  EXPECT_EQ(zones.lists[0], &params);
-}
-
-TEST(CIPVideoCapture, DestructionStopsEveryChannel) {
-  Fixture f;
-  {
-    CIPVideoCapture capture(2, &f.driver);
-    recorder::VideoParams params;
-    capture.StartChannel(0, nullptr, &params);
-    capture.StartChannel(1, nullptr, &params);
-  }
-  ASSERT_EQ(f.probes.size(), 2u);
-  for (auto& p : f.probes) {
-    EXPECT_EQ(p->stops, 1);
-    EXPECT_FALSE(p->alive);
-  }
 }
 
 TEST(CIPVideoCapture, ChannelFoundUnderTheLockOutlivesAConcurrentStop) {
