@@ -135,17 +135,6 @@ TEST_F(QueryIntegrationTest, EverySimulatedModelReportsItsProperties) {
   }
 }
 
-TEST_F(QueryIntegrationTest, AddressWithPortIsRefusedWithoutAnyTraffic) {
-  camsim::Camera& camera = StartCamera("IQ765");
-  const std::string address = "127.0.0.1:" + std::to_string(camera.http_port());
-  const CapabilityResult r = Query(address, camera.http_port());
-  EXPECT_EQ(r.outcome, CapabilityResult::Outcome::kFailed);
-  EXPECT_EQ(r.failure_status, 0u);  // its message is the module's unit test's
-  EXPECT_EQ(r.reports, 1);
-  EXPECT_TRUE(camera.http_requests().empty());
-  EXPECT_FALSE(r.name_set);
-}
-
 TEST_F(QueryIntegrationTest, WrongCredentialsGiveStatusOneBeforeAnyOidIsAsked) {
   for (camsim::AuthMode auth : {camsim::AuthMode::kBasic, camsim::AuthMode::kDigest}) {
     camsim::Camera& camera = StartCamera("IQ031", auth);
