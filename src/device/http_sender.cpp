@@ -8,8 +8,7 @@ namespace {
 
 platform::HttpTimeouts TimeoutsOf(const DEVICE_INFO& device) {
   // One time-out for every step, as the device description gives it.
-  const uint32_t ms = device.connect_timeout_ms;
-  return platform::HttpTimeouts{ms, ms, ms};
+  return platform::HttpTimeouts::Uniform(device.connect_timeout_ms);
 }
 
 }  // namespace
@@ -63,70 +62,59 @@ void CHttpSender::AllowRequests() {
 
 bool CHttpSender::SendRequest(const HttpRequest& request) {
   MutexLock lock(mu_);
-  for (;;) {
-    CloseRequestLocked();
-    if (stopped_) return false;
-    connection_.ClearAbort();
-    if (request.verb.empty() || request.object.empty()) return false;
-    // No TLS in this client; a secure request fails rather than going out
-    // in clear text.
-    if (request.secure != 0) return false;
-    if (request.auth_type > kAuthTypeNone) return false;
+  CloseRequestLocked();
+  if (stopped_) return false;
+  connection_.ClearAbort();
+  if (request.verb.empty() || request.object.empty()) return false;
+  // No TLS in this client; a secure request fails rather than going out
+  // in clear text.
+  if (request.secure != 0) return false;
+  if (request.auth_type > kAuthTypeNone) return false;
 
-    platform::HttpRequestParams params;
-    params.method = request.verb;
-    params.target = request.object;
-    params.extra_headers = request.headers;
-    params.body = request.body;
-    params.total_length = request.total_length;
-    const uint32_t tried = 1u << request.auth_type;
-    if (!device_.user_name.empty() && request.auth_type != kAuthTypeNone) {
-      params.credentials.scheme = auth_scheme_ != 0 ? auth_scheme_ : tried;
-      params.credentials.user = device_.user_name;
-      params.credentials.password = device_.password;
-    }
-    const bool upload_continues = request.body.size() < request.total_length;
-    const bool wait_for_response = !upload_continues && !(request.flags & kFlagNoWaitForResponse);
+  platform::HttpRequestParams params;
+  params.method = request.verb;
+  params.target = request.object;
+  params.extra_headers = request.headers;
+  params.body = request.body;
+  params.total_length = request.total_length;
+  // The connection answers the device's challenge itself, with the
+  // strongest scheme offered; nothing goes out before it asks.
+  if (!device_.user_name.empty() && request.auth_type != kAuthTypeNone) {
+    params.credentials.user = device_.user_name;
+    params.credentials.password = device_.password;
+  }
+  const bool upload_continues = request.body.size() < request.total_length;
+  const bool wait_for_response = !upload_continues && !(request.flags & kFlagNoWaitForResponse);
 
-    in_call_ = true;
-    lock.Unlock();
-    bool ok = connection_.Send(params);
-    if (ok && wait_for_response) ok = connection_.ReceiveResponse();
-    lock.Lock();
-    if (!LeaveCallLocked() || !ok) {
-      connection_.EndRequest();
-      request_open_ = false;
-      return false;
-    }
-    if (!wait_for_response) {
-      request_open_ = true;
-      return true;
-    }
-
-    const platform::HttpResponseHead& head = connection_.response();
-    status_code_ = 0;
-    content_length_ = 0;
-    status_code_ = static_cast<uint32_t>(head.status_code);
-    if (auto value = head.Field("Content-Length")) {
-      if (auto n = platform::ParseContentLength(*value)) {
-        content_length_ =
-            static_cast<uint32_t>(std::min<uint64_t>(*n, std::numeric_limits<uint32_t>::max()));
-      }
-    }
-
-    if (status_code_ == 401 && auth_scheme_ == 0) {
-      const uint32_t offered = connection_.first_offered_scheme();
-      auth_scheme_ = offered;
-      connection_.EndRequest();
-      request_open_ = false;
-      // Once remembered, the scheme is never cleared: at most one retry in
-      // the life of the sender.
-      if (offered != 0 && offered != tried) continue;
-      return false;
-    }
+  in_call_ = true;
+  lock.Unlock();
+  bool ok = connection_.Send(params);
+  if (ok && wait_for_response) ok = connection_.ReceiveResponse();
+  lock.Lock();
+  if (!LeaveCallLocked() || !ok) {
+    connection_.EndRequest();
+    request_open_ = false;
+    return false;
+  }
+  if (!wait_for_response) {
     request_open_ = true;
     return true;
   }
+
+  const platform::HttpResponseHead& head = connection_.response();
+  status_code_ = 0;
+  content_length_ = 0;
+  status_code_ = static_cast<uint32_t>(head.status_code);
+  if (auto value = head.Field("Content-Length")) {
+    if (auto n = platform::ParseContentLength(*value)) {
+      content_length_ =
+          static_cast<uint32_t>(std::min<uint64_t>(*n, std::numeric_limits<uint32_t>::max()));
+    }
+  }
+
+  auth_scheme_ = connection_.auth_scheme();
+  request_open_ = true;
+  return true;
 }
 
 uint32_t CHttpSender::ReadAll(std::vector<uint8_t>& body) {
@@ -135,15 +123,8 @@ uint32_t CHttpSender::ReadAll(std::vector<uint8_t>& body) {
   if (!request_open_) return 0;
   in_call_ = true;
   lock.Unlock();
-  while (body.size() < kMaxReadAllBytes) {
-    const size_t old_size = body.size();
-    // The last piece is cut so that the body ends exactly at the cap.
-    const size_t piece = std::min<size_t>(kReadAllPieceBytes, kMaxReadAllBytes - old_size);
-    body.resize(old_size + piece);
-    const auto n = connection_.Read(std::span(body.data() + old_size, piece));
-    body.resize(old_size + n.value_or(0));
-    if (!n || *n == 0) break;
-  }
+  // Bounded by the exchange deadline as well as by the cap.
+  connection_.ReadToEnd(&body, kMaxReadAllBytes);
   lock.Lock();
   LeaveCallLocked();
   return static_cast<uint32_t>(body.size());

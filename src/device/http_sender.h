@@ -81,7 +81,6 @@ class CHttpSender {
   // ReadAll stops once this much has been collected: an endless or hostile
   // body must not grow memory without bound.
   static constexpr uint32_t kMaxReadAllBytes = 268435456;  // 256 MiB
-  static constexpr uint32_t kReadAllPieceBytes = 8192;
   static constexpr const char* kAgent = "Korvela::HttpClient";
 
   explicit CHttpSender(const DEVICE_INFO& device);
@@ -91,9 +90,9 @@ class CHttpSender {
 
   // Sends one request and, unless the body continues with WriteData or
   // kFlagNoWaitForResponse is set, waits for the response head. On true the
-  // request stays open for reading. A 401 while no scheme is remembered
-  // remembers the device's first offered scheme and, when it differs from the
-  // one tried, sends once more with it.
+  // request stays open for reading. Credentials go out only once the device
+  // has asked (the connection answers its challenge, Digest over Basic); a
+  // 401 that comes back is a response like any other.
   bool SendRequest(const HttpRequest& request);
   // Reads the whole body (pieces of 8192 bytes) into `body`, up to
   // kMaxReadAllBytes; returns its size.
@@ -117,7 +116,7 @@ class CHttpSender {
 
   uint32_t GetStatusCode() const;
   uint32_t GetContentLength() const;
-  uint32_t GetAuthScheme() const;  // remembered scheme bit, 0 until a 401
+  uint32_t GetAuthScheme() const;  // scheme learned from a 401 (Basic/Digest), else 0
   bool IsRequestOpen() const;
   void SetReadChunkSize(uint32_t bytes);  // at least 1
   uint32_t GetReadChunkSize() const;

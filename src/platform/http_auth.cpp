@@ -198,45 +198,57 @@ std::string BasicAuthorization(std::string_view user, std::string_view password)
   return "Basic " + codec::Base64Encode(std::string_view(plain));
 }
 
-std::string DigestResponse(std::string_view ha1, std::string_view nonce, std::string_view nc,
-                           std::string_view cnonce, std::string_view qop, std::string_view method,
-                           std::string_view uri) {
+std::optional<std::string> DigestAuthorization(const AuthChallenge& challenge,
+                                               std::string_view method, std::string_view uri,
+                                               std::string_view user, std::string_view password,
+                                               uint32_t nonce_count, std::string_view cnonce) {
+  if (challenge.scheme_bit != kAuthSchemeDigest) return std::nullopt;
+  const std::string_view nonce = challenge.Param("nonce").value_or("");
+  if (nonce.empty()) return std::nullopt;
+  const std::string_view algorithm = challenge.Param("algorithm").value_or("");
+  const std::string lower_alg = ToLower(algorithm);
+  if (!lower_alg.empty() && lower_alg != "md5" && lower_alg != "md5-sess") return std::nullopt;
+  const auto qop_list = challenge.Param("qop");
+  // A qop list without "auth" (only auth-int) cannot be answered: we do not
+  // hash bodies.
+  if (qop_list && !ListContains(*qop_list, "auth")) return std::nullopt;
+  const bool qop_auth = qop_list.has_value();
+  const bool session = lower_alg == "md5-sess";
+  const std::string_view realm = challenge.Param("realm").value_or("");
+
+  char nc[9];
+  std::snprintf(nc, sizeof nc, "%08x", nonce_count);
+  std::string a1;
+  a1.append(user).append(":").append(realm).append(":").append(password);
+  std::string ha1 = codec::Md5HexOf(a1);
+  if (session) {
+    std::string sess;
+    sess.append(ha1).append(":").append(nonce).append(":").append(cnonce);
+    ha1 = codec::Md5HexOf(sess);
+  }
   std::string a2;
   a2.append(method).append(":").append(uri);
-  const std::string ha2 = codec::Md5HexOf(a2);
+  // RFC 7616 3.4.1: KD(HA1, nonce ":" [nc ":" cnonce ":" qop ":"] HA2).
   std::string kd;
   kd.append(ha1).append(":").append(nonce).append(":");
-  if (!qop.empty()) kd.append(nc).append(":").append(cnonce).append(":").append(qop).append(":");
-  kd.append(ha2);
-  return codec::Md5HexOf(kd);
+  if (qop_auth) kd.append(nc).append(":").append(cnonce).append(":auth:");
+  kd.append(codec::Md5HexOf(a2));
+
+  std::string out = "Digest username=" + Quote(user) + ", realm=" + Quote(realm) +
+                    ", nonce=" + Quote(nonce) + ", uri=" + Quote(uri);
+  if (!algorithm.empty()) out.append(", algorithm=").append(algorithm);
+  out += ", response=" + Quote(codec::Md5HexOf(kd));
+  if (const auto opaque = challenge.Param("opaque")) out += ", opaque=" + Quote(*opaque);
+  if (qop_auth || session) out += ", cnonce=" + Quote(cnonce);
+  if (qop_auth) out += std::string(", qop=auth, nc=") + nc;
+  return out;
 }
 
-void DigestAuthenticator::Clear() { *this = DigestAuthenticator(); }
-
 bool DigestAuthenticator::Accept(const AuthChallenge& challenge) {
-  if (challenge.scheme_bit != kAuthSchemeDigest) return false;
-  const auto nonce = challenge.Param("nonce");
-  if (!nonce || nonce->empty()) return false;
-  const std::string algorithm(challenge.Param("algorithm").value_or(""));
-  const std::string lower_alg = ToLower(algorithm);
-  if (!lower_alg.empty() && lower_alg != "md5" && lower_alg != "md5-sess") return false;
-  bool qop_auth = false;
-  if (const auto qop = challenge.Param("qop")) {
-    // A qop list without "auth" (only auth-int) cannot be answered: we do not
-    // hash bodies.
-    if (!ListContains(*qop, "auth")) return false;
-    qop_auth = true;
-  }
-  const bool same_nonce = ready_ && nonce_ == *nonce;
+  if (!DigestAuthorization(challenge, "", "", "", "", 1, "")) return false;
+  const bool same_nonce = ready_ && nonce() == challenge.Param("nonce").value_or("");
   ready_ = true;
-  realm_ = std::string(challenge.Param("realm").value_or(""));
-  nonce_ = std::string(*nonce);
-  const auto opaque = challenge.Param("opaque");
-  has_opaque_ = opaque.has_value();
-  opaque_ = std::string(opaque.value_or(""));
-  algorithm_ = algorithm;
-  session_ = lower_alg == "md5-sess";
-  qop_auth_ = qop_auth;
+  challenge_ = challenge;
   if (!same_nonce) nonce_count_ = 0;
   return true;
 }
@@ -246,6 +258,10 @@ bool DigestAuthenticator::AcceptFirst(const std::vector<AuthChallenge>& challeng
     if (Accept(c)) return true;
   }
   return false;
+}
+
+std::string_view DigestAuthenticator::nonce() const {
+  return challenge_.Param("nonce").value_or("");
 }
 
 std::string DigestAuthenticator::Authorize(std::string_view method, std::string_view uri,
@@ -264,28 +280,41 @@ std::string DigestAuthenticator::Authorize(std::string_view method, std::string_
 std::string DigestAuthenticator::Authorize(std::string_view method, std::string_view uri,
                                            std::string_view user, std::string_view password,
                                            std::string_view cnonce) {
-  ++nonce_count_;
-  char nc[9];
-  std::snprintf(nc, sizeof nc, "%08x", nonce_count_);
-  std::string a1;
-  a1.append(user).append(":").append(realm_).append(":").append(password);
-  std::string ha1 = codec::Md5HexOf(a1);
-  if (session_) {
-    std::string sess;
-    sess.append(ha1).append(":").append(nonce_).append(":").append(cnonce);
-    ha1 = codec::Md5HexOf(sess);
-  }
-  const std::string qop = qop_auth_ ? "auth" : "";
-  const std::string response = DigestResponse(ha1, nonce_, nc, cnonce, qop, method, uri);
+  return DigestAuthorization(challenge_, method, uri, user, password, ++nonce_count_, cnonce)
+      .value_or("");
+}
 
-  std::string out = "Digest username=" + Quote(user) + ", realm=" + Quote(realm_) +
-                    ", nonce=" + Quote(nonce_) + ", uri=" + Quote(uri);
-  if (!algorithm_.empty()) out += ", algorithm=" + algorithm_;
-  out += ", response=" + Quote(response);
-  if (has_opaque_) out += ", opaque=" + Quote(opaque_);
-  if (qop_auth_ || session_) out += ", cnonce=" + Quote(cnonce);
-  if (qop_auth_) out += std::string(", qop=auth, nc=") + nc;
-  return out;
+std::string ClientAuth::Authorization(std::string_view method, std::string_view uri,
+                                      std::string_view user, std::string_view password) {
+  if (scheme_ == kAuthSchemeBasic) return BasicAuthorization(user, password);
+  if (scheme_ == kAuthSchemeDigest) return digest_.Authorize(method, uri, user, password);
+  return {};
+}
+
+bool ClientAuth::OnChallenge(const std::vector<AuthChallenge>& challenges, uint32_t sent_scheme,
+                             bool sent_answer) {
+  bool digest_offered = false;
+  bool basic_offered = false;
+  const AuthChallenge* digest = nullptr;
+  for (const AuthChallenge& c : challenges) {
+    basic_offered |= c.scheme_bit == kAuthSchemeBasic;
+    if (c.scheme_bit != kAuthSchemeDigest) continue;
+    digest_offered = true;
+    if (digest == nullptr && DigestAuthorization(c, "", "", "", "", 1, "")) digest = &c;
+  }
+  if (digest != nullptr) {
+    const bool stale = ToLower(digest->Param("stale").value_or("")) == "true";
+    digest_.Accept(*digest);
+    scheme_ = kAuthSchemeDigest;
+    // A fresh challenge after our own answer to this exchange's challenge
+    // refuses the credentials, unless it only renews a stale nonce.
+    return !(sent_answer && sent_scheme == kAuthSchemeDigest && !stale);
+  }
+  // Basic would put the password in clear on the wire of a server that asked
+  // for Digest (perhaps only with an algorithm we lack): never.
+  if (!basic_offered || digest_offered || scheme_ == kAuthSchemeDigest) return false;
+  scheme_ = kAuthSchemeBasic;
+  return sent_scheme != kAuthSchemeBasic;
 }
 
 }  // namespace korvela::platform

@@ -1,10 +1,10 @@
 // HTTP authentication: parsing the challenges of a 401 answer
-// (WWW-Authenticate, RFC 9110 11.6.1), the Basic credentials (RFC 7617) and
+// (WWW-Authenticate, RFC 9110 11.6.1), the Basic credentials (RFC 7617),
 // Digest with MD5 (RFC 2617 / RFC 7616: qop "auth" or none, MD5-sess, nonce
-// count, stale nonces).
+// count, stale nonces) and the choice of scheme.
 //
-// Threading: DigestAuthenticator is used by one thread at a time (the owner
-// of the HTTP connection); the free functions are reentrant.
+// Threading: DigestAuthenticator and ClientAuth are used by one thread at a
+// time (the owner of the connection); the free functions are reentrant.
 #pragma once
 
 #include <cstdint>
@@ -47,45 +47,75 @@ std::vector<AuthChallenge> ParseAuthChallenges(const std::vector<std::string_vie
 // "Basic <base64(user:password)>".
 std::string BasicAuthorization(std::string_view user, std::string_view password);
 
-// Answers Digest challenges and keeps the last accepted one, so that later
-// requests authenticate at once with an increasing nonce count.
+// The Digest Authorization value answering `challenge` for one request
+// (RFC 7616 3.4, MD5 and MD5-sess; with qop=auth when the challenge offers
+// it, else the RFC 2069 form without nc and cnonce). `nonce_count` counts this
+// use of the nonce from 1; `cnonce` is the client nonce. nullopt when the
+// challenge cannot be answered: not Digest, no nonce, another algorithm, or a
+// qop list without "auth". HTTP and RTSP requests are answered alike.
+std::optional<std::string> DigestAuthorization(const AuthChallenge& challenge,
+                                               std::string_view method, std::string_view uri,
+                                               std::string_view user, std::string_view password,
+                                               uint32_t nonce_count, std::string_view cnonce);
+
+// Keeps the last accepted Digest challenge, so that later requests answer it
+// at once with an increasing nonce count.
 class DigestAuthenticator {
  public:
-  // Takes a Digest challenge we can answer (algorithm absent, MD5 or
-  // MD5-sess; qop absent or offering "auth"). False leaves the state as it was.
+  // Takes a challenge DigestAuthorization() can answer; false leaves the
+  // state as it was. The same nonce again keeps its count.
   bool Accept(const AuthChallenge& challenge);
   // The first acceptable Digest challenge of the list, if any.
   bool AcceptFirst(const std::vector<AuthChallenge>& challenges);
 
   bool ready() const { return ready_; }
-  void Clear();
+  void Clear() { *this = DigestAuthenticator(); }
 
-  // The Authorization value for one request. `cnonce` is the client nonce
-  // (random per request in production; fixed in tests). Counts the nonce use.
+  // The Authorization value for one request; counts the nonce use. `cnonce`
+  // is fixed in tests; the overload without it draws a random one.
   std::string Authorize(std::string_view method, std::string_view uri, std::string_view user,
                         std::string_view password, std::string_view cnonce);
-  // The same with a fresh random client nonce.
   std::string Authorize(std::string_view method, std::string_view uri, std::string_view user,
                         std::string_view password);
 
   uint32_t nonce_count() const { return nonce_count_; }
-  const std::string& nonce() const { return nonce_; }
+  std::string_view nonce() const;
 
  private:
   bool ready_ = false;
-  std::string realm_;
-  std::string nonce_;
-  std::string opaque_;
-  bool has_opaque_ = false;
-  std::string algorithm_;  // as the server named it; empty when absent
-  bool session_ = false;   // MD5-sess
-  bool qop_auth_ = false;
+  AuthChallenge challenge_;
   uint32_t nonce_count_ = 0;
 };
 
-// The request-digest of RFC 2617 3.2.2.1 (exposed for tests).
-std::string DigestResponse(std::string_view ha1, std::string_view nonce, std::string_view nc,
-                           std::string_view cnonce, std::string_view qop, std::string_view method,
-                           std::string_view uri);
+// What a client has learned about one server's authentication, and how it
+// answers the server's next challenge. No credentials go out before the
+// server has asked for them. A 401 is answered with the strongest scheme it
+// offers that we can answer (Digest over Basic); Basic is never sent to a
+// server that offers Digest or once Digest was learned; offers we cannot
+// answer (NTLM, Negotiate, Passport, other Digest algorithms) teach nothing,
+// so a later challenge teaches again.
+//
+// Threading: one thread at a time (the owner of the connection).
+class ClientAuth {
+ public:
+  // The Authorization value for a request: empty until a challenge was
+  // learned; then Basic, or Digest with the next nonce count.
+  std::string Authorization(std::string_view method, std::string_view uri, std::string_view user,
+                            std::string_view password);
+  // A 401 answered a request that carried `sent_scheme` (0: no credentials);
+  // `sent_answer`: that Authorization answered a challenge of the same
+  // exchange. Learns what it can. True when the request should go again with
+  // Authorization(); false when the credentials were refused or nothing
+  // offered can be answered.
+  bool OnChallenge(const std::vector<AuthChallenge>& challenges, uint32_t sent_scheme,
+                   bool sent_answer);
+
+  // kAuthSchemeBasic, kAuthSchemeDigest, or 0 while nothing was learned.
+  uint32_t scheme() const { return scheme_; }
+
+ private:
+  uint32_t scheme_ = 0;
+  DigestAuthenticator digest_;
+};
 
 }  // namespace korvela::platform

@@ -1,8 +1,9 @@
 #include "platform/http_connection.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <chrono>
 #include <cstring>
+#include <utility>
 
 #include <poll.h>
 
@@ -56,7 +57,31 @@ void SetHeader(HeaderList& headers, std::string name, std::string value) {
   headers.emplace_back(std::move(name), std::move(value));
 }
 
+using SteadyClock = std::chrono::steady_clock;
+
+// The wait of one step: `step_ms`, cut to what is left until `deadline`
+// (SteadyTime::max(): no deadline). 0 once the deadline has passed.
+uint32_t WaitMs(uint32_t step_ms, SteadyTime deadline) {
+  if (deadline == SteadyTime::max()) return step_ms;
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+  if (left <= 0) return 0;
+  return static_cast<uint32_t>(std::min<int64_t>(left, step_ms));
+}
+
+// A TLS record (handshake 0x16 or alert 0x15, version 3.x) where a status
+// line belongs: the port speaks only TLS.
+bool LooksLikeTls(std::string_view bytes) {
+  return bytes.size() >= 2 && (bytes[0] == 0x15 || bytes[0] == 0x16) && bytes[1] == 0x03;
+}
+
 }  // namespace
+
+HttpTimeouts HttpTimeouts::Uniform(uint32_t step_ms) {
+  const uint64_t total = uint64_t{step_ms} * kExchangeSteps;
+  return HttpTimeouts{step_ms, step_ms, step_ms,
+                      static_cast<uint32_t>(std::min<uint64_t>(total, kInfinite - 1))};
+}
 
 HttpConnection::HttpConnection(std::string host, uint16_t port, HttpTimeouts timeouts,
                                std::string user_agent)
@@ -67,20 +92,29 @@ HttpConnection::HttpConnection(std::string host, uint16_t port, HttpTimeouts tim
 
 HttpConnection::~HttpConnection() { Disconnect(); }
 
-void HttpConnection::Disconnect() {
+void HttpConnection::DropSocket() {
   socket_.Close();
   rpos_ = rend_ = 0;
   reused_ = false;
+}
+
+void HttpConnection::Disconnect() {
+  DropSocket();
   decoder_.reset();
   phase_ = Phase::kIdle;
 }
 
-void HttpConnection::Fail() {
-  socket_.Close();
-  rpos_ = rend_ = 0;
-  reused_ = false;
+bool HttpConnection::Failed(NetError cause) {
+  DropSocket();
   decoder_.reset();
   phase_ = Phase::kBroken;
+  last_error_ = cause;
+  return false;
+}
+
+HttpConnection::Step HttpConnection::Fail(NetError cause) {
+  Failed(cause);
+  return Step::kFailed;
 }
 
 void HttpConnection::ClearAbort() {
@@ -89,55 +123,50 @@ void HttpConnection::ClearAbort() {
   Disconnect();
 }
 
-bool HttpConnection::EnsureConnected() {
-  if (abort_.IsSet()) return false;
-  if (socket_.valid()) {
-    // An idle kept-alive connection must be silent: readable means the peer
-    // closed it (or sent bytes nobody asked for). Either way start afresh.
-    if (rpos_ != rend_ || socket_.Wait(POLLIN, 0, nullptr) != SocketError::kTimedOut) {
-      socket_.Close();
-      rpos_ = rend_ = 0;
-    }
+uint32_t HttpConnection::StepMs(uint32_t step_ms) const { return WaitMs(step_ms, deadline_); }
+
+NetError HttpConnection::EnsureConnected() {
+  if (abort_.IsSet()) return NetError::kAborted;
+  // An idle kept-alive connection must be silent: readable means the peer
+  // closed it (or sent bytes nobody asked for). Either way start afresh.
+  if (socket_.valid() &&
+      (rpos_ != rend_ || socket_.Wait(POLLIN, 0, nullptr) != SocketError::kTimedOut)) {
+    DropSocket();
   }
-  if (socket_.valid()) return true;
-  const uint32_t address = ResolveHostIpv4(host_);
-  if (address == 0) return false;
-  if (socket_.Connect(Endpoint{address, port_}, timeouts_.connect_ms, &abort_) !=
-      SocketError::kNone) {
-    return false;
-  }
+  if (socket_.valid()) return NetError::kNone;
+  uint32_t wait = StepMs(timeouts_.connect_ms);
+  if (wait == 0) return NetError::kTimeout;
+  uint32_t address = 0;
+  const SocketError resolved = resolver_.Resolve(host_, wait, &abort_, &address);
+  if (resolved == SocketError::kInterrupted) return NetError::kAborted;
+  if (resolved == SocketError::kTimedOut) return NetError::kTimeout;
+  if (resolved != SocketError::kNone) return NetError::kResolve;
+  wait = StepMs(timeouts_.connect_ms);
+  if (wait == 0) return NetError::kTimeout;
+  const SocketError connected = socket_.Connect(Endpoint{address, port_}, wait, &abort_);
+  if (connected != SocketError::kNone) return NetErrorFromSocketError(connected);
   ++connects_;
   reused_ = false;
   rpos_ = rend_ = 0;
-  return true;
+  return NetError::kNone;
 }
 
 std::optional<std::string> HttpConnection::BuildHead(const HttpRequestParams& request,
-                                                     bool authorize) {
+                                                     uint64_t content_length,
+                                                     const std::string& authorization,
+                                                     bool expect_continue) const {
   if (request.method.empty() ||
       !std::all_of(request.method.begin(), request.method.end(), IsTokenChar)) {
     return std::nullopt;
   }
-  const std::string target = EncodeTarget(request.target);
-  const uint64_t total = std::max<uint64_t>(request.body.size(), request.total_length);
-
   HeaderList headers;
   headers.emplace_back("Host", port_ == 80 ? host_ : host_ + ":" + std::to_string(port_));
   headers.emplace_back("User-Agent", user_agent_);
-  const HttpCredentials& cred = request.credentials;
-  if (authorize) sent_digest_ = false;
-  if (authorize && !cred.user.empty()) {
-    if (cred.scheme == kAuthSchemeBasic) {
-      headers.emplace_back("Authorization", BasicAuthorization(cred.user, cred.password));
-    } else if (cred.scheme == kAuthSchemeDigest && digest_.ready()) {
-      headers.emplace_back("Authorization",
-                           digest_.Authorize(request.method, target, cred.user, cred.password));
-      sent_digest_ = true;
-    }
+  if (!authorization.empty()) headers.emplace_back("Authorization", authorization);
+  if (content_length > 0 || request.method == "POST" || request.method == "PUT") {
+    headers.emplace_back("Content-Length", std::to_string(content_length));
   }
-  if (total > 0 || request.method == "POST" || request.method == "PUT") {
-    headers.emplace_back("Content-Length", std::to_string(total));
-  }
+  if (expect_continue) headers.emplace_back("Expect", "100-continue");
   for (std::string_view line : request.extra_headers) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     // A line break inside would let a caller's text forge headers or requests.
@@ -154,79 +183,163 @@ std::optional<std::string> HttpConnection::BuildHead(const HttpRequestParams& re
 
   std::string head;
   head.reserve(256);
-  head.append(request.method).append(" ").append(target).append(" HTTP/1.1\r\n");
+  head.append(request.method).append(" ").append(EncodeTarget(request.target));
+  head.append(" HTTP/1.1\r\n");
   for (const auto& [name, value] : headers)
     head.append(name).append(": ").append(value).append("\r\n");
   head.append("\r\n");
   return head;
 }
 
-bool HttpConnection::SendHead(const HttpRequestParams& request, bool* wrote_anything) {
-  *wrote_anything = false;
-  auto head = BuildHead(request, /*authorize=*/true);
-  if (!head) return false;
-  std::vector<uint8_t> wire(head->begin(), head->end());
-  wire.insert(wire.end(), request.body.begin(), request.body.end());
-  *wrote_anything = true;
-  return socket_.SendAll(wire, timeouts_.send_ms, &abort_) == SocketError::kNone;
+NetError HttpConnection::SendRequestHead(std::span<const uint8_t> body, bool answer,
+                                         bool expect_continue) {
+  for (int attempt = 0;; ++attempt) {
+    const NetError connected = EnsureConnected();
+    if (connected != NetError::kNone) return connected;
+    const bool on_reused = reused_;
+    const HttpCredentials& cred = request_.credentials;
+    const std::string authorization =
+        cred.user.empty() ? std::string()
+                          : auth_.Authorization(request_.method, EncodeTarget(request_.target),
+                                                cred.user, cred.password);
+    sent_scheme_ = authorization.empty() ? 0 : auth_.scheme();
+    sent_answer_ = answer && sent_scheme_ != 0;
+    const auto head = BuildHead(request_, total_length_, authorization, expect_continue);
+    if (!head) return NetError::kIo;  // validated by Send(): cannot happen
+    std::vector<uint8_t> wire(head->begin(), head->end());
+    if (!expect_continue) wire.insert(wire.end(), body.begin(), body.end());
+    received_since_send_ = 0;
+    sent_on_reused_ = on_reused;
+    const SocketError sent = socket_.SendAll(wire, StepMs(timeouts_.send_ms), &abort_, deadline_);
+    if (sent == SocketError::kNone) {
+      reused_ = true;
+      return NetError::kNone;
+    }
+    // A kept-alive connection may have died while idle: one fresh try.
+    if (!on_reused || attempt > 0 || abort_.IsSet()) return NetErrorFromSocketError(sent);
+    DropSocket();
+  }
 }
 
 bool HttpConnection::Send(const HttpRequestParams& request) {
   if (phase_ != Phase::kIdle) EndRequest();
+  last_error_ = NetError::kNone;
   has_response_ = false;
   head_ = HttpResponseHead();
-  offered_schemes_ = first_offered_scheme_ = 0;
-  if (request.method.empty() || request.target.empty()) return false;
-  if (abort_.IsSet()) return false;
-
-  const uint64_t total = std::max<uint64_t>(request.body.size(), request.total_length);
-  resend_possible_ = request.body.size() == total && total <= kMaxResendBodyBytes;
-  resend_.method = request.method;
-  resend_.target = request.target;
-  resend_.extra_headers = request.extra_headers;
-  resend_.total_length = request.total_length;
-  resend_.credentials = request.credentials;
-  resend_.body.clear();
-  if (resend_possible_) resend_.body = request.body;
-  method_ = request.method;
-  // A bad method or header line fails before any I/O.
-  if (!BuildHead(request, /*authorize=*/false)) return false;
-
-  for (int attempt = 0;; ++attempt) {
-    if (!EnsureConnected()) {
-      Fail();
-      return false;
-    }
-    const bool was_reused = reused_;
-    sent_on_reused_ = was_reused;
-    bool wrote = false;
-    if (SendHead(request, &wrote)) break;
-    // A kept-alive connection may have died while idle: one fresh try.
-    if (!was_reused || attempt > 0 || abort_.IsSet()) {
-      Fail();
-      return false;
-    }
-    socket_.Close();
+  offered_schemes_ = 0;
+  interim_responses_ = challenge_answers_ = 0;
+  resent_ = awaiting_continue_ = false;
+  deadline_ = SteadyClock::now() + std::chrono::milliseconds(timeouts_.total_ms);
+  total_length_ = std::max<uint64_t>(request.body.size(), request.total_length);
+  // A bad request fails before any I/O and leaves the connection as it was.
+  if (request.target.empty() || !BuildHead(request, total_length_, {}, false)) {
+    last_error_ = NetError::kIo;
+    return false;
   }
-  reused_ = true;
-  body_left_ = total - request.body.size();
-  phase_ = body_left_ > 0 ? Phase::kSendingBody : Phase::kAwaitingResponse;
+  if (abort_.IsSet()) return Failed(NetError::kAborted);
+
+  streamed_ = request.body.size() < total_length_;
+  body_kept_ = request.body.size() <= kMaxResendBodyBytes;
+  request_.method = request.method;
+  request_.target = request.target;
+  request_.extra_headers = request.extra_headers;
+  request_.credentials = request.credentials;
+  request_.body.clear();
+  if (body_kept_) request_.body = request.body;
+  body_left_ = total_length_ - request.body.size();
+
+  if (streamed_ && body_kept_ && !request.credentials.user.empty() && auth_.scheme() == 0 &&
+      !device_ignores_expect_) {
+    return SendExpectingContinue();
+  }
+  const NetError sent = SendRequestHead(request.body, /*answer=*/false, /*expect_continue=*/false);
+  if (sent != NetError::kNone) return Failed(sent);
+  phase_ = streamed_ ? Phase::kSendingBody : Phase::kAwaitingResponse;
+  return true;
+}
+
+bool HttpConnection::SendExpectingContinue() {
+  awaiting_continue_ = true;
+  phase_ = Phase::kAwaitingResponse;
+  NetError err = SendRequestHead({}, /*answer=*/false, /*expect_continue=*/true);
+  if (err != NetError::kNone) return Failed(err);
+  const SteadyTime wait_end =
+      std::min(deadline_, SteadyClock::now() + std::chrono::milliseconds(kContinueWaitMs));
+  bool head_and_body_sent = false;
+  for (;;) {
+    HttpResponseHead head;
+    err = ReadHead(&head, wait_end);
+    if (err == NetError::kTimeout && received_since_send_ == 0 && SteadyClock::now() < deadline_) {
+      device_ignores_expect_ = true;  // it waits for the body: send it
+      break;
+    }
+    if (err != NetError::kNone) return Failed(err);
+    if (head.status_code == 100) break;
+    if (head.status_code < 200) {
+      if (head.status_code == 101) return Failed(NetError::kMalformed);
+      if (++interim_responses_ > kMaxInterimResponses) return Failed(NetError::kOverLimit);
+      continue;
+    }
+    const auto framing = DetermineBodyFraming(head, false);
+    if (!framing) return Failed(NetError::kMalformed);
+    TakeResponse(std::move(head), *framing);
+    if (JudgeResponseStep() != Step::kAnswerChallenge) {
+      // A final answer before the body: the device will not take it. The
+      // answer stays readable; Write() fails; the connection is not reused
+      // (the device may still wait for that body).
+      framing_.keep_alive = false;
+      awaiting_continue_ = false;
+      return true;
+    }
+    if (AnswerChallengeStep() == Step::kFailed) return false;
+    head_and_body_sent = true;
+    break;
+  }
+  awaiting_continue_ = false;
+  if (!head_and_body_sent && !request_.body.empty()) {
+    const SocketError sent =
+        socket_.SendAll(request_.body, StepMs(timeouts_.send_ms), &abort_, deadline_);
+    if (sent != SocketError::kNone) return Failed(NetErrorFromSocketError(sent));
+  }
+  phase_ = Phase::kSendingBody;
   return true;
 }
 
 bool HttpConnection::Write(std::span<const uint8_t> data) {
-  if (phase_ != Phase::kSendingBody || data.size() > body_left_) return false;
-  if (socket_.SendAll(data, timeouts_.send_ms, &abort_) != SocketError::kNone) {
-    Fail();
+  last_error_ = NetError::kNone;
+  if (abort_.IsSet()) return Failed(NetError::kAborted);
+  if (phase_ == Phase::kReadingBody && has_response_) {
+    // The device answered before the body (see SendExpectingContinue).
+    last_error_ = head_.status_code == 401 ? NetError::kAuthRefused : NetError::kClosed;
     return false;
   }
+  if (phase_ != Phase::kSendingBody) {
+    last_error_ = NetError::kIo;
+    return false;
+  }
+  if (data.size() > body_left_) {
+    last_error_ = NetError::kOverLimit;
+    return false;
+  }
+  const SteadyTime until = SteadyClock::now() + std::chrono::milliseconds(timeouts_.send_ms);
+  const SocketError sent = socket_.SendAll(data, timeouts_.send_ms, &abort_, until);
+  if (sent != SocketError::kNone) return Failed(NetErrorFromSocketError(sent));
   body_left_ -= data.size();
-  if (body_left_ == 0) phase_ = Phase::kAwaitingResponse;
+  if (body_left_ == 0) {
+    // The upload may have lasted long: the wait for its answer is a new
+    // exchange.
+    deadline_ = SteadyClock::now() + std::chrono::milliseconds(timeouts_.total_ms);
+    phase_ = Phase::kAwaitingResponse;
+  }
   return true;
 }
 
-std::optional<size_t> HttpConnection::Fill() {
-  if (rbuf_.empty()) rbuf_.resize(kMaxHeaderBlockBytes + 1);
+NetError HttpConnection::Fill(SteadyTime deadline, size_t* got) {
+  *got = 0;
+  if (rbuf_.empty()) {
+    rbuf_.reserve(kReceiveBufferBytes);
+    rbuf_.resize(kReceiveBufferBytes);
+  }
   if (rpos_ == rend_) {
     rpos_ = rend_ = 0;
   } else if (rpos_ > 0 && rend_ == rbuf_.size()) {
@@ -234,16 +347,20 @@ std::optional<size_t> HttpConnection::Fill() {
     rend_ -= rpos_;
     rpos_ = 0;
   }
-  if (rend_ == rbuf_.size()) return std::nullopt;  // cannot happen: heads are bounded below this
-  const IoResult r = socket_.Receive(std::span(rbuf_.data() + rend_, rbuf_.size() - rend_),
-                                     timeouts_.receive_ms, &abort_);
-  last_receive_error_ = r.error;
-  if (!r.ok()) return std::nullopt;
+  // Heads are refused below this size, so a full buffer cannot happen.
+  if (rend_ == rbuf_.size()) return NetError::kOverLimit;
+  const uint32_t wait = WaitMs(timeouts_.receive_ms, deadline);
+  if (wait == 0) return NetError::kTimeout;
+  const IoResult r =
+      socket_.Receive(std::span(rbuf_.data() + rend_, rbuf_.size() - rend_), wait, &abort_);
+  if (!r.ok()) return NetErrorFromSocketError(r.error);
   rend_ += r.bytes;
-  return r.bytes;
+  received_since_send_ += r.bytes;
+  *got = r.bytes;
+  return NetError::kNone;
 }
 
-bool HttpConnection::ReadHead() {
+NetError HttpConnection::ReadHead(HttpResponseHead* head, SteadyTime deadline) {
   // Bytes after rpos_ already searched for the blank line ending a head; the
   // parser only runs once the end is in sight (or the limit is reached), so a
   // peer that trickles its head byte by byte costs linear, not quadratic, work.
@@ -251,39 +368,134 @@ bool HttpConnection::ReadHead() {
   for (;;) {
     const std::string_view pending(reinterpret_cast<const char*>(rbuf_.data()) + rpos_,
                                    rend_ - rpos_);
+    if (LooksLikeTls(pending)) return NetError::kTlsRequired;
     const size_t from = scanned > 2 ? scanned - 2 : 0;
     const bool complete = pending.find("\n\n", from) != std::string_view::npos ||
                           pending.find("\n\r\n", from) != std::string_view::npos;
     scanned = pending.size();
     if (complete || pending.size() >= kMaxHeaderBlockBytes) {
-      HttpResponseHead head;
       size_t consumed = 0;
       const HeadParse parsed =
-          ParseResponseHead(std::span(rbuf_.data() + rpos_, rend_ - rpos_), &head, &consumed);
-      if (parsed == HeadParse::kError) return false;
+          ParseResponseHead(std::span(rbuf_.data() + rpos_, rend_ - rpos_), head, &consumed);
+      if (parsed == HeadParse::kError) return NetError::kMalformed;
+      if (parsed == HeadParse::kOverLimit) return NetError::kOverLimit;
       if (parsed == HeadParse::kDone) {
         rpos_ += consumed;
-        scanned = 0;
-        if (head.status_code == 101) return false;  // we never ask to switch protocols
-        if (head.status_code < 200) continue;       // interim answer (100 Continue, ...)
-        const auto framing = DetermineBodyFraming(head, method_ == "HEAD");
-        if (!framing) return false;
-        head_ = std::move(head);
-        framing_ = *framing;
-        decoder_.emplace(framing_);
-        return true;
+        return NetError::kNone;
       }
     }
-    const auto got = Fill();
-    if (!got || *got == 0) return false;
+    size_t got = 0;
+    const NetError err = Fill(deadline, &got);
+    if (err != NetError::kNone) return err;
+    if (got == 0) return NetError::kClosed;
   }
+}
+
+void HttpConnection::TakeResponse(HttpResponseHead head, const BodyFramingInfo& framing) {
+  head_ = std::move(head);
+  framing_ = framing;
+  decoder_.emplace(framing_);
+  has_response_ = true;
+  phase_ = Phase::kReadingBody;
+}
+
+bool HttpConnection::ReceiveResponse() {
+  if (phase_ == Phase::kReadingBody && has_response_) return true;
+  last_error_ = NetError::kNone;
+  if (phase_ != Phase::kAwaitingResponse) {
+    last_error_ = abort_.IsSet() ? NetError::kAborted : NetError::kIo;
+    return false;
+  }
+  Step step = Step::kReadHead;
+  for (;;) {
+    switch (step) {
+      case Step::kReadHead:
+        step = ReadHeadStep();
+        break;
+      case Step::kJudgeResponse:
+        step = JudgeResponseStep();
+        break;
+      case Step::kAnswerChallenge:
+        step = AnswerChallengeStep();
+        break;
+      case Step::kResend:
+        step = ResendStep();
+        break;
+      case Step::kDone:
+        return true;
+      case Step::kFailed:
+        return false;
+    }
+  }
+}
+
+HttpConnection::Step HttpConnection::ReadHeadStep() {
+  HttpResponseHead head;
+  const NetError err = ReadHead(&head, deadline_);
+  if (err != NetError::kNone) {
+    // A kept-alive connection that the device closed as the request arrived,
+    // before any answer: once more on a new connection.
+    const bool may_resend = err == NetError::kClosed && sent_on_reused_ &&
+                            received_since_send_ == 0 && !resent_ && !streamed_ && body_kept_ &&
+                            !abort_.IsSet();
+    return may_resend ? Step::kResend : Fail(err);
+  }
+  if (head.status_code < 200) {
+    if (head.status_code == 101) return Fail(NetError::kMalformed);  // we never ask to switch
+    if (++interim_responses_ > kMaxInterimResponses) return Fail(NetError::kOverLimit);
+    return Step::kReadHead;
+  }
+  const auto framing = DetermineBodyFraming(head, request_.method == "HEAD");
+  if (!framing) return Fail(NetError::kMalformed);
+  TakeResponse(std::move(head), *framing);
+  return Step::kJudgeResponse;
+}
+
+HttpConnection::Step HttpConnection::JudgeResponseStep() {
+  if (head_.status_code != 401) return Step::kDone;
+  const auto challenges = ParseAuthChallenges(head_.Fields("WWW-Authenticate"));
+  for (const AuthChallenge& c : challenges) offered_schemes_ |= c.scheme_bit;
+  const HttpCredentials& cred = request_.credentials;
+  // Learn even when this request cannot go again: the next one can answer.
+  const bool answer =
+      !cred.user.empty() && auth_.OnChallenge(challenges, sent_scheme_, sent_answer_) &&
+      challenge_answers_ < kMaxChallengeAnswers && body_kept_ && (!streamed_ || awaiting_continue_);
+  if (!answer) {
+    last_error_ = NetError::kAuthRefused;
+    return Step::kDone;
+  }
+  return Step::kAnswerChallenge;
+}
+
+HttpConnection::Step HttpConnection::AnswerChallengeStep() {
+  ++challenge_answers_;
+  // Drop the 401 body to answer on the same connection; a long or
+  // close-delimited one costs a new connection instead, and so does a
+  // refused Expect (the device may still wait for that body).
+  if (awaiting_continue_ || !framing_.keep_alive || !DiscardBody()) DropSocket();
+  decoder_.reset();
+  has_response_ = false;
+  head_ = HttpResponseHead();
+  phase_ = Phase::kAwaitingResponse;
+  const NetError sent = SendRequestHead(request_.body, /*answer=*/true, /*expect_continue=*/false);
+  if (sent != NetError::kNone) return Fail(sent);
+  return Step::kReadHead;
+}
+
+HttpConnection::Step HttpConnection::ResendStep() {
+  resent_ = true;
+  DropSocket();
+  const NetError sent = SendRequestHead(request_.body, sent_answer_, /*expect_continue=*/false);
+  if (sent != NetError::kNone) return Fail(sent);
+  return Step::kReadHead;
 }
 
 bool HttpConnection::DiscardBody() {
   uint8_t scratch[4096];
   size_t total = 0;
+  NetError ignored = NetError::kNone;
   for (;;) {
-    const auto n = Read(scratch);
+    const auto n = ReadSome(scratch, deadline_, &ignored);
     if (!n) return false;
     if (*n == 0) return true;
     total += *n;
@@ -291,137 +503,98 @@ bool HttpConnection::DiscardBody() {
   }
 }
 
-bool HttpConnection::ReceiveResponse() {
-  if (phase_ != Phase::kAwaitingResponse) return false;
-  bool answered_digest = false;
-  bool retried_stale_connection = false;
-  for (;;) {
-    const bool nothing_buffered = rpos_ == rend_;
-    last_receive_error_ = SocketError::kNone;
-    if (!ReadHead()) {
-      // A reused connection that the peer closed just as we sent: once more
-      // on a new one, when nothing of an answer arrived.
-      const bool closed_by_peer = last_receive_error_ == SocketError::kNone ||
-                                  last_receive_error_ == SocketError::kConnectionReset;
-      if (sent_on_reused_ && closed_by_peer && nothing_buffered && rend_ == 0 &&
-          !retried_stale_connection && resend_possible_ && !abort_.IsSet()) {
-        retried_stale_connection = true;
-        sent_on_reused_ = false;
-        socket_.Close();
-        bool wrote = false;
-        if (EnsureConnected() && SendHead(resend_, &wrote)) {
-          reused_ = true;
-          continue;
-        }
-      }
-      Fail();
-      return false;
-    }
-    has_response_ = true;
-    if (head_.status_code != 401) break;
-
-    const auto challenges = ParseAuthChallenges(head_.Fields("WWW-Authenticate"));
-    for (const AuthChallenge& c : challenges) {
-      if (c.scheme_bit == 0) continue;
-      if (first_offered_scheme_ == 0) first_offered_scheme_ = c.scheme_bit;
-      offered_schemes_ |= c.scheme_bit;
-    }
-    const std::string used_nonce = digest_.nonce();
-    DigestAuthenticator candidate = digest_;
-    if (!candidate.AcceptFirst(challenges)) break;
-    bool stale = false;
-    for (const AuthChallenge& c : challenges) {
-      if (c.scheme_bit == kAuthSchemeDigest &&
-          EqualsIgnoreCase(c.Param("stale").value_or(""), "true")) {
-        stale = true;
-      }
-    }
-    // Remember the challenge even when this request used another scheme: a
-    // later request with Digest credentials can then answer it at once.
-    const bool wants_digest =
-        resend_.credentials.scheme == kAuthSchemeDigest && !resend_.credentials.user.empty();
-    const bool rejected_answer = sent_digest_ && !stale && candidate.nonce() == used_nonce;
-    digest_ = candidate;
-    if (!wants_digest || answered_digest || !resend_possible_ || rejected_answer) break;
-
-    // Answer the challenge: drop the 401 body, then resend with credentials.
-    answered_digest = true;
-    phase_ = Phase::kReadingBody;
-    if (!DiscardBody() || !framing_.keep_alive) {
-      socket_.Close();
-      rpos_ = rend_ = 0;
-    }
-    decoder_.reset();
-    has_response_ = false;
-    offered_schemes_ = first_offered_scheme_ = 0;
-    phase_ = Phase::kAwaitingResponse;
-    bool wrote = false;
-    if (!EnsureConnected() || !SendHead(resend_, &wrote)) {
-      Fail();
-      return false;
-    }
-    reused_ = true;
+std::optional<size_t> HttpConnection::ReadSome(std::span<uint8_t> out, SteadyTime deadline,
+                                               NetError* cause) {
+  if (abort_.IsSet()) {
+    *cause = NetError::kAborted;
+    return std::nullopt;
   }
-  phase_ = Phase::kReadingBody;
-  return true;
-}
-
-std::optional<size_t> HttpConnection::Read(std::span<uint8_t> out) {
-  if (phase_ != Phase::kReadingBody || !decoder_) return std::nullopt;
+  if (phase_ != Phase::kReadingBody || !decoder_) {
+    *cause = NetError::kIo;
+    return std::nullopt;
+  }
   if (out.empty() || decoder_->done()) return 0;
   // Nothing buffered and a large read inside the payload: receive straight
   // into the caller's buffer, saving a copy. Small reads go through the
   // receive buffer, which takes in much more per system call.
-  if (rpos_ == rend_ && out.size() >= kMinDirectReadBytes) {
-    const uint64_t limit = decoder_->DirectPayloadLimit();
-    if (limit > 0) {
-      const size_t want = static_cast<size_t>(std::min<uint64_t>(out.size(), limit));
-      const IoResult r = socket_.Receive(out.first(want), timeouts_.receive_ms, &abort_);
-      last_receive_error_ = r.error;
-      if (!r.ok()) {
-        Fail();
+  const uint64_t direct = decoder_->DirectPayloadLimit();
+  size_t got = 0;
+  if (rpos_ == rend_ && out.size() >= kMinDirectReadBytes && direct > 0) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(out.size(), direct));
+    const uint32_t wait = WaitMs(timeouts_.receive_ms, deadline);
+    const IoResult r = wait == 0 ? IoResult{SocketError::kTimedOut, 0}
+                                 : socket_.Receive(out.first(want), wait, &abort_);
+    if (!r.ok()) {
+      *cause = NetErrorFromSocketError(r.error);
+      return std::nullopt;
+    }
+    if (r.bytes > 0) {
+      decoder_->DirectPayloadReceived(r.bytes);
+      return r.bytes;
+    }
+  } else {
+    for (;;) {
+      if (rpos_ < rend_) {
+        const auto step = decoder_->Decode(std::span(rbuf_.data() + rpos_, rend_ - rpos_), out);
+        rpos_ += step.consumed;
+        if (decoder_->failed()) {
+          *cause = NetError::kMalformed;
+          return std::nullopt;
+        }
+        if (step.produced > 0) return step.produced;
+        if (decoder_->done()) return 0;
+      }
+      const NetError err = Fill(deadline, &got);
+      if (err != NetError::kNone) {
+        *cause = err;
         return std::nullopt;
       }
-      if (r.bytes > 0) {
-        decoder_->DirectPayloadReceived(r.bytes);
-        return r.bytes;
-      }
-      decoder_->OnEndOfStream();
-      framing_.keep_alive = false;
-      if (decoder_->done()) return 0;
-      Fail();
-      return std::nullopt;
+      if (got == 0) break;
     }
   }
+  // End of stream: the end of a close-delimited body, else cut short.
+  decoder_->OnEndOfStream();
+  framing_.keep_alive = false;
+  if (decoder_->done()) return 0;
+  *cause = NetError::kClosed;
+  return std::nullopt;
+}
+
+std::optional<size_t> HttpConnection::Read(std::span<uint8_t> out) {
+  last_error_ = NetError::kNone;
+  NetError cause = NetError::kNone;
+  const auto n = ReadSome(out, SteadyTime::max(), &cause);
+  if (!n) Failed(cause);
+  return n;
+}
+
+bool HttpConnection::ReadToEnd(std::vector<uint8_t>* body, size_t max_bytes) {
+  static constexpr size_t kPieceBytes = 8192;
+  last_error_ = NetError::kNone;
   for (;;) {
-    if (rpos_ < rend_) {
-      const auto step = decoder_->Decode(std::span(rbuf_.data() + rpos_, rend_ - rpos_), out);
-      rpos_ += step.consumed;
-      if (decoder_->failed()) {
-        Fail();
-        return std::nullopt;
-      }
-      if (step.produced > 0) return step.produced;
-      if (decoder_->done()) return 0;
+    const size_t old_size = body->size();
+    if (old_size >= max_bytes) {
+      if (decoder_ && decoder_->done()) return true;
+      last_error_ = NetError::kOverLimit;
+      return false;
     }
-    const auto got = Fill();
-    if (!got) {
-      Fail();
-      return std::nullopt;
+    const size_t piece = std::min(kPieceBytes, max_bytes - old_size);
+    // Grow geometrically, but never past the limit.
+    if (old_size + piece > body->capacity()) {
+      body->reserve(std::min(max_bytes, std::max(old_size + piece, 2 * body->capacity())));
     }
-    if (*got == 0) {
-      decoder_->OnEndOfStream();
-      framing_.keep_alive = false;
-      if (decoder_->done()) return 0;
-      Fail();
-      return std::nullopt;
-    }
+    body->resize(old_size + piece);
+    NetError cause = NetError::kNone;
+    const auto n = ReadSome(std::span(body->data() + old_size, piece), deadline_, &cause);
+    body->resize(old_size + n.value_or(0));
+    if (!n) return Failed(cause);
+    if (*n == 0) return true;
   }
 }
 
 void HttpConnection::EndRequest() {
   bool reusable = socket_.valid() && phase_ == Phase::kReadingBody && decoder_ &&
-                  framing_.keep_alive && !abort_.IsSet();
+                  framing_.keep_alive && !abort_.IsSet() && !awaiting_continue_;
   if (reusable && !decoder_->done()) {
     // Finish the body only from what has already arrived; never block here.
     uint8_t scratch[4096];
@@ -432,12 +605,10 @@ void HttpConnection::EndRequest() {
     reusable = decoder_->done();
   }
   if (reusable && rpos_ != rend_) reusable = false;  // bytes beyond the answer: out of step
-  if (!reusable) {
-    socket_.Close();
-    reused_ = false;
-  }
+  if (!reusable) DropSocket();
   rpos_ = rend_ = 0;
   decoder_.reset();
+  awaiting_continue_ = false;
   phase_ = Phase::kIdle;
 }
 

@@ -97,15 +97,16 @@ HeadParse ParseResponseHead(std::span<const uint8_t> data, HttpResponseHead* hea
     const size_t nl = text.find('\n', pos);
     if (nl == std::string_view::npos) {
       if (text.size() - pos > kMaxHeaderLineBytes || text.size() >= kMaxHeaderBlockBytes) {
-        return HeadParse::kError;
+        return HeadParse::kOverLimit;
       }
       return HeadParse::kNeedMore;
     }
     const size_t next = nl + 1;
-    if (next > kMaxHeaderBlockBytes) return HeadParse::kError;
+    if (next > kMaxHeaderBlockBytes) return HeadParse::kOverLimit;
     std::string_view line = text.substr(pos, nl - pos);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.size() > kMaxHeaderLineBytes || !IsValidLineText(line)) return HeadParse::kError;
+    if (line.size() > kMaxHeaderLineBytes) return HeadParse::kOverLimit;
+    if (!IsValidLineText(line)) return HeadParse::kError;
     pos = next;
 
     if (first) {
@@ -129,7 +130,7 @@ HeadParse ParseResponseHead(std::span<const uint8_t> data, HttpResponseHead* hea
     if (colon == std::string_view::npos || colon == 0) return HeadParse::kError;
     const std::string_view name = line.substr(0, colon);
     if (!std::all_of(name.begin(), name.end(), IsTokenChar)) return HeadParse::kError;
-    if (result.fields.size() >= kMaxHeaderFields) return HeadParse::kError;
+    if (result.fields.size() >= kMaxHeaderFields) return HeadParse::kOverLimit;
     result.fields.emplace_back(std::string(name), std::string(TrimOws(line.substr(colon + 1))));
   }
   *consumed = pos;

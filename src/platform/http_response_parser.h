@@ -46,13 +46,13 @@ struct HttpResponseHead {
   std::vector<std::string_view> Fields(std::string_view name) const;
 };
 
-enum class HeadParse { kNeedMore, kDone, kError };
+enum class HeadParse { kNeedMore, kDone, kError, kOverLimit };
 
 // Parses a response head from the start of `data`. kDone sets `*consumed` to
 // the bytes of the head including its blank line and fills `*head`. kNeedMore
 // when the head is incomplete and the limits still allow more; kError for a
-// malformed head or one that breaks a limit (checked on partial data too, so a
-// peer cannot make us wait for an oversize head).
+// malformed head, kOverLimit for one that breaks a limit (checked on partial
+// data too, so a peer cannot make us wait for an oversize head).
 HeadParse ParseResponseHead(std::span<const uint8_t> data, HttpResponseHead* head,
                             size_t* consumed);
 

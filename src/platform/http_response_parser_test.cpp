@@ -107,10 +107,10 @@ TEST(HttpHeadTest, LineLengthLimitExactlyAndOnePast) {
   const std::string name = "X-Long: ";
   const std::string at_limit = name + std::string(kMaxHeaderLineBytes - name.size(), 'a');
   EXPECT_EQ(Parse(prefix + at_limit + "\r\n\r\n"), HeadParse::kDone);
-  EXPECT_EQ(Parse(prefix + at_limit + "a\r\n\r\n"), HeadParse::kError);
+  EXPECT_EQ(Parse(prefix + at_limit + "a\r\n\r\n"), HeadParse::kOverLimit);
   // An unfinished line is refused as soon as it is one past the limit.
   EXPECT_EQ(Parse(prefix + at_limit), HeadParse::kNeedMore);
-  EXPECT_EQ(Parse(prefix + at_limit + "a"), HeadParse::kError);
+  EXPECT_EQ(Parse(prefix + at_limit + "a"), HeadParse::kOverLimit);
 }
 
 TEST(HttpHeadTest, HeaderBlockLimitExactlyAndOnePast) {
@@ -133,9 +133,9 @@ TEST(HttpHeadTest, HeaderBlockLimitExactlyAndOnePast) {
   EXPECT_EQ(used, kMaxHeaderBlockBytes);
   const std::string one_past = build(kMaxHeaderBlockBytes + 1);
   ASSERT_EQ(one_past.size(), kMaxHeaderBlockBytes + 1);
-  EXPECT_EQ(Parse(one_past), HeadParse::kError);
+  EXPECT_EQ(Parse(one_past), HeadParse::kOverLimit);
   // Without its end in sight, a block is refused once it reaches the limit.
-  EXPECT_EQ(Parse(one_past.substr(0, kMaxHeaderBlockBytes)), HeadParse::kError);
+  EXPECT_EQ(Parse(one_past.substr(0, kMaxHeaderBlockBytes)), HeadParse::kOverLimit);
   EXPECT_EQ(Parse(one_past.substr(0, kMaxHeaderBlockBytes - 1)), HeadParse::kNeedMore);
 }
 
@@ -143,7 +143,7 @@ TEST(HttpHeadTest, FieldCountLimit) {
   std::string head = "HTTP/1.1 200 OK\r\n";
   for (size_t i = 0; i < kMaxHeaderFields; ++i) head += "A: b\r\n";
   EXPECT_EQ(Parse(head + "\r\n"), HeadParse::kDone);
-  EXPECT_EQ(Parse(head + "A: b\r\n\r\n"), HeadParse::kError);
+  EXPECT_EQ(Parse(head + "A: b\r\n\r\n"), HeadParse::kOverLimit);
 }
 
 TEST(BodyFramingTest, DecidesFramingAndReuse) {

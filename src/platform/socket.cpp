@@ -2,7 +2,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -35,6 +40,72 @@ SocketError PendingSocketError(int fd) {
 
 Mutex g_library_mu;
 int g_library_refs GUARDED_BY(g_library_mu) = 0;
+
+// What the waiter and the helper thread of one lookup share.
+struct Lookup {
+  Event done{Event::Mode::kManualReset};
+  std::atomic<uint32_t> address_be{0};  // written before `done` is set
+};
+
+// Helper threads of lookups whose caller stopped waiting, joined once they
+// have finished (when the next lookup starts) and at the latest when the
+// library is unloaded, so no thread runs our code after that.
+class AbandonedLookups {
+ public:
+  ~AbandonedLookups() {
+    std::vector<std::thread> threads;
+    {
+      MutexLock lock(mu_);
+      for (auto& entry : entries_) threads.push_back(std::move(entry.second));
+      entries_.clear();
+    }
+    for (std::thread& t : threads) t.join();
+  }
+
+  // Takes a place for a new lookup; false while kMaxAbandonedLookups are
+  // still running.
+  bool Reserve() EXCLUDES(mu_) {
+    std::vector<std::thread> finished = TakeFinished();
+    for (std::thread& t : finished) t.join();
+    MutexLock lock(mu_);
+    if (entries_.size() + reserved_ >= HostResolver::kMaxAbandonedLookups) return false;
+    ++reserved_;
+    return true;
+  }
+  void Release() EXCLUDES(mu_) {
+    MutexLock lock(mu_);
+    --reserved_;
+  }
+  void Abandon(std::thread thread, std::shared_ptr<Lookup> lookup) EXCLUDES(mu_) {
+    MutexLock lock(mu_);
+    --reserved_;
+    entries_.emplace_back(std::move(lookup), std::move(thread));
+  }
+
+ private:
+  std::vector<std::thread> TakeFinished() EXCLUDES(mu_) {
+    std::vector<std::thread> finished;
+    MutexLock lock(mu_);
+    for (auto it = entries_.begin(); it != entries_.end();) {
+      if (it->first->done.IsSet()) {
+        finished.push_back(std::move(it->second));
+        it = entries_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    return finished;
+  }
+
+  Mutex mu_;
+  std::vector<std::pair<std::shared_ptr<Lookup>, std::thread>> entries_ GUARDED_BY(mu_);
+  size_t reserved_ GUARDED_BY(mu_) = 0;
+};
+
+AbandonedLookups& Abandoned() {
+  static AbandonedLookups abandoned;
+  return abandoned;
+}
 
 }  // namespace
 
@@ -82,6 +153,33 @@ SocketError SocketErrorFromErrno(int err) {
       return SocketError::kNotInitialised;
     default:
       return SocketError::kOther;
+  }
+}
+
+NetError NetErrorFromSocketError(SocketError error) {
+  switch (error) {
+    case SocketError::kNone:
+      return NetError::kNone;
+    case SocketError::kInterrupted:
+    case SocketError::kShutdown:
+      return NetError::kAborted;
+    case SocketError::kTimedOut:
+      return NetError::kTimeout;
+    case SocketError::kConnectionRefused:
+    case SocketError::kNetworkDown:
+    case SocketError::kNetworkUnreachable:
+    case SocketError::kHostUnreachable:
+      return NetError::kRefused;
+    case SocketError::kConnectionReset:
+    case SocketError::kConnectionAborted:
+    case SocketError::kNotConnected:
+      return NetError::kClosed;
+    case SocketError::kHostNotFound:
+      return NetError::kResolve;
+    case SocketError::kMessageSize:
+      return NetError::kOverLimit;
+    default:
+      return NetError::kIo;
   }
 }
 
@@ -169,6 +267,42 @@ uint32_t ResolveHostIpv4(const std::string& host) {
   return result;
 }
 
+SocketError HostResolver::Resolve(const std::string& host, uint32_t timeout_ms, Event* stop,
+                                  uint32_t* address_be) const {
+  *address_be = 0;
+  if (host.empty()) return SocketError::kHostNotFound;
+  in_addr dotted{};
+  if (::inet_pton(AF_INET, host.c_str(), &dotted) == 1) {
+    *address_be = dotted.s_addr;
+    return SocketError::kNone;
+  }
+  if (stop != nullptr && stop->IsSet()) return SocketError::kInterrupted;
+  AbandonedLookups& abandoned = Abandoned();
+  if (!abandoned.Reserve()) return SocketError::kHostNotFound;
+  auto lookup = std::make_shared<Lookup>();
+  std::thread helper;
+  try {
+    helper = std::thread([lookup, fn = lookup_, host] {
+      lookup->address_be.store(fn(host), std::memory_order_release);
+      lookup->done.Set();
+    });
+  } catch (const std::system_error&) {
+    abandoned.Release();
+    return SocketError::kOther;
+  }
+  const bool finished = stop != nullptr ? WaitForAny(lookup->done, *stop, timeout_ms) == 0
+                                        : lookup->done.Wait(timeout_ms);
+  if (!finished) {
+    const bool stopped = stop != nullptr && stop->IsSet();
+    abandoned.Abandon(std::move(helper), std::move(lookup));
+    return stopped ? SocketError::kInterrupted : SocketError::kTimedOut;
+  }
+  helper.join();
+  abandoned.Release();
+  *address_be = lookup->address_be.load(std::memory_order_acquire);
+  return *address_be != 0 ? SocketError::kNone : SocketError::kHostNotFound;
+}
+
 bool SocketLibrary::Startup() {
   MutexLock lock(g_library_mu);
   ++g_library_refs;
@@ -190,17 +324,22 @@ SocketBase::~SocketBase() { Close(); }
 void SocketBase::Adopt(int fd) {
   Close();
   shut_down_.Reset();
+  MutexLock lock(fd_mu_);
   fd_.store(fd, std::memory_order_release);
 }
 
 void SocketBase::Close() {
-  int fd = fd_.exchange(-1, std::memory_order_acq_rel);
+  MutexLock lock(fd_mu_);
+  const int fd = fd_.exchange(-1, std::memory_order_acq_rel);
   if (fd >= 0) ::close(fd);
 }
 
 void SocketBase::Shutdown() {
   shut_down_.Set();
-  int fd = fd_.load(std::memory_order_acquire);
+  // Under the lock the descriptor cannot be closed, and its number reused by
+  // another socket of the process, between the load and the shutdown.
+  MutexLock lock(fd_mu_);
+  const int fd = fd_.load(std::memory_order_acquire);
   if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
 }
 
@@ -263,7 +402,8 @@ SocketError TcpSocket::Connect(const Endpoint& remote, uint32_t timeout_ms, Even
   return err;
 }
 
-SocketError TcpSocket::SendAll(std::span<const uint8_t> data, uint32_t timeout_ms, Event* stop) {
+SocketError TcpSocket::SendAll(std::span<const uint8_t> data, uint32_t timeout_ms, Event* stop,
+                               SteadyTime deadline) {
   size_t sent = 0;
   while (sent < data.size()) {
     const int fd = this->fd();
@@ -275,7 +415,13 @@ SocketError TcpSocket::SendAll(std::span<const uint8_t> data, uint32_t timeout_m
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      const SocketError err = Wait(POLLOUT, timeout_ms, stop);
+      uint32_t wait_ms = timeout_ms;
+      if (deadline != SteadyTime::max()) {
+        const int left = RemainingMs(deadline);
+        if (left == 0) return SocketError::kTimedOut;
+        if (wait_ms == kInfinite || static_cast<uint32_t>(left) < wait_ms) wait_ms = left;
+      }
+      const SocketError err = Wait(POLLOUT, wait_ms, stop);
       if (err != SocketError::kNone) return err;
       continue;
     }

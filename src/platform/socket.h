@@ -1,24 +1,29 @@
 // Thin RAII wrappers over BSD sockets with the semantics the driver relies on:
 // bounded waits that a stop event aborts at once, a UDP receive that reports
 // oversize datagrams instead of truncating them silently, Winsock-style error
-// names, first-IPv4 host resolution and a no-op socket-library reference
-// count.
+// names, first-IPv4 host resolution that a stop can abandon, and a no-op
+// socket-library reference count.
 //
 // Threading: a socket object is used by one owner thread. Shutdown() may be
 // called from any thread while the owner is blocked in a wait; it makes that
-// wait return (the descriptor is not closed until the owner calls Close() or
-// destroys the object, so it cannot be reused under the owner's feet).
+// wait return. `fd_mu_` orders Shutdown() against the owner's Close(), so a
+// shutdown never reaches a descriptor number that was closed and reused.
+// HostResolver: see its comment.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
 #include <netinet/in.h>
 
 #include "platform/event.h"
+#include "platform/net_error.h"
+#include "util/mutex.h"
 
 namespace korvela::platform {
 
@@ -47,6 +52,10 @@ enum class SocketError : int {
 
 SocketError SocketErrorFromErrno(int err);
 const char* SocketErrorName(SocketError error);
+// The cause a caller reports for a failed socket step.
+NetError NetErrorFromSocketError(SocketError error);
+
+using SteadyTime = std::chrono::steady_clock::time_point;
 
 // Result of one transfer: bytes moved, or the error. For a stream receive,
 // ok() with bytes == 0 means the peer closed its side.
@@ -68,8 +77,36 @@ struct Endpoint {
 };
 
 // First IPv4 address of `host` (name or dotted address) in network byte
-// order; 0 when the name is empty or cannot be resolved.
+// order; 0 when the name is empty or cannot be resolved. Blocks for as long
+// as the system resolver takes.
 uint32_t ResolveHostIpv4(const std::string& host);
+
+// Name lookup that a stop can abandon. getaddrinfo() cannot be interrupted,
+// so a name (a dotted address needs no lookup) is looked up on a helper
+// thread while the caller waits at most `timeout_ms` and returns at once when
+// `stop` is set. An abandoned lookup runs to its end (bounded by the system
+// resolver's own time-outs) and its result is dropped; a process-wide list
+// joins these threads, at the latest when the library is unloaded.
+//
+// Threading: Resolve() may be called from several threads at once.
+class HostResolver {
+ public:
+  using LookupFn = std::function<uint32_t(const std::string& host)>;
+  // Abandoned lookups still running, process-wide; while this many are
+  // pending, a new name fails at once rather than piling up threads behind a
+  // dead name server.
+  static constexpr size_t kMaxAbandonedLookups = 16;
+
+  explicit HostResolver(LookupFn lookup = ResolveHostIpv4) : lookup_(std::move(lookup)) {}
+
+  // kNone with `*address_be` set; kHostNotFound, kTimedOut, or kInterrupted
+  // when `stop` was set.
+  SocketError Resolve(const std::string& host, uint32_t timeout_ms, Event* stop,
+                      uint32_t* address_be) const;
+
+ private:
+  LookupFn lookup_;
+};
 
 // Stand-in for the socket-library start-up: a process-wide reference count
 // with nothing behind it, kept so that start-up/clean-up pairs stay visible.
@@ -93,9 +130,9 @@ class SocketBase {
   // wait of the owner, current or later, return kShutdown (the kernel alone
   // does not wake a receive on an unconnected UDP socket or a connect in
   // progress). Safe to call repeatedly; a new Connect/Bind re-arms.
-  void Shutdown();
+  void Shutdown() EXCLUDES(fd_mu_);
   // Owner thread: closes the descriptor.
-  void Close();
+  void Close() EXCLUDES(fd_mu_);
 
   // Waits until the socket reports `events` (POLLIN / POLLOUT). kNone when
   // ready, kTimedOut, kInterrupted when `stop` was set (stop wins), kShutdown
@@ -105,11 +142,12 @@ class SocketBase {
  protected:
   SocketBase() = default;
   ~SocketBase();
-  void Adopt(int fd);
+  void Adopt(int fd) EXCLUDES(fd_mu_);
 
-  // Atomic only so that Shutdown() from another thread reads it race-free;
-  // it changes on the owner thread alone.
+  // Changes on the owner thread alone, under `fd_mu_`; the owner reads it
+  // without the lock, Shutdown() under it.
   std::atomic<int> fd_{-1};
+  Mutex fd_mu_;
   // Set by Shutdown(); polled by every wait.
   Event shut_down_{Event::Mode::kManualReset};
 };
@@ -122,8 +160,11 @@ class TcpSocket : public SocketBase {
   // is closed first.
   SocketError Connect(const Endpoint& remote, uint32_t timeout_ms, Event* stop = nullptr);
 
-  // Sends every byte; each wait for buffer space is bounded by `timeout_ms`.
-  SocketError SendAll(std::span<const uint8_t> data, uint32_t timeout_ms, Event* stop = nullptr);
+  // Sends every byte. Each wait for buffer space is bounded by `timeout_ms`
+  // and the whole send by `deadline`, so a peer that stops reading or reads
+  // a byte at a time cannot hold it (kTimedOut).
+  SocketError SendAll(std::span<const uint8_t> data, uint32_t timeout_ms, Event* stop = nullptr,
+                      SteadyTime deadline = SteadyTime::max());
   // One receive of up to data.size() bytes after waiting at most `timeout_ms`.
   IoResult Receive(std::span<uint8_t> data, uint32_t timeout_ms, Event* stop = nullptr);
 };

@@ -1,6 +1,9 @@
 #include "platform/socket.h"
 
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -8,6 +11,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include "platform/testing/blocking.h"
 #include "platform/testing/scripted_server.h"
 
 namespace korvela::platform {
@@ -25,15 +29,30 @@ uint16_t UnusedPort() {
   return port;
 }
 
-TEST(SocketErrorTest, PosixCausesMapToWinsockNames) {
-  EXPECT_EQ(SocketErrorFromErrno(ETIMEDOUT), SocketError::kTimedOut);
-  EXPECT_EQ(SocketErrorFromErrno(ECONNREFUSED), SocketError::kConnectionRefused);
-  EXPECT_EQ(SocketErrorFromErrno(EMSGSIZE), SocketError::kMessageSize);
-  EXPECT_EQ(SocketErrorFromErrno(EPIPE), SocketError::kConnectionReset);
-  EXPECT_EQ(static_cast<int>(SocketError::kMessageSize), 10040);
-  EXPECT_EQ(static_cast<int>(SocketError::kTimedOut), 10060);
-  EXPECT_STREQ(SocketErrorName(SocketError::kConnectionRefused), "WSAECONNREFUSED");
-  EXPECT_STREQ(SocketErrorName(SocketError::kMessageSize), "WSAEMSGSIZE");
+TEST(SocketErrorTest, PosixCausesMapToWinsockNamesAndNetErrors) {
+  struct Case {
+    int err;
+    SocketError socket_error;
+    int winsock;
+    const char* name;
+    NetError cause;
+  };
+  const Case cases[] = {
+      {ETIMEDOUT, SocketError::kTimedOut, 10060, "WSAETIMEDOUT", NetError::kTimeout},
+      {ECONNREFUSED, SocketError::kConnectionRefused, 10061, "WSAECONNREFUSED", NetError::kRefused},
+      {EMSGSIZE, SocketError::kMessageSize, 10040, "WSAEMSGSIZE", NetError::kOverLimit},
+      {EPIPE, SocketError::kConnectionReset, 10054, "WSAECONNRESET", NetError::kClosed},
+      {EHOSTUNREACH, SocketError::kHostUnreachable, 10065, "WSAEHOSTUNREACH", NetError::kRefused},
+      {EINTR, SocketError::kInterrupted, 10004, "WSAEINTR", NetError::kAborted},
+      {ESHUTDOWN, SocketError::kShutdown, 10058, "WSAESHUTDOWN", NetError::kAborted},
+      {EIO, SocketError::kOther, 10101, "socket error", NetError::kIo},
+  };
+  for (const Case& t : cases) {
+    EXPECT_EQ(SocketErrorFromErrno(t.err), t.socket_error) << t.name;
+    EXPECT_EQ(static_cast<int>(t.socket_error), t.winsock) << t.name;
+    EXPECT_STREQ(SocketErrorName(t.socket_error), t.name);
+    EXPECT_EQ(NetErrorFromSocketError(t.socket_error), t.cause) << t.name;
+  }
 }
 
 TEST(ResolveHostTest, FirstIpv4Address) {
@@ -42,6 +61,47 @@ TEST(ResolveHostTest, FirstIpv4Address) {
   EXPECT_EQ(ResolveHostIpv4("localhost"), htonl(INADDR_LOOPBACK));
   EXPECT_EQ(ResolveHostIpv4(""), 0u);
   EXPECT_EQ(ResolveHostIpv4("no-such-host.invalid"), 0u);
+}
+
+// A lookup that hangs (a dead name server) holds neither a stop nor its
+// caller's time-out; its late result is dropped, and no more than
+// kMaxAbandonedLookups of them pile up.
+TEST(HostResolverTest, StopOrTimeOutAbandonsAHangingLookup) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> calls{0};
+  const HostResolver resolver([released, &calls](const std::string& host) -> uint32_t {
+    ++calls;
+    released.wait();
+    return host == "camera.test" ? htonl(0x0A000001) : 0;
+  });
+  uint32_t address = 1;
+  EXPECT_EQ(resolver.Resolve("10.1.2.3", kInfinite, nullptr, &address), SocketError::kNone);
+  EXPECT_EQ(address, htonl(0x0A010203));  // dotted: no lookup at all
+  EXPECT_EQ(resolver.Resolve("camera.test", 20, nullptr, &address), SocketError::kTimedOut);
+
+  Event stop(Event::Mode::kManualReset);
+  const pid_t owner = testing::ThisThreadId();
+  std::thread stopper([&] {
+    if (testing::WaitUntilBlocked(owner, 5000)) stop.Set();
+  });
+  EXPECT_EQ(resolver.Resolve("camera.test", kInfinite, &stop, &address), SocketError::kInterrupted);
+  stopper.join();
+  for (size_t i = 2; i < HostResolver::kMaxAbandonedLookups; ++i) {
+    EXPECT_EQ(resolver.Resolve("camera.test", 0, nullptr, &address), SocketError::kTimedOut);
+  }
+  const int started = calls.load();
+  EXPECT_EQ(resolver.Resolve("camera.test", kInfinite, nullptr, &address),
+            SocketError::kHostNotFound);  // at once: the list is full
+  EXPECT_EQ(calls.load(), started);
+  release.set_value();  // the abandoned lookups end and give their places back
+  SocketError err = SocketError::kHostNotFound;
+  for (int i = 0; i < 1000 && err == SocketError::kHostNotFound; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    err = resolver.Resolve("camera.test", kInfinite, nullptr, &address);
+  }
+  EXPECT_EQ(err, SocketError::kNone);
+  EXPECT_EQ(address, htonl(0x0A000001));
 }
 
 TEST(SocketLibraryTest, StartupIsAReferenceCount) {
@@ -104,17 +164,6 @@ TEST(ScriptedServerTest, StopsWhileAClientRefusesToRead) {
   server.reset();  // must return (ctest's time-out catches a hang) though the reply never fits
 }
 
-TEST(TcpSocketTest, ReceiveTimesOutWhenPeerIsSilent) {
-  testing::ScriptedServer server;
-  server.AddConnection({testing::HangAfterRequest()});
-  TcpSocket socket;
-  ASSERT_EQ(socket.Connect(Endpoint::Loopback(server.port()), 2000), SocketError::kNone);
-  uint8_t buf[8];
-  IoResult r = socket.Receive(buf, 20);
-  EXPECT_EQ(r.error, SocketError::kTimedOut);
-  EXPECT_EQ(r.bytes, 0u);
-}
-
 TEST(TcpSocketTest, StopEventAbortsReceiveEvenWithDataPending) {
   testing::ScriptedServer server;
   testing::ScriptStep step;
@@ -132,30 +181,72 @@ TEST(TcpSocketTest, StopEventAbortsReceiveEvenWithDataPending) {
   EXPECT_GT(r.bytes, 0u);
 }
 
-TEST(TcpSocketTest, StopFromAnotherThreadEndsBlockedReceive) {
-  testing::ScriptedServer server;
-  server.AddConnection({testing::HangAfterRequest()});
-  TcpSocket socket;
-  ASSERT_EQ(socket.Connect(Endpoint::Loopback(server.port()), 2000), SocketError::kNone);
-  Event stop(Event::Mode::kManualReset);
-  std::thread stopper([&] { stop.Set(); });
-  uint8_t buf[8];
-  // Without the event this would block forever.
-  EXPECT_EQ(socket.Receive(buf, kInfinite, &stop).error, SocketError::kInterrupted);
-  stopper.join();
-}
+// Every blocking wait of both socket kinds ends at its time-out, and at once
+// when the stop event is set or another thread shuts the socket down; the
+// test acts only once the wait has really begun.
+TEST(SocketWaitTest, BlockedWaitsEndAtTheirTimeOutOrAtOnceOnStopOrShutdown) {
+  enum class Trigger { kTimeOut, kStop, kShutdown };
+  testing::ScriptedServer silent;  // reads, never answers
+  testing::ScriptStep stall;       // reads nothing at all
+  stall.expect = testing::ScriptStep::Expect::kNothing;
+  stall.stall = true;
+  testing::ScriptedServer deaf;
+  testing::FullListener never_accepts;
+  ASSERT_TRUE(never_accepts.ok());
+  const std::vector<uint8_t> big(32 * 1024 * 1024, 'z');  // beyond every socket buffer
 
-TEST(TcpSocketTest, ShutdownFromAnotherThreadEndsBlockedReceive) {
-  testing::ScriptedServer server;
-  server.AddConnection({testing::HangAfterRequest()});
-  TcpSocket socket;
-  ASSERT_EQ(socket.Connect(Endpoint::Loopback(server.port()), 2000), SocketError::kNone);
-  std::thread closer([&] { socket.Shutdown(); });
-  uint8_t buf[8];
-  IoResult r = socket.Receive(buf, kInfinite);
-  closer.join();
-  EXPECT_EQ(r.error, SocketError::kShutdown);
-  EXPECT_EQ(r.bytes, 0u);
+  struct Op {
+    const char* name;
+    std::function<SocketError(uint32_t, Event*)> wait;
+    std::function<void()> shutdown;
+  };
+  for (const Trigger trigger : {Trigger::kTimeOut, Trigger::kStop, Trigger::kShutdown}) {
+    silent.AddConnection({testing::HangAfterRequest()});
+    deaf.AddConnection({stall});
+    TcpSocket receiver, sender, connector;
+    UdpSocket udp;
+    ASSERT_EQ(receiver.Connect(Endpoint::Loopback(silent.port()), 2000), SocketError::kNone);
+    ASSERT_EQ(sender.Connect(Endpoint::Loopback(deaf.port()), 2000), SocketError::kNone);
+    ASSERT_EQ(udp.Bind(0), SocketError::kNone);
+    const Op ops[] = {
+        {"tcp receive",
+         [&](uint32_t ms, Event* stop) {
+           uint8_t buf[8];
+           return receiver.Receive(buf, ms, stop).error;
+         },
+         [&] { receiver.Shutdown(); }},
+        {"udp receive",
+         [&](uint32_t ms, Event* stop) {
+           uint8_t buf[16];
+           return udp.ReceiveFrom(buf, nullptr, ms, stop).error;
+         },
+         [&] { udp.Shutdown(); }},
+        {"tcp send", [&](uint32_t ms, Event* stop) { return sender.SendAll(big, ms, stop); },
+         [&] { sender.Shutdown(); }},
+        {"tcp connect",
+         [&](uint32_t ms, Event* stop) {
+           return connector.Connect(Endpoint::Loopback(never_accepts.port()), ms, stop);
+         },
+         [&] { connector.Shutdown(); }},
+    };
+    for (const Op& op : ops) {
+      Event stop(Event::Mode::kManualReset);
+      const pid_t owner = testing::ThisThreadId();
+      std::thread actor([&] {
+        if (trigger == Trigger::kTimeOut || !testing::WaitUntilBlocked(owner, 5000)) return;
+        if (trigger == Trigger::kStop) stop.Set();
+        if (trigger == Trigger::kShutdown) op.shutdown();
+      });
+      const SocketError err = op.wait(trigger == Trigger::kTimeOut ? 50 : kInfinite, &stop);
+      actor.join();
+      const SocketError expected = trigger == Trigger::kTimeOut ? SocketError::kTimedOut
+                                   : trigger == Trigger::kStop  ? SocketError::kInterrupted
+                                                                : SocketError::kShutdown;
+      EXPECT_EQ(err, expected) << op.name << " " << static_cast<int>(trigger);
+    }
+    EXPECT_TRUE(udp.valid());         // closing stays with the owner
+    EXPECT_FALSE(connector.valid());  // a failed connect closes its socket
+  }
 }
 
 TEST(UdpSocketTest, OversizeDatagramIsReportedWithItsSize) {
@@ -211,52 +302,6 @@ TEST(UdpSocketTest, BindingAPortInUseFails) {
   EXPECT_EQ(second.Bind(first.LocalPort()), SocketError::kAddressInUse);
   EXPECT_FALSE(second.valid());
   EXPECT_EQ(second.LocalPort(), 0);
-}
-
-TEST(UdpSocketTest, ShutdownFromAnotherThreadEndsBlockedReceive) {
-  UdpSocket socket;
-  ASSERT_EQ(socket.Bind(0), SocketError::kNone);
-  std::thread closer([&] { socket.Shutdown(); });
-  uint8_t buf[16];
-  IoResult r = socket.ReceiveFrom(buf, nullptr, kInfinite);  // returns only through the shutdown
-  closer.join();
-  EXPECT_EQ(r.error, SocketError::kShutdown);
-  EXPECT_EQ(r.bytes, 0u);
-  EXPECT_TRUE(socket.valid());  // closing stays with the owner
-  socket.Close();
-  EXPECT_FALSE(socket.valid());
-  EXPECT_EQ(socket.LocalPort(), 0);
-}
-
-TEST(TcpSocketTest, ShutdownAbortsAConnectInProgress) {
-  TcpSocket socket;
-  std::atomic<bool> done{false};
-  // Shutdown before the socket exists is re-armed by the connect, so keep
-  // shutting down until the connect has returned.
-  std::thread closer([&] {
-    while (!done.load()) {
-      socket.Shutdown();
-      std::this_thread::yield();
-    }
-  });
-  // 192.0.2.1 (TEST-NET-1) does not answer; only the shutdown ends the wait
-  // (or the network reports at once that it has no route).
-  const SocketError err = socket.Connect(Endpoint{htonl(0xC0000201), 80}, kInfinite);
-  done = true;
-  closer.join();
-  EXPECT_TRUE(err == SocketError::kShutdown || err == SocketError::kNetworkUnreachable ||
-              err == SocketError::kHostUnreachable)
-      << SocketErrorName(err);
-  EXPECT_FALSE(socket.valid());
-}
-
-TEST(UdpSocketTest, ReceiveTimesOutAndStops) {
-  UdpSocket socket;
-  ASSERT_EQ(socket.Bind(0), SocketError::kNone);
-  uint8_t buf[16];
-  EXPECT_EQ(socket.ReceiveFrom(buf, nullptr, 10).error, SocketError::kTimedOut);
-  Event stop(Event::Mode::kManualReset, true);
-  EXPECT_EQ(socket.ReceiveFrom(buf, nullptr, kInfinite, &stop).error, SocketError::kInterrupted);
 }
 
 }  // namespace

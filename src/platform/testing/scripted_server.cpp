@@ -64,6 +64,18 @@ ScriptStep HangAfterRequest() {
   return step;
 }
 
+ScriptStep CloseAfterRequest() { return HttpReplyThenClose(""); }
+
+ScriptStep Trickle(std::string reply, uint32_t byte_delay_ms) {
+  std::vector<size_t> every;
+  for (size_t i = 1; i < reply.size(); ++i) every.push_back(i);
+  return HttpReplySplit(std::move(reply), std::move(every), byte_delay_ms);
+}
+
+std::string ReceivedRequest::RequestLine() const { return head.substr(0, head.find("\r\n")); }
+
+std::string ReceivedRequest::Header(const char* name) const { return HeaderValue(head, name); }
+
 struct ScriptedServer::Connection {
   size_t index = 0;
   int fd = -1;
@@ -223,31 +235,45 @@ bool ScriptedServer::ReadHttpBody(Connection* conn, const std::string& head, std
   }
 }
 
-bool ScriptedServer::SendReply(Connection* conn, const ScriptStep& step) {
-  size_t start = 0;
-  std::vector<size_t> cuts = step.split_at;
-  cuts.push_back(step.reply.size());
-  for (size_t i = 0; i < cuts.size(); ++i) {
-    const size_t end = std::min(cuts[i], step.reply.size());
-    if (end <= start && i + 1 < cuts.size()) continue;
-    if (i > 0 && step.piece_delay_ms > 0 && stop_.Wait(step.piece_delay_ms)) return false;
-    size_t sent = start;
-    while (sent < end) {
-      // Wait for room with the stop event in the set, so a client that never
-      // reads cannot hold the server's shutdown.
-      pollfd fds[2] = {{conn->fd, POLLOUT, 0}, {stop_.fd(), POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      if (fds[1].revents & POLLIN) return false;
-      ssize_t n =
-          ::send(conn->fd, step.reply.data() + sent, end - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-      if (n <= 0) return false;
-      sent += static_cast<size_t>(n);
+bool ScriptedServer::SendBytes(Connection* conn, std::string_view bytes) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    // Wait for room with the stop event in the set, so a client that never
+    // reads cannot hold the server's shutdown.
+    pollfd fds[2] = {{conn->fd, POLLOUT, 0}, {stop_.fd(), POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return false;
     }
-    start = end;
+    if (fds[1].revents & POLLIN) return false;
+    ssize_t n =
+        ::send(conn->fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool ScriptedServer::SendReply(Connection* conn, const ScriptStep& step) {
+  const std::string_view reply = step.reply;
+  for (uint64_t round = 0; round < step.repeat; ++round) {
+    size_t start = 0;
+    std::vector<size_t> cuts = step.split_at;
+    cuts.push_back(reply.size());
+    for (size_t i = 0; i < cuts.size(); ++i) {
+      const size_t end = std::min(cuts[i], reply.size());
+      if (end <= start && i + 1 < cuts.size()) continue;
+      if (i > 0 && step.piece_delay_ms > 0 && stop_.Wait(step.piece_delay_ms)) return false;
+      if (!SendBytes(conn, reply.substr(start, end - start))) return false;
+      start = end;
+    }
+  }
+  const std::string filler(64 * 1024, 'x');
+  for (uint64_t left = step.filler_bytes; left > 0;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(left, filler.size()));
+    if (!SendBytes(conn, std::string_view(filler).substr(0, n))) return false;
+    if (left != kForever) left -= n;
   }
   return true;
 }
@@ -291,6 +317,10 @@ void ScriptedServer::Serve(Connection* conn, std::vector<ScriptStep> steps) {
     }
     if (!SendReply(conn, step)) return;
     if (step.close_after) return;
+    if (step.stall) {
+      stop_.Wait(platform::kInfinite);
+      return;
+    }
   }
   DrainUntilClosed(conn);
 }

@@ -1,8 +1,11 @@
-// A scripted loopback TCP peer for unit tests: listens on a free 127.0.0.1
-// port and, per accepted connection, runs a script of steps: wait for an
-// expected piece of input (an HTTP request, a request head, a byte count or
-// nothing), then answer with canned bytes, optionally cut into pieces at given
-// offsets with a pause between pieces. Everything received is recorded.
+// A scripted loopback TCP peer for unit tests, able to play a misbehaving
+// camera: listens on a free 127.0.0.1 port and, per accepted connection, runs
+// a script of steps: wait for an expected piece of input (an HTTP request, a
+// request head, a byte count or nothing), then answer with canned bytes —
+// cut into pieces with a pause between them (trickled), repeated (endless
+// interim answers), followed by generated filler that is never held in
+// memory (huge or endless bodies) — then close, stop reading, or go on.
+// Everything received is recorded.
 //
 // It uses plain POSIX sockets on purpose, not the production socket or HTTP
 // code, so that a bug shared with the code under test cannot hide itself.
@@ -20,12 +23,15 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "platform/event.h"
 
 namespace korvela::testing {
+
+inline constexpr uint64_t kForever = UINT64_MAX;
 
 struct ScriptStep {
   enum class Expect {
@@ -40,8 +46,11 @@ struct ScriptStep {
   std::string reply;             // bytes sent after the expectation is met
   std::vector<size_t> split_at;  // offsets (ascending) where `reply` is cut
   uint32_t piece_delay_ms = 0;   // pause before every piece after the first
+  uint64_t repeat = 1;           // `reply` sent this often (kForever: until the client goes)
+  uint64_t filler_bytes = 0;     // then this many 'x' bytes (kForever: until the client goes)
   bool close_after = false;      // close the connection after this reply
   bool hang = false;             // never answer; keep recording until the client closes or stop
+  bool stall = false;            // after the reply read nothing more; keep the connection to Stop()
 };
 
 // Convenience constructors.
@@ -50,11 +59,19 @@ ScriptStep HttpReplySplit(std::string reply, std::vector<size_t> split_at,
                           uint32_t piece_delay_ms = 0);
 ScriptStep HttpReplyThenClose(std::string reply);
 ScriptStep HangAfterRequest();
+// Reads the request, then closes without a word.
+ScriptStep CloseAfterRequest();
+// The reply one byte at a time, `byte_delay_ms` apart.
+ScriptStep Trickle(std::string reply, uint32_t byte_delay_ms);
 
 struct ReceivedRequest {
   size_t connection = 0;  // accept order, from 0
   std::string head;       // request line and headers including the blank line
   std::string body;       // raw body bytes as received (chunked framing kept)
+
+  std::string RequestLine() const;
+  // Value of the first header `name` (case-insensitive); empty when absent.
+  std::string Header(const char* name) const;
 };
 
 class ScriptedServer {
@@ -97,6 +114,7 @@ class ScriptedServer {
   bool ReadMore(Connection* conn);
   bool ReadHttpHead(Connection* conn, std::string* head);
   bool ReadHttpBody(Connection* conn, const std::string& head, std::string* body);
+  bool SendBytes(Connection* conn, std::string_view bytes);
   bool SendReply(Connection* conn, const ScriptStep& step);
   void DrainUntilClosed(Connection* conn);
   void RecordRequest(size_t connection, std::string head, std::string body);
