@@ -117,14 +117,15 @@ bool CHttpSender::SendRequest(const HttpRequest& request) {
   return true;
 }
 
-uint32_t CHttpSender::ReadAll(std::vector<uint8_t>& body) {
+uint32_t CHttpSender::ReadAll(std::vector<uint8_t>& body, uint32_t max_bytes) {
   body.clear();
+  const size_t cap = std::min(max_bytes, kMaxReadAllBytes);
   MutexLock lock(mu_);
   if (!request_open_) return 0;
   in_call_ = true;
   lock.Unlock();
   // Bounded by the exchange deadline as well as by the cap.
-  connection_.ReadToEnd(&body, kMaxReadAllBytes);
+  connection_.ReadToEnd(&body, cap);
   lock.Lock();
   LeaveCallLocked();
   return static_cast<uint32_t>(body.size());

@@ -94,9 +94,11 @@ class CHttpSender {
   // has asked (the connection answers its challenge, Digest over Basic); a
   // 401 that comes back is a response like any other.
   bool SendRequest(const HttpRequest& request);
-  // Reads the whole body (pieces of 8192 bytes) into `body`, up to
-  // kMaxReadAllBytes; returns its size.
-  uint32_t ReadAll(std::vector<uint8_t>& body);
+  // Reads the whole body into `body` within the exchange deadline, stopping once
+  // `max_bytes` (at most kMaxReadAllBytes) have been collected; returns its
+  // size. Replies that are small by nature pass their own limit plus one, so
+  // that a body beyond it shows as such.
+  uint32_t ReadAll(std::vector<uint8_t>& body, uint32_t max_bytes = kMaxReadAllBytes);
   // One read of at most the read chunk size; returns the bytes read (0 on
   // failure, at the end, or with no request open).
   uint32_t ReadChunk(std::vector<uint8_t>& chunk);

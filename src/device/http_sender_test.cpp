@@ -360,6 +360,15 @@ TEST(HttpSenderTest, ReadAllStopsAtTheCapOnAnEndlessBody) {
     EXPECT_EQ(body.back(), 'z');
   }
   sender.CloseRequest();  // drops the connection, so the peer stops
+
+  // A caller's own, smaller limit.
+  EndlessPeer small_peer;
+  CHttpSender small_sender(Device(small_peer.port()));
+  ASSERT_TRUE(small_sender.SendRequest(HttpRequest("GET", "/endless")));
+  std::vector<uint8_t> body;
+  EXPECT_EQ(small_sender.ReadAll(body, 65537), 65537u);
+  EXPECT_EQ(body.size(), 65537u);
+  small_sender.CloseRequest();
 }
 
 }  // namespace
