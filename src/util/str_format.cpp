@@ -1,5 +1,7 @@
 #include "util/str_format.h"
 
+#include <charconv>
+
 namespace korvela {
 
 std::string StrFormat(const char* format, ...) {
@@ -23,6 +25,16 @@ std::string StrFormatV(const char* format, va_list args) {
   std::vsnprintf(out.data(), out.size(), format, args);
   out.resize(static_cast<size_t>(needed));
   return out;
+}
+
+std::string FormatFixed(double value, int decimals) {
+  // Enough for any double in fixed notation (309 integer digits) and the
+  // decimals asked for.
+  char buffer[512];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof(buffer), value,
+                                       std::chars_format::fixed, decimals < 0 ? 0 : decimals);
+  if (ec != std::errc()) return {};
+  return std::string(buffer, end);
 }
 
 }  // namespace korvela
