@@ -54,5 +54,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t n = 0;
   if (ParseInt(text, n) && StrFormat("%d", n).size() > text.size() + 1) std::abort();
   if (HexToBytes(text).size() != (text.size() + 1) / 2) std::abort();
+
+  uint32_t u = 0;
+  if (ParseUint32(text, u) &&
+      (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos))
+    std::abort();
+  uint32_t width = 0;
+  uint32_t height = 0;
+  if (ParseSizeText(text, width, height) && StrFormat("%ux%u", width, height).size() > text.size())
+    std::abort();
+
+  const std::string clean = CleanDeviceText(text);
+  if (clean.size() > kMaxDeviceTextBytes || clean.size() > text.size()) std::abort();
+  for (char c : clean) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) std::abort();
+  }
   return 0;
 }

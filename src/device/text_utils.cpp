@@ -1,7 +1,6 @@
 #include "device/text_utils.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <limits>
@@ -19,8 +18,6 @@ constexpr std::string_view kAlphanumerics =
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 // RFC 2045 section 6.8: encoded lines are at most 76 characters.
 constexpr size_t kBase64LineLength = 76;
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 uint8_t HexDigitValue(char c) {
   const char lower = AsciiToLower(c);
@@ -60,8 +57,8 @@ std::string RemoveChars(std::string_view text, std::string_view chars) {
   return out;
 }
 
-std::string ExtractBetween(std::string_view text, std::string_view open, std::string_view open_end,
-                           std::string_view close) {
+std::string_view ExtractBetweenView(std::string_view text, std::string_view open,
+                                    std::string_view open_end, std::string_view close) {
   if (open.empty() || open_end.empty() || close.empty()) return {};
   size_t from = 0;
   size_t end_pos = 0;
@@ -77,7 +74,12 @@ std::string ExtractBetween(std::string_view text, std::string_view open, std::st
   const size_t content = end_pos + open_end.size();
   const size_t close_pos = text.find(close, content);
   if (close_pos == std::string_view::npos || close_pos == content) return {};
-  return std::string(text.substr(content, close_pos - content));
+  return text.substr(content, close_pos - content);
+}
+
+std::string ExtractBetween(std::string_view text, std::string_view open, std::string_view open_end,
+                           std::string_view close) {
+  return std::string(ExtractBetweenView(text, open, open_end, close));
 }
 
 std::string GetValue(std::string_view text, std::string_view key, std::string_view separator,
@@ -88,22 +90,25 @@ std::string GetValue(std::string_view text, std::string_view key, std::string_vi
   while (pos != npos) {
     const size_t last_delim = pos == 0 ? npos : text.find_last_of(delimiters, pos - 1);
     const size_t item_start = last_delim == npos ? 0 : last_delim + 1;
-    const size_t delim_after = text.find_first_of(delimiters, pos);
-    const size_t item_end = delim_after == npos ? text.size() : delim_after;
-    const size_t sep_pos = text.find(separator, pos);
-    if (sep_pos != npos && sep_pos < item_end &&
-        Trim(text.substr(item_start, sep_pos - item_start)) == key) {
-      const size_t value_start = sep_pos + separator.size();
-      if (value_start < item_end) {
-        return std::string(text.substr(value_start, item_end - value_start));
+    const size_t item_end = std::min(text.find_first_of(delimiters, pos), text.size());
+    // Only a separator that starts inside this item counts, so it is searched
+    // there alone: searching on to the end of the text for every item made a
+    // reply of many lines holding the key quadratic.
+    const size_t search_end = std::min(text.size(), item_end + separator.size() - 1);
+    const size_t found = text.substr(pos, search_end - pos).find(separator);
+    if (found != npos) {
+      const size_t sep_pos = pos + found;
+      if (Trim(text.substr(item_start, sep_pos - item_start)) == key) {
+        const size_t value_start = sep_pos + separator.size();
+        if (value_start < item_end) {
+          return std::string(text.substr(value_start, item_end - value_start));
+        }
+        // Empty value: a later item of the same name may carry one.
       }
-      // Empty value: a later item of the same name may carry one.
     }
     if (item_end == text.size()) return {};
-    // Go on with the next item, also when the key stood inside a value and
-    // the separator found lies in a later item: that item may be the one.
-    // Advancing by at least one keeps a key that itself contains a delimiter
-    // from stalling the search.
+    // Go on with the next item; advancing by at least one keeps a key that
+    // itself contains a delimiter from stalling the search.
     pos = text.find(key, std::max(item_end, pos + 1));
   }
   return {};
@@ -133,7 +138,7 @@ bool ParseInt(std::string_view text, int32_t& value) {
   // Accumulate towards the sign so that INT32_MIN parses without overflow.
   int64_t result = 0;
   for (char c : text) {
-    if (!IsDigit(c)) return false;
+    if (!IsAsciiDigit(c)) return false;
     result = result * 10 + (negative ? -(c - '0') : (c - '0'));
     if (result > std::numeric_limits<int32_t>::max() ||
         result < std::numeric_limits<int32_t>::min()) {
@@ -142,6 +147,49 @@ bool ParseInt(std::string_view text, int32_t& value) {
   }
   value = static_cast<int32_t>(result);
   return true;
+}
+
+bool ParseUint32(std::string_view text, uint32_t& value) {
+  value = 0;
+  if (text.empty()) return false;
+  uint64_t result = 0;
+  for (char c : text) {
+    if (!IsAsciiDigit(c)) return false;
+    result = result * 10 + static_cast<uint64_t>(c - '0');
+    if (result > std::numeric_limits<uint32_t>::max()) return false;
+  }
+  value = static_cast<uint32_t>(result);
+  return true;
+}
+
+bool ParseSizeText(std::string_view text, uint32_t& width, uint32_t& height) {
+  width = height = 0;
+  const size_t x = text.find('x');
+  if (x == std::string_view::npos) return false;
+  uint32_t w = 0;
+  uint32_t h = 0;
+  if (!ParseUint32(text.substr(0, x), w) || !ParseUint32(text.substr(x + 1), h)) return false;
+  width = w;
+  height = h;
+  return true;
+}
+
+std::string CleanDeviceText(std::string_view text) {
+  if (text.size() > kMaxDeviceTextBytes) {
+    // A UTF-8 sequence is a lead byte (11xxxxxx) and up to three continuation
+    // bytes (10xxxxxx): a sequence the cut would split goes as a whole.
+    auto bits = [&](size_t i) { return static_cast<uint8_t>(text[i]) & 0xC0; };
+    size_t cut = kMaxDeviceTextBytes;
+    size_t lead = cut;
+    for (int i = 0; i < 3 && lead > 0 && bits(lead) == 0x80; ++i) --lead;
+    if (lead != cut && bits(lead) == 0xC0) cut = lead;
+    text = text.substr(0, cut);
+  }
+  std::string out(text);
+  for (char& c : out) {
+    if (IsAsciiControl(c)) c = '?';
+  }
+  return out;
 }
 
 std::vector<uint8_t> HexToBytes(std::string_view text) {

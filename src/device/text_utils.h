@@ -33,11 +33,15 @@ std::string RemoveChars(std::string_view text, std::string_view chars);
 // of the first plain <xmp> element: "<xmp class=x>" does not match.
 std::string ExtractBetween(std::string_view text, std::string_view open, std::string_view open_end,
                            std::string_view close);
+// The same as a view into `text`.
+std::string_view ExtractBetweenView(std::string_view text, std::string_view open,
+                                    std::string_view open_end, std::string_view close);
 
 // Looks up `key` in text made of items separated by any character of
 // `delimiters`, each item "name <separator> value"; the name is compared after
 // Trim, so a key that is only the tail of a longer name does not match. Empty
 // when not found, when the value is empty, or when an argument is empty.
+// Linear in the text: each item is looked at once.
 std::string GetValue(std::string_view text, std::string_view key, std::string_view separator,
                      std::string_view delimiters);
 
@@ -49,6 +53,23 @@ std::vector<std::string> Split(std::string_view text, char delimiter);
 // is set to 0 first and stays 0 on failure; values outside the signed 32-bit
 // range fail rather than wrap.
 bool ParseInt(std::string_view text, int32_t& value);
+
+// Decimal digits only (no sign, no blanks), within the unsigned 32-bit range:
+// a number a device sends. `value` is 0 on failure.
+bool ParseUint32(std::string_view text, uint32_t& value);
+
+// "<width>x<height>", both ParseUint32 numbers, nothing else around them.
+bool ParseSizeText(std::string_view text, uint32_t& width, uint32_t& height);
+
+// Longest device text kept (name, model, firmware, MAC address, port): far
+// above any real value, small enough that a hostile device cannot fill the
+// recorder's memory or its log with one.
+inline constexpr size_t kMaxDeviceTextBytes = 256;
+
+// A device text fit to be stored, reported and logged: each control
+// character (C0 and DEL, so CR, LF and ESC) becomes '?', and the text is cut
+// to kMaxDeviceTextBytes, not inside a UTF-8 sequence.
+std::string CleanDeviceText(std::string_view text);
 
 // Two characters per byte, case-insensitive; a character that is not a
 // hexadecimal digit counts as 0; a single last character gives one byte with

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include "util/ascii.h"
 #include "util/base64.h"
 
 namespace korvela {
@@ -30,14 +30,6 @@ std::string Encode(std::string_view input, size_t capacity, bool* ok = nullptr) 
   return std::string(out.data(), written);
 }
 
-TEST(StrFormatTest, FormatsWithoutLengthLimit) {
-  EXPECT_EQ(StrFormat("/get.oid?%s&%s", "1.2.7", "1.3.15"), "/get.oid?1.2.7&1.3.15");
-  EXPECT_EQ(StrFormat("%s", ""), "");
-  const std::string long_text(5000, 'x');
-  const std::string out = StrFormat("<%s>%u", long_text.c_str(), 42u);
-  EXPECT_EQ(out, "<" + long_text + ">42");
-}
-
 TEST(SimpleTextTest, ToLowerTrimRemoveChars) {
   EXPECT_EQ(ToLower("ERROR: Bad OID 1.2.X"), "error: bad oid 1.2.x");
   EXPECT_EQ(ToLower("\xC4\x80"), "\xC4\x80");  // bytes above 0x7f pass through
@@ -52,83 +44,94 @@ TEST(SimpleTextTest, ToLowerTrimRemoveChars) {
   EXPECT_EQ(RemoveChars("abc", ""), "abc");
 }
 
-TEST(ExtractBetweenTest, XmpMarkers) {
-  constexpr std::string_view kOpen = "<xmp", kEnd = ">", kClose = "</xmp>";
-  EXPECT_EQ(ExtractBetween("<html><xmp>1.2.7=IQ041S</xmp></html>", kOpen, kEnd, kClose),
-            "1.2.7=IQ041S");
-  // An opening tag with an attribute is not the marker; the plain block after it is.
-  EXPECT_EQ(ExtractBetween("<xmp class=a>first</xmp><xmp>second</xmp>", kOpen, kEnd, kClose),
-            "second");
-  EXPECT_EQ(ExtractBetween("<xmp></xmp>", kOpen, kEnd, kClose), "");
-  EXPECT_EQ(ExtractBetween("<xmp>no closing tag", kOpen, kEnd, kClose), "");
-  EXPECT_EQ(ExtractBetween("no markers at all", kOpen, kEnd, kClose), "");
-  EXPECT_EQ(ExtractBetween("<xmp class=a>only attributed</xmp>", kOpen, kEnd, kClose), "");
-  // The closing tag is searched after the opening one, not before it.
-  EXPECT_EQ(ExtractBetween("</xmp><xmp>v</xmp>", kOpen, kEnd, kClose), "v");
+TEST(ExtractBetweenTest, Markers) {
+  struct Case {
+    const char* text;
+    const char* open;
+    const char* open_end;
+    const char* close;
+    const char* between;
+  };
+  const Case cases[] = {
+      {"<html><xmp>1.2.7=IQ041S</xmp></html>", "<xmp", ">", "</xmp>", "1.2.7=IQ041S"},
+      // An opening tag with an attribute is not the marker; the plain block after it is.
+      {"<xmp class=a>first</xmp><xmp>second</xmp>", "<xmp", ">", "</xmp>", "second"},
+      {"<xmp></xmp>", "<xmp", ">", "</xmp>", ""},
+      {"<xmp>no closing tag", "<xmp", ">", "</xmp>", ""},
+      {"no markers at all", "<xmp", ">", "</xmp>", ""},
+      {"<xmp class=a>only attributed</xmp>", "<xmp", ">", "</xmp>", ""},
+      // The closing tag is searched after the opening one, not before it.
+      {"</xmp><xmp>v</xmp>", "<xmp", ">", "</xmp>", "v"},
+      {"<xmp>v</xmp>", "", ">", "</xmp>", ""},
+      {"<xmp>v</xmp>", "<xmp", "", "</xmp>", ""},
+      {"<xmp>v</xmp>", "<xmp", ">", "", ""},
+      {"[[key:=value]]", "[[key", ":=", "]]", "value"},
+      {"[[key:=]]", "[[key", ":=", "]]", ""},
+      // The marker end found at the opening marker itself: the search advances.
+      {"abab", "ab", "a", "b", ""},
+      {"aaaa", "a", "a", "x", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ExtractBetween(c.text, c.open, c.open_end, c.close), c.between) << c.text;
+  }
 }
 
-TEST(ExtractBetweenTest, EmptyMarkersGiveEmpty) {
-  EXPECT_EQ(ExtractBetween("<xmp>v</xmp>", "", ">", "</xmp>"), "");
-  EXPECT_EQ(ExtractBetween("<xmp>v</xmp>", "<xmp", "", "</xmp>"), "");
-  EXPECT_EQ(ExtractBetween("<xmp>v</xmp>", "<xmp", ">", ""), "");
+TEST(GetValueTest, Lookups) {
+  struct Case {
+    const char* text;
+    const char* key;
+    const char* separator;
+    const char* delimiters;
+    const char* value;
+  };
+  const Case cases[] = {
+      // A key that is only the end of a longer name does not match.
+      {"a=1\nab=2", "ab", "=", "\r\n", "2"},
+      {"a=1\nab=2", "a", "=", "\r\n", "1"},
+      {"a=1\nab=2", "b", "=", "\r\n", ""},
+      {"xa=1\r\na=7\r\n", "a", "=", "\r\n", "7"},
+      {"1.17.1.2=64\n1.9.6=on\n", "1.17.1.2", "=", "\r\n", "64"},
+      {"1.17.1.2=64\n1.9.6=on\n", "1.9.6", "=", "\r\n", "on"},
+      {"1.17.1.2=64\n1.9.6=on\n", "1.9.5", "=", "\r\n", ""},
+      {"1.2.7=IQ041S", "1.2.7", "=", "\r\n", "IQ041S"},  // last item runs to the end
+      // The key inside an earlier value does not hide the item.
+      {"x=a\na=1", "a", "=", "\n", "1"},
+      {"1.2.7=1.9.6 x\n1.9.6=on", "1.9.6", "=", "\r\n", "on"},
+      // The name is trimmed, the value is not.
+      {"  a\t= 1 ;b=2", "a", "=", ";", " 1 "},
+      {"Session: 4711;timeout=60", "Session:", " ", ";\r\n", "4711"},
+      {"Session: 4711;timeout=60", "timeout", "=", ";\r\n", "60"},
+      {"realm=\"nonce-realm\", nonce=\"abc\"", "nonce", "=", ",\r\n", "\"abc\""},
+      // An empty value continues to a later item; a separator outside the item does not count.
+      {"a=\na=5", "a", "=", "\n", "5"},
+      {"a=\n", "a", "=", "\n", ""},
+      {"a=", "a", "=", "\n", ""},
+      {"a\nb=1", "a", "=", "\n", ""},
+      {"ab:=1", "ab", ":=", "\n", "1"},
+      {"ab:\n=1", "ab", ":=", "\n", ""},
+      {"a=1", "", "=", "\n", ""},
+      {"a=1", "a", "", "\n", ""},
+      {"a=1", "a", "=", "", ""},
+      // Keys made of delimiter or separator characters must not stall the search.
+      {"=a=1", "=a", "=", "=", ""},
+      {"\n\n\n", "\n", "=", "\n", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(GetValue(c.text, c.key, c.separator, c.delimiters), c.value)
+        << c.text << " key " << c.key;
+  }
 }
 
-TEST(ExtractBetweenTest, LongerMarkerEndIsNotPartOfTheValue) {
-  EXPECT_EQ(ExtractBetween("[[key:=value]]", "[[key", ":=", "]]"), "value");
-  EXPECT_EQ(ExtractBetween("[[key:=]]", "[[key", ":=", "]]"), "");
-}
-
-TEST(ExtractBetweenTest, MarkerEndInsideOpeningMarkerTerminates) {
-  // The marker end is found at the opening marker itself; the search must
-  // still advance instead of finding the same place forever.
-  EXPECT_EQ(ExtractBetween("abab", "ab", "a", "b"), "");
-  EXPECT_EQ(ExtractBetween("aaaa", "a", "a", "x"), "");
-}
-
-TEST(GetValueTest, KeyThatEndsALongerNameDoesNotMatch) {
-  constexpr std::string_view kText = "a=1\nab=2";
-  EXPECT_EQ(GetValue(kText, "ab", "=", "\r\n"), "2");
-  EXPECT_EQ(GetValue(kText, "a", "=", "\r\n"), "1");
-  EXPECT_EQ(GetValue(kText, "b", "=", "\r\n"), "");
-  EXPECT_EQ(GetValue("xa=1\r\na=7\r\n", "a", "=", "\r\n"), "7");
-}
-
-TEST(GetValueTest, OidReplyLines) {
-  constexpr std::string_view kReply = "1.17.1.2=64\n1.9.6=on\n";
-  EXPECT_EQ(GetValue(kReply, "1.17.1.2", "=", "\r\n"), "64");
-  EXPECT_EQ(GetValue(kReply, "1.9.6", "=", "\r\n"), "on");
-  EXPECT_EQ(GetValue(kReply, "1.9.5", "=", "\r\n"), "");
-  // Last item without a delimiter runs to the end of the text.
-  EXPECT_EQ(GetValue("1.2.7=IQ041S", "1.2.7", "=", "\r\n"), "IQ041S");
-}
-
-TEST(GetValueTest, KeyInsideAnEarlierValueDoesNotHideTheItem) {
-  EXPECT_EQ(GetValue("x=a\na=1", "a", "=", "\n"), "1");
-  EXPECT_EQ(GetValue("realm=\"nonce-realm\", nonce=\"abc\"", "nonce", "=", ",\r\n"), "\"abc\"");
-  EXPECT_EQ(GetValue("1.2.7=1.9.6 x\n1.9.6=on", "1.9.6", "=", "\r\n"), "on");
-}
-
-TEST(GetValueTest, NameIsTrimmedValueIsNot) {
-  EXPECT_EQ(GetValue("  a\t= 1 ;b=2", "a", "=", ";"), " 1 ");
-  EXPECT_EQ(GetValue("Session: 4711;timeout=60", "Session:", " ", ";\r\n"), "4711");
-  EXPECT_EQ(GetValue("Session: 4711;timeout=60", "timeout", "=", ";\r\n"), "60");
-  EXPECT_EQ(GetValue("realm=\"cam\", nonce=\"abc\"", "nonce", "=", ",\r\n"), "\"abc\"");
-}
-
-TEST(GetValueTest, EmptyValueContinuesToALaterItem) {
-  EXPECT_EQ(GetValue("a=\na=5", "a", "=", "\n"), "5");
-  EXPECT_EQ(GetValue("a=\n", "a", "=", "\n"), "");
-  EXPECT_EQ(GetValue("a=", "a", "=", "\n"), "");
-  EXPECT_EQ(GetValue("a\nb=1", "a", "=", "\n"), "");  // separator outside the item
-}
-
-TEST(GetValueTest, EmptyArgumentsAndStuckKeys) {
-  EXPECT_EQ(GetValue("a=1", "", "=", "\n"), "");
-  EXPECT_EQ(GetValue("a=1", "a", "", "\n"), "");
-  EXPECT_EQ(GetValue("a=1", "a", "=", ""), "");
-  // Keys made of delimiter or separator characters must not stall the search.
-  EXPECT_EQ(GetValue("=a=1", "=a", "=", "="), "");
-  EXPECT_EQ(GetValue("\n\n\n", "\n", "=", "\n"), "");
+TEST(GetValueTest, LinearInTheNumberOfLines) {
+  // Two million lines holding the key without a separator, the value on the
+  // last line. Looking for the separator beyond each line makes this take
+  // hours (the test's time-out ends it); within the line it is a moment.
+  std::string text;
+  constexpr size_t kLines = 2'000'000;
+  text.reserve(kLines * 2 + 8);
+  for (size_t i = 0; i < kLines; ++i) text += "k\n";
+  text += "k=v";
+  EXPECT_EQ(GetValue(text, "k", "=", "\r\n"), "v");
 }
 
 TEST(SplitTest, BehavesLikeALineReader) {
@@ -144,38 +147,92 @@ TEST(SplitTest, BehavesLikeALineReader) {
   EXPECT_EQ(Split("1.2=3\n1.4=5\n", '\n'), (V{"1.2=3", "1.4=5"}));
 }
 
-TEST(ParseIntTest, AcceptsAndRejects) {
+TEST(NumberTest, SignedAndDeviceNumbers) {
   struct Case {
     const char* text;
-    bool ok;
-    int32_t value;
+    bool int_ok;
+    int32_t int_value;
+    bool uint_ok;
+    uint32_t uint_value;
   };
   const Case kCases[] = {
-      {"-12", true, -12},
-      {"+7", true, 7},
-      {"0", true, 0},
-      {"007", true, 7},
-      {"2147483647", true, 2147483647},
-      {"-2147483648", true, INT32_MIN},
-      {"12a", false, 0},
-      {"-", false, 0},
-      {"+", false, 0},
-      {"", false, 0},
-      {"+-1", false, 0},
-      {"1-", false, 0},
-      {" 1", false, 0},
-      {"1 ", false, 0},
-      {"0x10", false, 0},
-      // Out of range fails instead of wrapping to a wrong value.
-      {"2147483648", false, 0},
-      {"-2147483649", false, 0},
-      {"99999999999999999999", false, 0},
+      {"-12", true, -12, false, 0},
+      {"+7", true, 7, false, 0},
+      {"0", true, 0, true, 0},
+      {"007", true, 7, true, 7},
+      {"2147483647", true, INT32_MAX, true, 2147483647u},
+      {"-2147483648", true, INT32_MIN, false, 0},
+      {"2147483648", false, 0, true, 2147483648u},
+      {"4294967295", false, 0, true, UINT32_MAX},
+      {"4294968576", false, 0, false, 0},  // atoi read it as 1280
+      {"-2147483649", false, 0, false, 0},
+      {"99999999999999999999", false, 0, false, 0},
+      {"12a", false, 0, false, 0},
+      {"-", false, 0, false, 0},
+      {"+", false, 0, false, 0},
+      {"", false, 0, false, 0},
+      {"+-1", false, 0, false, 0},
+      {"1-", false, 0, false, 0},
+      {" 1", false, 0, false, 0},
+      {"1 ", false, 0, false, 0},
+      {"0x10", false, 0, false, 0},
   };
   for (const Case& c : kCases) {
     int32_t value = 12345;
-    EXPECT_EQ(ParseInt(c.text, value), c.ok) << c.text;
-    EXPECT_EQ(value, c.value) << c.text;
+    EXPECT_EQ(ParseInt(c.text, value), c.int_ok) << c.text;
+    EXPECT_EQ(value, c.int_value) << c.text;
+    uint32_t unsigned_value = 12345;
+    EXPECT_EQ(ParseUint32(c.text, unsigned_value), c.uint_ok) << c.text;
+    EXPECT_EQ(unsigned_value, c.uint_value) << c.text;
   }
+}
+
+TEST(NumberTest, SizeText) {
+  struct Case {
+    const char* text;
+    bool ok;
+    uint32_t width;
+    uint32_t height;
+  };
+  const Case kCases[] = {
+      {"1280x1024", true, 1280, 1024},
+      {"0x0", true, 0, 0},
+      {"1280x1024x2", false, 0, 0},
+      {"1280", false, 0, 0},
+      {"", false, 0, 0},
+      {"x1024", false, 0, 0},
+      {"1280x", false, 0, 0},
+      {" 800x600", false, 0, 0},
+      {"1280px1024", false, 0, 0},
+      {"1280X1024", false, 0, 0},
+      {"4294968576x720", false, 0, 0},
+  };
+  for (const Case& c : kCases) {
+    uint32_t width = 7;
+    uint32_t height = 7;
+    EXPECT_EQ(ParseSizeText(c.text, width, height), c.ok) << c.text;
+    EXPECT_EQ(width, c.width) << c.text;
+    EXPECT_EQ(height, c.height) << c.text;
+  }
+}
+
+TEST(CleanDeviceTextTest, ControlCharactersReplacedLengthCapped) {
+  const std::string a256(kMaxDeviceTextBytes, 'a');
+  const std::string a255 = a256.substr(1);
+  const std::string a254 = a256.substr(2);
+  const std::pair<std::string, std::string> cases[] = {
+      {"3.4.2", "3.4.2"},
+      {"3.4.2\r\nkorvela::X: Camera 1 is online", "3.4.2??korvela::X: Camera 1 is online"},
+      {"\x1b[2J\x1b]0;title\x07", "?[2J?]0;title?"},
+      {std::string("a\tb\x7f\0c", 6), "a?b??c"},
+      {"Caf\xC3\xA9 \xC4\xB0stanbul", "Caf\xC3\xA9 \xC4\xB0stanbul"},  // UTF-8 kept
+      {a256, a256},
+      {a256 + "b", a256},
+      {a255 + "\xC3\xA9", a255},  // not cut inside the two-byte character
+      {a254 + "\xC3\xA9", a254 + "\xC3\xA9"},
+      {a256 + "\x80\x80\x80\x80", a256},  // stray continuation bytes: cut at the limit
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(CleanDeviceText(in), out) << in.substr(0, 40);
 }
 
 TEST(HexToBytesTest, PairsAndOddTail) {
@@ -185,30 +242,6 @@ TEST(HexToBytesTest, PairsAndOddTail) {
   EXPECT_EQ(HexToBytes("1190"), (V{0x11, 0x90}));  // an AAC config string
   EXPECT_EQ(HexToBytes(""), V{});
   EXPECT_EQ(HexToBytes("zz1g"), (V{0x00, 0x10}));  // non-digits count as 0
-}
-
-TEST(Md5HexTest, Rfc1321Vectors) {
-  EXPECT_EQ(Md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
-  EXPECT_EQ(Md5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
-  EXPECT_EQ(Md5Hex("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
-  EXPECT_EQ(
-      Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
-      "57edf4a22be3c955ac49da2e2107b67a");
-}
-
-TEST(Base64EncodeTest, Rfc4648Vectors) {
-  const std::pair<const char*, const char*> kVectors[] = {
-      {"", ""},
-      {"f", "Zg=="},
-      {"fo", "Zm8="},
-      {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="},
-      {"fooba", "Zm9vYmE="},
-      {"foobar", "Zm9vYmFy"},
-  };
-  for (const auto& [in, expected] : kVectors) {
-    EXPECT_EQ(Encode(in, 64), expected) << in;
-  }
 }
 
 TEST(Base64EncodeTest, BreaksLinesAfter76Characters) {
@@ -252,12 +285,8 @@ TEST(Base64EncodeTest, MissingBuffersFail) {
   EXPECT_FALSE(Base64Encode(in, std::span<char>(), written));
 }
 
-TEST(MakeBasicTokenTest, KnownToken) {
+TEST(MakeBasicTokenTest, TokenStaysOnOneLineAndComplete) {
   EXPECT_EQ(MakeBasicToken("Aladdin", "open sesame"), "QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
-  EXPECT_EQ(MakeBasicToken("", ""), "Og==");
-}
-
-TEST(MakeBasicTokenTest, LongCredentialsStayOnOneLineAndComplete) {
   // 72, 73 and 58+ characters once crossed buffer and line limits; the token
   // must stay whole and unbroken at every length.
   for (size_t total : {57u, 58u, 72u, 73u, 100u, 500u}) {
@@ -276,7 +305,7 @@ TEST(RandomStringTest, LengthAlphabetAndSpread) {
   const std::string s = RandomString(10000);
   ASSERT_EQ(s.size(), 10000u);
   std::set<char> seen(s.begin(), s.end());
-  for (char c : seen) EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c))) << c;
+  for (char c : seen) EXPECT_TRUE(IsAsciiAlpha(c) || IsAsciiDigit(c)) << c;
   // Every one of the 62 characters shows up in 10000 draws unless the source
   // is broken (chance of a miss: about 62 * (61/62)^10000).
   EXPECT_EQ(seen.size(), 62u);
