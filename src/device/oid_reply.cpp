@@ -1,6 +1,9 @@
 #include "device/oid_reply.h"
 
+#include <algorithm>
+
 #include "device/text_utils.h"
+#include "util/ascii.h"
 
 namespace korvela::HUtils {
 namespace {
@@ -15,24 +18,26 @@ constexpr std::string_view kCloseTag = "</xmp>";
 
 bool IsMultiOidList(std::string_view oids) { return oids.find('&') != std::string_view::npos; }
 
-bool IsErrorText(std::string_view text) { return ToLower(text).find("err") != std::string::npos; }
+bool IsErrorText(std::string_view text) { return ContainsIgnoreAsciiCase(text, "err"); }
 
 OidReply ParseOidReply(std::string_view body, bool several_oids) {
   OidReply reply;
-  std::string value = ExtractBetween(body, kOpenTag, kOpenTagEnd, kCloseTag);
+  const std::string_view value = ExtractBetweenView(body, kOpenTag, kOpenTagEnd, kCloseTag);
   if (!several_oids) {
-    if (IsErrorText(value)) {
-      reply.error = std::move(value);
-    } else {
-      reply.value = std::move(value);
-    }
+    (IsErrorText(value) ? reply.error : reply.value) = std::string(value);
     return reply;
   }
-  reply.value.reserve(value.size() + 1);
-  for (const std::string& line : Split(value, '\n')) {
-    if (IsErrorText(line)) continue;
-    reply.value += line;
-    reply.value += '\n';
+  // Lines are looked at in place: a reply of many short lines must not turn
+  // into as many separate strings.
+  size_t start = 0;
+  while (start < value.size()) {
+    const size_t end = std::min(value.find('\n', start), value.size());
+    const std::string_view line = value.substr(start, end - start);
+    if (!IsErrorText(line)) {
+      reply.value.append(line);
+      reply.value += '\n';
+    }
+    start = end + 1;
   }
   return reply;
 }

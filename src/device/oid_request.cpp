@@ -35,8 +35,20 @@ Web::CResultDef MakeResult(uint32_t level, uint32_t code, std::string message = 
 }
 
 std::string QuotableErrorText(const std::string& text) {
-  if (text.size() <= kMaxQuotedErrorChars) return text;
-  return text.substr(0, kMaxQuotedErrorChars) + "...";
+  static_assert(kMaxQuotedErrorChars == kMaxDeviceTextBytes);
+  std::string quoted = CleanDeviceText(text);
+  if (text.size() > kMaxQuotedErrorChars) quoted += "...";
+  return quoted;
+}
+
+// Reads the open request's body, at most kMaxOidReplyBytes of it; false and
+// `body` emptied when there is more.
+bool ReadReply(Web::CHttpSender& sender, std::vector<uint8_t>& body) {
+  sender.ReadAll(body, kMaxOidReplyBytes + 1);
+  if (body.size() <= kMaxOidReplyBytes) return true;
+  body.clear();
+  body.shrink_to_fit();
+  return false;
 }
 
 std::string DeviceWithPort(const Web::CHttpSender& sender) {
@@ -87,7 +99,13 @@ Web::CResultDef RequestGetRD(const std::string& path, std::vector<uint8_t>& body
                                   static_cast<int>(status)));
   }
   if (read && result.code == kCodeOk) {
-    if (sender.ReadAll(body) == 0) {
+    if (!ReadReply(sender, body)) {
+      result =
+          MakeResult(kLevelFailure, kCodeBadResponse,
+                     StrFormat("%s: response to request \"%s\" from %s is longer than %u bytes",
+                               kRequestGetOrigin, RedactPath(path).c_str(), device.c_str(),
+                               static_cast<unsigned>(kMaxOidReplyBytes)));
+    } else if (body.empty()) {
       result = MakeResult(kLevelFailure, kCodeBadResponse,
                           StrFormat("%s: incorrect response for request \"%s\" from %s",
                                     kRequestGetOrigin, RedactPath(path).c_str(), device.c_str()));
@@ -142,7 +160,7 @@ bool RequestGet(const std::string& path, std::vector<uint8_t>& body, Web::CHttpS
   body.clear();
   const Web::HttpRequest request("GET", path);
   bool ok = sender.SendRequest(request) && IsSuccessStatus(sender.GetStatusCode()) &&
-            sender.ReadAll(body) > 0;
+            ReadReply(sender, body) && !body.empty();
   sender.CloseRequest();
   if (ok) body.push_back(0);
   return ok;

@@ -28,8 +28,14 @@ inline constexpr uint32_t kCodeNotSent = 10;      // not sent, or no status code
 inline constexpr uint32_t kCodeBadResponse = 11;  // body unreadable or empty
 inline constexpr uint32_t kCodeDeviceError = 12;  // single-OID read answered with an error
 
+// Largest reply body read by these functions (OID values, write answers,
+// probe pages). A real reply is a short HTML page of a few hundred bytes; a
+// longer one fails with code 11 after this much has been read, so a device
+// cannot make the driver hold more.
+inline constexpr uint32_t kMaxOidReplyBytes = 64 * 1024;
+
 // The device's error text quoted in a code-12 message is cut to this many
-// characters (then "..." follows): the reply may be as large as a body can be.
+// characters (then "..." follows), control characters replaced.
 inline constexpr size_t kMaxQuotedErrorChars = 256;
 
 // Log levels a result carries (CResultDef::level).
@@ -39,7 +45,8 @@ inline constexpr uint32_t kLevelSilent = 4;  // never logged
 
 // Sends a GET for `path` (HttpRequest defaults: Basic, query unescaped, no
 // redirects); with `read` set also reads the whole body into `body` and
-// appends one zero byte. The sender's request is closed before returning.
+// appends one zero byte; a body longer than kMaxOidReplyBytes is dropped and
+// fails with code 11. The sender's request is closed before returning.
 Web::CResultDef RequestGetRD(const std::string& path, std::vector<uint8_t>& body,
                              Web::CHttpSender& sender, bool read);
 
@@ -62,7 +69,7 @@ bool RequestGetBody(const std::string& path, std::vector<uint8_t>& body, Web::CH
 Web::CResultDef RequestStatus(const std::string& path, Web::CHttpSender& sender);
 
 // Silent variant: true when the request was sent, the status is 2xx or 3xx and
-// a body of at least one byte was read; then a zero byte is appended. No
+// a body of 1 to kMaxOidReplyBytes bytes was read; then a zero byte is appended. No
 // result record, no message (used for polling).
 bool RequestGet(const std::string& path, std::vector<uint8_t>& body, Web::CHttpSender& sender);
 

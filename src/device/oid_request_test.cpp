@@ -18,6 +18,7 @@ using korvela::testing::HangAfterRequest;
 using korvela::testing::HttpReply;
 using korvela::testing::HttpReplyThenClose;
 using korvela::testing::ScriptedServer;
+using korvela::testing::ScriptStep;
 
 constexpr uint32_t kWaitMs = 5000;
 
@@ -69,90 +70,169 @@ struct OidFixture {
   Web::CHttpSender sender;
 };
 
-TEST(GetOidTest, SingleOidValue) {
-  OidFixture f;
-  ASSERT_TRUE(f.server.ok());
-  f.server.AddConnection({HttpReply(Reply(200, "OK", OidPage("IQ041S")))});
-  std::string value = "stale";
-  const Web::CResultDef r = GetOidRD(f.sender, "1.2.7", value);
-  EXPECT_EQ(r.code, kCodeOk);
-  EXPECT_EQ(r.level, kLevelState);
-  EXPECT_EQ(r.message, "");
-  EXPECT_EQ(value, "IQ041S");
-  EXPECT_EQ(f.RequestLine(0), "GET /get.oid?1.2.7 HTTP/1.1");
-}
-
-TEST(GetOidTest, MultiOidDropsRejectedLines) {
-  OidFixture f;
-  f.server.AddConnection(
-      {HttpReply(Reply(200, "OK", OidPage("1.17.1.2=64\n1.9.5=err\n1.9.6=on\n")))});
+// One read through a scripted device: what the reply makes of the result.
+// "{dev}" in a message stands for the device as address and port.
+struct GetOidCase {
+  const char* name;
+  std::string oids;
+  std::vector<ScriptStep> replies;
+  uint32_t code;
+  uint32_t level;
+  std::string message;
   std::string value;
-  const Web::CResultDef r = GetOidRD(f.sender, "1.17.1.2&1.9.5&1.9.6&1.9.7", value);
-  EXPECT_EQ(r.code, kCodeOk);
-  EXPECT_EQ(value, "1.17.1.2=64\n1.9.6=on\n");
-  // The list goes out unescaped.
-  EXPECT_EQ(f.RequestLine(0), "GET /get.oid?1.17.1.2&1.9.5&1.9.6&1.9.7 HTTP/1.1");
-}
+  uint32_t timeout_ms = kWaitMs;
+};
 
-TEST(GetOidTest, SingleOidErrorReport) {
-  OidFixture f;
-  f.server.AddConnection({HttpReply(Reply(200, "OK", OidPage("ERROR: unknown OID")))});
-  std::string value = "stale";
-  const Web::CResultDef r = GetOidRD(f.sender, "9.9.9", value);
-  EXPECT_EQ(r.code, kCodeDeviceError);
-  EXPECT_EQ(r.level, kLevelFailure);
-  EXPECT_EQ(r.message,
-            "korvela::HUtils::GetOidRD: device 127.0.0.1 returns error message "
-            "\"ERROR: unknown OID\" for request \"/get.oid?9.9.9\"");
-  EXPECT_EQ(value, "");
-}
+std::string OidReply200(const std::string& content) { return Reply(200, "OK", OidPage(content)); }
 
-TEST(GetOidTest, QuotedErrorTextIsBounded) {
-  OidFixture f;
-  const std::string at_limit = "ERROR " + std::string(kMaxQuotedErrorChars - 6, 'x');
-  const std::string past_limit = at_limit + "y";
-  f.server.AddConnection({HttpReply(Reply(200, "OK", OidPage(at_limit))),
-                          HttpReply(Reply(200, "OK", OidPage(past_limit)))});
-  std::string value;
-  const Web::CResultDef whole = GetOidRD(f.sender, "9.9.9", value);
-  EXPECT_EQ(whole.code, kCodeDeviceError);
-  EXPECT_NE(whole.message.find("\"" + at_limit + "\""), std::string::npos);
-  const Web::CResultDef cut = GetOidRD(f.sender, "9.9.9", value);
-  EXPECT_EQ(cut.code, kCodeDeviceError);
-  EXPECT_NE(cut.message.find("\"" + at_limit + "...\""), std::string::npos);
-  EXPECT_EQ(cut.message.find('y'), std::string::npos);
-}
+// A page of exactly `size` bytes whose value is all 'v'.
+std::string PageOfSize(size_t size) { return OidPage(std::string(size - OidPage("").size(), 'v')); }
 
-TEST(GetOidTest, AttributedBlockIsSkippedOnTheWire) {
-  OidFixture f;
-  f.server.AddConnection({HttpReply(
-      Reply(200, "OK", "<xmp class=\"banner\">ERROR banner</xmp><xmp>1.2.7=IQ762</xmp>"))});
-  std::string value;
-  EXPECT_EQ(GetOidRD(f.sender, "1.2.7", value).code, kCodeOk);
-  EXPECT_EQ(value, "1.2.7=IQ762");
-}
-
-TEST(GetOidTest, ReplyWithoutMarkersIsEmptySuccess) {
-  OidFixture f;
-  f.server.AddConnection({HttpReply(Reply(200, "OK", "<html>no block</html>")),
-                          HttpReply(Reply(200, "OK", "<html>no block</html>"))});
-  std::string value = "stale";
-  EXPECT_EQ(GetOidRD(f.sender, "1.2.7", value).code, kCodeOk);
-  EXPECT_EQ(value, "");
-  EXPECT_EQ(GetOidRD(f.sender, "1.2.7&1.2.8", value).code, kCodeOk);
-  EXPECT_EQ(value, "");
-}
-
-TEST(GetOidTest, NotFoundIsCode7WithStatus) {
-  OidFixture f;
-  f.server.AddConnection({HttpReply(Reply(404, "Not Found", "<html>nope</html>"))});
-  std::string value = "stale";
-  const Web::CResultDef r = GetOidRD(f.sender, "1.2.7", value);
-  EXPECT_EQ(r.code, kCodeBadStatus);
-  EXPECT_EQ(r.level, kLevelFailure);
-  EXPECT_EQ(r.message, "korvela::HUtils::RequestGetRD: 127.0.0.1:" + f.Port() +
-                           " sent does not process request \"/get.oid?1.2.7\", status code = 404");
-  EXPECT_EQ(value, "");
+TEST(GetOidTest, RepliesGiveCodeLevelMessageAndValue) {
+  const std::string kReq = "korvela::HUtils::RequestGetRD: ";
+  const std::string kOid = "korvela::HUtils::GetOidRD: device 127.0.0.1 returns error message ";
+  const std::string kLong = std::string(kMaxQuotedErrorChars - 6, 'x');
+  const GetOidCase cases[] = {
+      {"empty list: no request", "", {}, kCodeEmptyOidList, kLevelSilent, "", ""},
+      {"single value",
+       "1.2.7",
+       {HttpReply(OidReply200("IQ041S"))},
+       kCodeOk,
+       kLevelState,
+       "",
+       "IQ041S"},
+      {"several, rejected lines dropped",
+       "1.17.1.2&1.9.5&1.9.6&1.9.7",
+       {HttpReply(OidReply200("1.17.1.2=64\n1.9.5=err\n1.9.6=on\n"))},
+       kCodeOk,
+       kLevelState,
+       "",
+       "1.17.1.2=64\n1.9.6=on\n"},
+      {"single error report",
+       "9.9.9",
+       {HttpReply(OidReply200("ERROR: unknown OID"))},
+       kCodeDeviceError,
+       kLevelFailure,
+       kOid + "\"ERROR: unknown OID\" for request \"/get.oid?9.9.9\"",
+       ""},
+      {"error text at the quoting limit",
+       "9.9.9",
+       {HttpReply(OidReply200("ERROR " + kLong))},
+       kCodeDeviceError,
+       kLevelFailure,
+       kOid + "\"ERROR " + kLong + "\" for request \"/get.oid?9.9.9\"",
+       ""},
+      {"error text one past it",
+       "9.9.9",
+       {HttpReply(OidReply200("ERROR " + kLong + "y"))},
+       kCodeDeviceError,
+       kLevelFailure,
+       kOid + "\"ERROR " + kLong + "...\" for request \"/get.oid?9.9.9\"",
+       ""},
+      {"error text with line breaks and escapes",
+       "9.9.9",
+       {HttpReply(OidReply200("ERR\r\nfake: Camera x is online\x1b[2J"))},
+       kCodeDeviceError,
+       kLevelFailure,
+       kOid + "\"ERR??fake: Camera x is online?[2J\" for request \"/get.oid?9.9.9\"",
+       ""},
+      {"attributed block skipped",
+       "1.2.7",
+       {HttpReply(
+           Reply(200, "OK", "<xmp class=\"banner\">ERROR banner</xmp><xmp>1.2.7=IQ762</xmp>"))},
+       kCodeOk,
+       kLevelState,
+       "",
+       "1.2.7=IQ762"},
+      {"no markers, single",
+       "1.2.7",
+       {HttpReply(Reply(200, "OK", "<html>no block</html>"))},
+       kCodeOk,
+       kLevelState,
+       "",
+       ""},
+      {"no markers, several",
+       "1.2.7&1.2.8",
+       {HttpReply(Reply(200, "OK", "<html>none</html>"))},
+       kCodeOk,
+       kLevelState,
+       "",
+       ""},
+      {"404",
+       "1.2.7",
+       {HttpReply(Reply(404, "Not Found", "<html>nope</html>"))},
+       kCodeBadStatus,
+       kLevelFailure,
+       kReq + "{dev} sent does not process request \"/get.oid?1.2.7\", status code = 404",
+       ""},
+      {"silent device",
+       "1.2.7",
+       {HangAfterRequest()},
+       kCodeNotSent,
+       kLevelSilent,
+       kReq + "can not send request \"/get.oid?1.2.7\" to {dev}",
+       "",
+       200},
+      {"no status line",
+       "1.2.7",
+       {HttpReplyThenClose("SSH-2.0-OpenSSH_9.2\r\n")},
+       kCodeNotSent,
+       kLevelSilent,
+       kReq + "can not send request \"/get.oid?1.2.7\" to {dev}",
+       ""},
+      {"empty body",
+       "1.2.7",
+       {HttpReply(Reply(200, "OK", ""))},
+       kCodeBadResponse,
+       kLevelFailure,
+       kReq + "incorrect response for request \"/get.oid?1.2.7\" from {dev}",
+       ""},
+      {"reply at the size limit",
+       "1.2.7",
+       {HttpReply(Reply(200, "OK", PageOfSize(kMaxOidReplyBytes)))},
+       kCodeOk,
+       kLevelState,
+       "",
+       std::string(kMaxOidReplyBytes - OidPage("").size(), 'v')},
+      {"reply one byte past it",
+       "1.2.7",
+       {HttpReply(Reply(200, "OK", PageOfSize(kMaxOidReplyBytes + 1)))},
+       kCodeBadResponse,
+       kLevelFailure,
+       kReq + "response to request \"/get.oid?1.2.7\" from {dev} is longer than 65536 bytes",
+       ""},
+      // Announces 256 MiB and sends 1 MiB of line feeds, then nothing: the
+      // read ends at the limit instead of holding the bytes and waiting.
+      {"endless reply of line feeds",
+       "1.2.7&1.2.8",
+       {HttpReply("HTTP/1.1 200 OK\r\nContent-Length: 268435456\r\n\r\n<xmp>" +
+                  std::string(1 << 20, '\n'))},
+       kCodeBadResponse,
+       kLevelFailure,
+       kReq + "response to request \"/get.oid?1.2.7&1.2.8\" from {dev} is longer than 65536 bytes",
+       "",
+       60000},
+  };
+  for (const GetOidCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    OidFixture f(c.timeout_ms);
+    ASSERT_TRUE(f.server.ok());
+    f.server.AddConnection(c.replies);
+    std::string value = "stale";
+    const Web::CResultDef r = GetOidRD(f.sender, c.oids, value);
+    std::string message = c.message;
+    if (const size_t at = message.find("{dev}"); at != std::string::npos)
+      message.replace(at, 5, "127.0.0.1:" + f.Port());
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.level, c.level);
+    EXPECT_EQ(r.message, message);
+    EXPECT_EQ(value, c.value);
+    if (c.oids.empty()) {
+      EXPECT_EQ(f.server.AcceptedConnections(), 0u);
+    } else {  // the list goes out as given, unescaped
+      EXPECT_EQ(f.RequestLine(0), "GET /get.oid?" + c.oids + " HTTP/1.1");
+    }
+  }
 }
 
 TEST(GetOidTest, RefusedConnectionIsSilentCode10) {
@@ -169,16 +249,6 @@ TEST(GetOidTest, RefusedConnectionIsSilentCode10) {
   EXPECT_EQ(GetOid(sender, "1.2.7"), "");
 }
 
-TEST(GetOidTest, SilentOrGarbledDeviceIsCode10) {
-  OidFixture f(/*timeout_ms=*/200);
-  f.server.AddConnection({HangAfterRequest()});
-  f.server.AddConnection({HttpReplyThenClose("SSH-2.0-OpenSSH_9.2\r\n")});
-  std::string value = "stale";
-  EXPECT_EQ(GetOidRD(f.sender, "1.2.7", value).code, kCodeNotSent);  // time-out
-  EXPECT_EQ(GetOidRD(f.sender, "1.2.7", value).code, kCodeNotSent);  // no status line
-  EXPECT_EQ(value, "");
-}
-
 TEST(GetOidTest, AbortFromAnotherThreadEndsTheRead) {
   // The capability query aborts a blocked read by closing the request from
   // its stop path; the read must fail at once instead of running into the
@@ -193,30 +263,6 @@ TEST(GetOidTest, AbortFromAnotherThreadEndsTheRead) {
   aborter.join();
   EXPECT_EQ(r.code, kCodeNotSent);
   EXPECT_EQ(r.level, kLevelSilent);
-}
-
-TEST(GetOidTest, EmptyBodyIsCode11) {
-  OidFixture f;
-  f.server.AddConnection({HttpReply(Reply(200, "OK", ""))});
-  std::string value;
-  const Web::CResultDef r = GetOidRD(f.sender, "1.2.7", value);
-  EXPECT_EQ(r.code, kCodeBadResponse);
-  EXPECT_EQ(r.level, kLevelFailure);
-  EXPECT_EQ(r.message,
-            "korvela::HUtils::RequestGetRD: incorrect response for request "
-            "\"/get.oid?1.2.7\" from 127.0.0.1:" +
-                f.Port());
-}
-
-TEST(GetOidTest, EmptyListMakesNoRequest) {
-  OidFixture f;
-  std::string value = "stale";
-  const Web::CResultDef r = GetOidRD(f.sender, "", value);
-  EXPECT_EQ(r.code, kCodeEmptyOidList);
-  EXPECT_EQ(r.level, kLevelSilent);
-  EXPECT_EQ(r.message, "");
-  EXPECT_EQ(value, "");
-  EXPECT_EQ(f.server.AcceptedConnections(), 0u);
 }
 
 TEST(GetOidTest, GetOidKeepsValueOnlyOnSuccess) {
@@ -265,7 +311,8 @@ TEST(RequestTest, StatusOnlyWritesIgnoreTheBody) {
 TEST(RequestTest, SilentGet) {
   OidFixture f;
   f.server.AddConnection({HttpReply(Reply(200, "OK", "")), HttpReply(Reply(404, "Not Found", "x")),
-                          HttpReply(Reply(200, "OK", OidPage("1")))});
+                          HttpReply(Reply(200, "OK", OidPage("1"))),
+                          HttpReply(Reply(200, "OK", PageOfSize(kMaxOidReplyBytes + 1)))});
   std::vector<uint8_t> body;
   EXPECT_FALSE(RequestGet("/get.oid?1.3.15", body, f.sender));  // empty body
   EXPECT_FALSE(RequestGet("/get.oid?1.3.15", body, f.sender));  // 404
@@ -273,6 +320,8 @@ TEST(RequestTest, SilentGet) {
   ASSERT_FALSE(body.empty());
   EXPECT_EQ(body.back(), 0);
   EXPECT_EQ(std::string(body.begin(), body.end() - 1), OidPage("1"));
+  EXPECT_FALSE(RequestGet("/get.oid?1.3.15", body, f.sender));  // too long
+  EXPECT_TRUE(body.empty());
 }
 
 TEST(RequestTest, SendGetLeavesTheStreamOpen) {
