@@ -1,6 +1,5 @@
 #include "device/camera_properties.h"
 
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -9,6 +8,7 @@
 #include "device/camera_properties_http.h"
 #include "device/model_table.h"
 #include "device/text_utils.h"
+#include "util/ascii.h"
 
 namespace korvela {
 namespace {
@@ -34,7 +34,7 @@ std::string TrimValue(std::string_view value) {
 
 // A digital I/O OID names a present port unless empty or "disabled".
 bool IoPresent(const std::string& value) {
-  return !value.empty() && ToLower(value).find("disabled") == std::string::npos;
+  return !value.empty() && !ContainsIgnoreAsciiCase(value, "disabled");
 }
 
 }  // namespace
@@ -219,6 +219,10 @@ std::string CQuarnoCameraProperties::ReadOid(const std::string& oids) {
   return TrimValue(oid_device_->GetOid(oids));
 }
 
+std::string CQuarnoCameraProperties::ReadDeviceText(const std::string& oid) {
+  return CleanDeviceText(ReadOid(oid));
+}
+
 uint32_t CQuarnoCameraProperties::AccessStatus(const std::string& path) {
   if (IsAborted()) return 404;
   return oid_device_->GetStatus(path);
@@ -241,9 +245,9 @@ bool CQuarnoCameraProperties::CheckAccess(uint32_t& status) {
 }
 
 bool CQuarnoCameraProperties::ReadIdentity() {
-  std::string device_name = ReadOid(oid::kDeviceName);
+  std::string device_name = ReadDeviceText(oid::kDeviceName);
   if (device_name.empty()) return false;
-  std::string model_name = ReadOid(oid::kModelName);
+  std::string model_name = ReadDeviceText(oid::kModelName);
   if (model_name.empty()) return false;
   device_name_ = std::move(device_name);
   model_name_ = std::move(model_name);
@@ -258,11 +262,11 @@ bool CQuarnoCameraProperties::ReadIdentity() {
     }
   }
 
-  const std::string mac = ReadOid(oid::kMacAddress);
+  const std::string mac = ReadDeviceText(oid::kMacAddress);
   if (mac.empty()) return false;
   mac_address_ = RemoveChars(mac, "-");
 
-  std::string firmware = ReadOid(oid::kFirmware);
+  std::string firmware = ReadDeviceText(oid::kFirmware);
   if (firmware.empty()) return false;
   firmware_ = std::move(firmware);
   return true;
@@ -270,18 +274,21 @@ bool CQuarnoCameraProperties::ReadIdentity() {
 
 bool CQuarnoCameraProperties::ReadVideoCapabilities() {
   if (!ReadOid(oid::kJpegQuality).empty()) stream_types_.insert(kReportedMotionJpeg);
-  if (ToLower(ReadOid(oid::kH264Availability)).find("enabled") != std::string::npos)
+  if (ContainsIgnoreAsciiCase(ReadOid(oid::kH264Availability), "enabled"))
     stream_types_.insert(kReportedH264);
 
-  std::string rtsp_port = ReadOid(oid::kRtspPort);
+  std::string rtsp_port = ReadDeviceText(oid::kRtspPort);
   if (!rtsp_port.empty()) rtsp_port_ = std::move(rtsp_port);
 
   for (uint32_t rate = 1; rate <= kMaxFrameRate; ++rate) frame_rates_.insert(rate);
 
+  // Digits only: "4294968576" must not pass as 1280 as it would with atoi.
   // Sizes above 65535 are not pictures this driver can describe.
-  const int width = std::atoi(ReadOid(oid::kMaxWidth).c_str());
-  const int height = std::atoi(ReadOid(oid::kMaxHeight).c_str());
-  if (width <= 0 || height <= 0 || width > 0xFFFF || height > 0xFFFF) return false;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  ParseUint32(ReadOid(oid::kMaxWidth), width);
+  ParseUint32(ReadOid(oid::kMaxHeight), height);
+  if (width == 0 || height == 0 || width > 0xFFFF || height > 0xFFFF) return false;
   max_width_ = static_cast<uint16_t>(width);
   max_height_ = static_cast<uint16_t>(height);
 
@@ -309,7 +316,7 @@ void CQuarnoCameraProperties::ReadPrivacyZones() {
   if (!oid_device_->GetBody(StrFormat("/get.oid?%s", oid::kPrivacyZoneProbe), body)) return;
   // The body carries the zero byte the request function appends.
   if (const size_t end = body.find('\0'); end != std::string::npos) body.resize(end);
-  if (body.empty() || ToLower(body).find("err") != std::string::npos) return;
+  if (body.empty() || ContainsIgnoreAsciiCase(body, "err")) return;
   privacy_zone_count_ = kPrivacyZoneCount;
   privacy_zone_type_ = 1;
   oid_device_->SendWithoutAnswer(StrFormat("/set.oid?OidTB%s=ON", oid::kPrivacyMasking));

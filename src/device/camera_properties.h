@@ -148,6 +148,9 @@ class CQuarnoCameraProperties : public CBaseCameraProperties {
  private:
   // The device's value, or empty once the query was aborted.
   std::string ReadOid(const std::string& oids);
+  // ReadOid of a text that is kept, reported and may be logged: cleaned
+  // (CleanDeviceText) so that it cannot forge log lines or grow without bound.
+  std::string ReadDeviceText(const std::string& oid);
   // Status code of the access-check page; 404 without a request once aborted.
   uint32_t AccessStatus(const std::string& path);
   bool CheckAccess(uint32_t& status);
