@@ -1,8 +1,7 @@
 #include "channels/mjpeg_stream_config.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <vector>
+#include <cstdint>
 
 #include "device/text_utils.h"
 
@@ -21,10 +20,11 @@ uint32_t JpegQualityOidValue(uint32_t quality_percent) {
 }
 
 std::optional<PictureSize> ParseSensorSize(std::string_view text) {
-  const std::vector<std::string> parts = Split(text, 'x');
-  if (parts.size() != 2) return std::nullopt;
-  return PictureSize{static_cast<uint16_t>(std::atoi(parts[0].c_str())),
-                     static_cast<uint16_t>(std::atoi(parts[1].c_str()))};
+  uint32_t width = 0;
+  uint32_t height = 0;
+  if (!ParseSizeText(text, width, height) || width > UINT16_MAX || height > UINT16_MAX)
+    return std::nullopt;
+  return PictureSize{static_cast<uint16_t>(width), static_cast<uint16_t>(height)};
 }
 
 uint32_t DownscaleFactor(const std::optional<PictureSize>& sensor, uint32_t requested_width) {
@@ -56,7 +56,9 @@ MjpegRequests BuildMjpegRequests(const MjpegStreamWish& wish, uint32_t camera_gr
   out.configure = std::move(configure);
   out.after_configure = StrFormat("/set.oid?OidTR%s=%u", oid::kJpegStreamMarker, interval);
 
-  out.stream_path = StrFormat("/now.jpg?snap=spush%.2f", wish.fps / 1000.0);
+  // The push period in seconds, "%.2f" of fps / 1000 in the C locale: a
+  // de_DE recorder must still send "spush0.03", not "spush0,03".
+  out.stream_path = "/now.jpg?snap=spush" + FormatFixed(wish.fps / 1000.0, 2);
   if (camera_group == 0)
     out.stream_path += StrFormat("&ds=%u", DownscaleFactor(sensor, wish.width));
   return out;

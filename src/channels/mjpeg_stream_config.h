@@ -19,8 +19,8 @@ namespace korvela {
 // within 13..90.
 uint32_t JpegQualityOidValue(uint32_t quality_percent);
 
-// Sensor size from camera parameter 6 ("1280x1024"): only text that splits at
-// the letter x into exactly two parts counts; each part is read like atoi.
+// Sensor size from camera parameter 6 ("1280x1024"): two numbers of digits
+// only, each at most 65535, joined by the letter x; anything else is unknown.
 std::optional<PictureSize> ParseSensorSize(std::string_view text);
 
 // Downscale factor for the push stream: sensor width / requested width, and 1

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "util/testing/foreign_locale.h"
+
 namespace korvela {
 namespace {
 
@@ -35,14 +37,25 @@ TEST(MjpegStreamConfigTest, ZeroFpsGivesInterval1AndPeriod000AndClosedValue2) {
   EXPECT_EQ(BuildMjpegRequests({5, 50, 640, 480}, 2, "").stream_path, "/now.jpg?snap=spush0.01");
 }
 
-TEST(MjpegStreamConfigTest, SensorSizeCountsOnlyWithExactlyTwoParts) {
+TEST(MjpegStreamConfigTest, SensorSizeIsTwoPlainNumbers) {
   EXPECT_EQ(ParseSensorSize("1280x1024"), (PictureSize{1280, 1024}));
-  EXPECT_FALSE(ParseSensorSize("1280x1024x2"));
-  EXPECT_FALSE(ParseSensorSize("1280"));
-  EXPECT_FALSE(ParseSensorSize(""));
-  const MjpegRequests r = BuildMjpegRequests({25, 50, 640, 480}, 0, "1280x1024x2");
+  EXPECT_EQ(ParseSensorSize("65535x1"), (PictureSize{65535, 1}));
+  for (const char* bad :
+       {"1280x1024x2", "1280", "", "65536x1", "4294968576x1024", "1280px1024", " 1280x1024"}) {
+    EXPECT_FALSE(ParseSensorSize(bad)) << bad;
+  }
+  const MjpegRequests r = BuildMjpegRequests({25, 50, 640, 480}, 0, "4294968576x1024");
   EXPECT_FALSE(r.crop.has_value());
   EXPECT_EQ(r.stream_path, "/now.jpg?snap=spush0.03&ds=1");
+}
+
+TEST(MjpegStreamConfigTest, RequestsDoNotDependOnTheProcessLocale) {
+  testing::ScopedForeignLocale locale;
+  if (!locale.ok()) GTEST_SKIP() << "no non-C locale: " << locale.why_not();
+  const MjpegRequests r = BuildMjpegRequests({25, 50, 640, 512}, 0, "1280x1024");
+  EXPECT_EQ(r.stream_path, "/now.jpg?snap=spush0.03&ds=2");
+  EXPECT_EQ(*r.crop, "/set.oid?OidTR1.2.6.1=0&OidTR1.2.6.4=0&OidTR1.2.6.2=1280&OidTR1.2.6.3=1024");
+  EXPECT_EQ(BuildMjpegRequests({15, 50, 1280, 720}, 2, "").stream_path, "/now.jpg?snap=spush0.01");
 }
 
 TEST(MjpegStreamConfigTest, DownscaleNeverZeroNorDividesByZero) {

@@ -2,30 +2,14 @@
 
 #include <algorithm>
 #include <bit>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
+#include "device/text_utils.h"
+
 namespace korvela {
 namespace {
-
-// atoi without its undefined overflow: optional blanks, optional sign, digits;
-// stops at the first other character; saturates at the int range.
-int LeadingInt(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])) != 0) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int64_t value = 0;
-  constexpr int64_t kLimit = static_cast<int64_t>(std::numeric_limits<int>::max()) + 1;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > kLimit) value = kLimit;
-  }
-  if (negative) return static_cast<int>(-value);
-  return static_cast<int>(std::min<int64_t>(value, std::numeric_limits<int>::max()));
-}
 
 void AppendItem(std::string& path, std::string_view oid, uint32_t n, int value, bool last) {
   char item[96];
@@ -44,22 +28,11 @@ bool SameZone(const PrivacyZoneRecord& a, const PrivacyZoneRecord& b) {
 }
 
 PictureSize ParseMaximumResolution(std::string_view text) {
-  // Split at every 'x' like a line reader: a trailing 'x' adds no piece.
-  size_t pieces = 0;
-  size_t start = 0;
-  std::string_view first;
-  std::string_view second;
-  while (start < text.size()) {
-    size_t end = text.find('x', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view piece = text.substr(start, end - start);
-    if (pieces == 0) first = piece;
-    if (pieces == 1) second = piece;
-    ++pieces;
-    start = end + 1;
-  }
-  if (pieces != 2) return {};
-  return {LeadingInt(first), LeadingInt(second)};
+  uint32_t width = 0;
+  uint32_t height = 0;
+  constexpr auto kMax = static_cast<uint32_t>(kMaxPictureExtent);
+  if (!ParseSizeText(text, width, height) || width > kMax || height > kMax) return {};
+  return {static_cast<int>(width), static_cast<int>(height)};
 }
 
 int PercentToPixels(int extent, float percent) {

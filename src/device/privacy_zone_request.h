@@ -31,14 +31,13 @@ struct PictureSize {
   int height = 0;
 };
 
-// "1280x1024" -> {1280, 1024}. Anything that does not split into exactly two
-// parts at 'x' gives {0, 0}; each part is read like atoi (leading number,
-// 0 when none), saturated instead of overflowing.
-PictureSize ParseMaximumResolution(std::string_view text);
-
 // Largest picture width or height taken from the camera parameter; far above
 // any sensor, low enough that every pixel value is exact in a float.
 inline constexpr int kMaxPictureExtent = 1 << 20;
+
+// "1280x1024" -> {1280, 1024}: two numbers of digits only, each at most
+// kMaxPictureExtent, joined by 'x'. Anything else gives {0, 0}.
+PictureSize ParseMaximumResolution(std::string_view text);
 
 // extent * percent / 100 truncated toward zero. Percentage and extent come
 // unchecked from the recorder, so the percentage is clamped to 0..100 (NaN

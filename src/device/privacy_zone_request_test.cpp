@@ -8,7 +8,7 @@
 namespace korvela {
 namespace {
 
-TEST(PrivacyZoneRequestTest, MaximumResolutionNeedsExactlyTwoParts) {
+TEST(PrivacyZoneRequestTest, MaximumResolutionIsTwoPlainNumbers) {
   struct Case {
     const char* text;
     int width;
@@ -16,17 +16,17 @@ TEST(PrivacyZoneRequestTest, MaximumResolutionNeedsExactlyTwoParts) {
   };
   const Case cases[] = {
       {"1280x1024", 1280, 1024},
-      {"640x480", 640, 480},
-      {" 800x 600", 800, 600},     // atoi skips leading blanks
-      {"1280px1024", 1280, 1024},  // atoi stops at the first non-digit
-      {"x1024", 0, 1024},          // an empty first part is still a part
-      {"1280x", 0, 0},             // a trailing 'x' adds no part
+      {"1048576x1", 1048576, 1},  // kMaxPictureExtent
+      {"1048577x1", 0, 0},
+      {"4294968576x720", 0, 0},  // atoi read 1280
+      {" 800x 600", 0, 0},
+      {"1280px1024", 0, 0},
+      {"x1024", 0, 0},
+      {"1280x", 0, 0},
       {"1280", 0, 0},
       {"1280x1024x3", 0, 0},
       {"", 0, 0},
       {"(none)", 0, 0},
-      {"abcx def", 0, 0},
-      {"99999999999x1", std::numeric_limits<int>::max(), 1},  // saturates, no overflow
   };
   for (const auto& c : cases) {
     PictureSize size = ParseMaximumResolution(c.text);
@@ -35,25 +35,37 @@ TEST(PrivacyZoneRequestTest, MaximumResolutionNeedsExactlyTwoParts) {
   }
 }
 
-TEST(PrivacyZoneRequestTest, ZoneEdgesConvertToPixelsTruncated) {
-  PrivacyZoneRecord zone{0, 0, 1, 10.0f, 20.0f, 50.0f, 60.0f};
-  EXPECT_EQ(BuildZoneWritePath(1, zone, {1280, 1024}),
-            "/set.oid?OidTB1.2.26.1.1.1=128&OidTB1.2.26.1.2.1=204&"
-            "OidTB1.2.26.1.3.1=640&OidTB1.2.26.1.4.1=614");
-}
-
-TEST(PrivacyZoneRequestTest, ZoneNumberNamesEveryTableElement) {
-  PrivacyZoneRecord zone{0, 0, 1, 0.0f, 0.0f, 100.0f, 100.0f};
-  EXPECT_EQ(BuildZoneWritePath(32, zone, {640, 480}),
-            "/set.oid?OidTB1.2.26.1.1.32=0&OidTB1.2.26.1.2.32=0&"
-            "OidTB1.2.26.1.3.32=640&OidTB1.2.26.1.4.32=480");
-}
-
-TEST(PrivacyZoneRequestTest, WithoutPictureSizeEveryEdgeIsZero) {
-  PrivacyZoneRecord zone{0, 0, 1, 10.0f, 20.0f, 50.0f, 60.0f};
-  EXPECT_EQ(BuildZoneWritePath(2, zone, ParseMaximumResolution("unknown")),
-            "/set.oid?OidTB1.2.26.1.1.2=0&OidTB1.2.26.1.2.2=0&"
-            "OidTB1.2.26.1.3.2=0&OidTB1.2.26.1.4.2=0");
+TEST(PrivacyZoneRequestTest, ZoneWritePaths) {
+  struct Case {
+    uint32_t number;
+    PrivacyZoneRecord zone;
+    PictureSize picture;
+    const char* path;
+  };
+  const Case cases[] = {
+      // Edges in per cent of the picture, truncated to pixels.
+      {1,
+       {0, 0, 1, 10.0f, 20.0f, 50.0f, 60.0f},
+       {1280, 1024},
+       "/set.oid?OidTB1.2.26.1.1.1=128&OidTB1.2.26.1.2.1=204&"
+       "OidTB1.2.26.1.3.1=640&OidTB1.2.26.1.4.1=614"},
+      // The zone number names every table element.
+      {32,
+       {0, 0, 1, 0.0f, 0.0f, 100.0f, 100.0f},
+       {640, 480},
+       "/set.oid?OidTB1.2.26.1.1.32=0&OidTB1.2.26.1.2.32=0&"
+       "OidTB1.2.26.1.3.32=640&OidTB1.2.26.1.4.32=480"},
+      // Without a picture size every edge is 0.
+      {2,
+       {0, 0, 1, 10.0f, 20.0f, 50.0f, 60.0f},
+       ParseMaximumResolution("unknown"),
+       "/set.oid?OidTB1.2.26.1.1.2=0&OidTB1.2.26.1.2.2=0&"
+       "OidTB1.2.26.1.3.2=0&OidTB1.2.26.1.4.2=0"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(BuildZoneWritePath(c.number, c.zone, c.picture), c.path);
+  }
+  EXPECT_EQ(BuildMaskingOnPath(), "/set.oid?OidTB1.2.26.4=ON");
 }
 
 TEST(PrivacyZoneRequestTest, PercentagesOutsideTheRangeAreClamped) {
@@ -90,10 +102,6 @@ TEST(PrivacyZoneRequestTest, SameZoneComparesAllSevenValues) {
   PrivacyZoneRecord with_nan = base;
   with_nan.left = std::nanf("");
   EXPECT_TRUE(SameZone(with_nan, with_nan));
-}
-
-TEST(PrivacyZoneRequestTest, MaskingSwitchPath) {
-  EXPECT_EQ(BuildMaskingOnPath(), "/set.oid?OidTB1.2.26.4=ON");
 }
 
 }  // namespace

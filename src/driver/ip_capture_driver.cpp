@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/log_levels.h"
+#include "device/text_utils.h"
 #include "driver/ip_audio_capture.h"
 #include "driver/ip_video_capture.h"
 #include "driver/object_factory.h"
@@ -130,8 +131,11 @@ void CIPCaptureDriver::Close() {
 
 void CIPCaptureDriver::LogOpened(const std::string& firmware) {
   if (device_.model.empty()) return;
-  std::string line = "DRIVER IS OPENED (name: " + GetName() + ", device model: " + device_.model;
-  if (!firmware.empty()) line += ", FW: " + firmware;
+  // Model and firmware were once device texts: cleaned, so that a stored
+  // value with CR LF cannot forge further log lines.
+  std::string line =
+      "DRIVER IS OPENED (name: " + GetName() + ", device model: " + CleanDeviceText(device_.model);
+  if (!firmware.empty()) line += ", FW: " + CleanDeviceText(firmware);
   line += ", address: " + device_.address + ":" + std::to_string(device_.port) + ")";
   // The texts come from the recorder: passed as an argument, never as format.
   Message(kLogOpened, "%s", line.c_str());
@@ -161,8 +165,8 @@ bool CQuarnoIPCaptureDriver::CreateIO() {
 }
 
 void CQuarnoIPCaptureDriver::CreatePrivacyZones() {
-  const std::string enabled = GetParameter(7);
-  if (enabled.empty() || std::atoi(enabled.c_str()) != 1 || has_privacy_zones()) return;
+  // Strictly "1" (or "+1", "01"): atoi would also read "1x" or "4294967297" as 1.
+  if (GetParameterInt(7) != 1 || has_privacy_zones()) return;
   if (factory_.privacy_zones) set_privacy_zones(factory_.privacy_zones(this));
 }
 

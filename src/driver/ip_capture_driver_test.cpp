@@ -149,6 +149,15 @@ TEST(CIPCaptureDriver, OpenedLineWithFirmwareAndRecorderTextThatIsNoFormat) {
       f.sink.Contains("DRIVER IS OPENED (name: Veltrano, device model: IQ%s%n, FW: 4.2.1, address: "
                       "10.1.2.3:8080)"));
 
+  // Texts that came from a device cannot forge a second line.
+  Fixture h;
+  h.setup.parameters[4] = "4.2.1\r\nkorvela::X: Camera 10.1.2.3 is online\x1b[2J";
+  auto forged = h.Make();
+  ASSERT_TRUE(h.Open(*forged));
+  EXPECT_TRUE(
+      h.sink.Contains("DRIVER IS OPENED (name: Veltrano, device model: IQ765, FW: "
+                      "4.2.1??korvela::X: Camera 10.1.2.3 is online?[2J, address: 10.1.2.3:8080)"));
+
   Fixture g;
   g.setup.model = "";
   auto quiet = g.Make();
@@ -204,9 +213,10 @@ TEST(CIPCaptureDriver, PrivacyZonesByParameterSeven) {
     std::optional<std::string> text;
     bool created;
   };
-  const Case cases[] = {
-      {"1", true},    {"01", true}, {"1x", true},  // atoi reads the leading number
-      {"yes", false}, {"0", false}, {"2", false}, {"(none)", false}, {std::nullopt, false}};
+  const Case cases[] = {{"1", true},       {"01", true},          {"+1", true},
+                        {"1x", false},     {"4294967297", false},  // atoi read it as 1
+                        {"yes", false},    {"0", false},          {"2", false},
+                        {"(none)", false}, {std::nullopt, false}};
   for (const auto& c : cases) {
     Fixture f;
     if (c.text)
