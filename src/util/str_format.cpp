@@ -17,8 +17,8 @@ std::string StrFormatV(const char* format, va_list args) {
   va_list count_args;
   va_copy(count_args, args);
   // The analyzer does not see that va_copy initialises the copy.
-  const int needed = std::vsnprintf(nullptr, 0, format,
-                                    count_args);  // NOLINT(clang-analyzer-valist.Uninitialized)
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
+  const int needed = std::vsnprintf(nullptr, 0, format, count_args);
   va_end(count_args);
   if (needed <= 0) return {};
   std::string out(static_cast<size_t>(needed) + 1, '\0');
