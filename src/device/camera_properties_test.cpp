@@ -192,9 +192,10 @@ TEST(CameraPropertiesTest, SilentDevicePassesAccessAndFailsIdentityWithStatusThr
 
 TEST(CameraPropertiesTest, IdentityAndMaximumSizeAreRequired) {
   const std::pair<const char*, const char*> cases[] = {
-      {"2.27", nullptr},   {"2.8", nullptr},  {"2.7", nullptr},    {"2.5", nullptr},
-      {"1.2.20.5", ""},    {"1.2.20.6", "0"}, {"1.2.20.5", "abc"}, {"1.2.20.6", "70000"},
-      {"1.2.20.5", "-640"}};  // nullptr: the device lacks the OID
+      {"2.27", nullptr},    {"2.8", nullptr},           {"2.7", nullptr},     {"2.5", nullptr},
+      {"1.2.20.5", ""},     {"1.2.20.6", "0"},          {"1.2.20.5", "abc"},  {"1.2.20.6", "70000"},
+      {"1.2.20.5", "-640"}, {"1.2.20.5", "4294968576"}, {"1.2.20.6", "+1024"}};
+  // nullptr: the device lacks the OID; atoi read 4294968576 as 1280.
   for (const auto& [oid, value] : cases) {
     SCOPED_TRACE(std::string(oid) + "=" + (value ? value : "(missing)"));
     auto oids = Iq765Oids();

@@ -54,9 +54,27 @@ DEVICE_INFO Device(uint16_t port, uint32_t timeout_ms = kWaitMs) {
   return device;
 }
 
-// The scripted device and a sender pointed at it.
+// Script words for a device that never answers, and for an address where
+// nobody listens; any other reply that is not HTTP is sent, then the
+// connection closed.
+const std::string kHang = "HANG";
+const std::string kRefused = "REFUSED";
+
+// A scripted device answering `replies` on one connection, and a sender
+// pointed at it.
 struct OidFixture {
-  explicit OidFixture(uint32_t timeout_ms = kWaitMs) : sender(Device(server.port(), timeout_ms)) {}
+  explicit OidFixture(const std::vector<std::string>& replies = {}, uint32_t timeout_ms = kWaitMs)
+      : port(replies.size() == 1 && replies[0] == kRefused ? UnusedPort() : server.port()),
+        sender(Device(port, timeout_ms)) {
+    std::vector<ScriptStep> steps;
+    for (const std::string& reply : replies) {
+      if (reply == kRefused) return;
+      steps.push_back(reply == kHang               ? HangAfterRequest()
+                      : reply.starts_with("HTTP/") ? HttpReply(reply)
+                                                   : HttpReplyThenClose(reply));
+    }
+    if (!steps.empty()) server.AddConnection(std::move(steps));
+  }
 
   std::string RequestLine(size_t index) const {
     const auto requests = server.Requests();
@@ -64,170 +82,84 @@ struct OidFixture {
     const std::string& head = requests[index].head;
     return head.substr(0, head.find("\r\n"));
   }
-  std::string Port() const { return std::to_string(server.port()); }
+  // The message text with "{dev}" replaced by address and port.
+  std::string WithDevice(std::string text) const {
+    if (const size_t at = text.find("{dev}"); at != std::string::npos)
+      text.replace(at, 5, "127.0.0.1:" + std::to_string(port));
+    return text;
+  }
 
   ScriptedServer server;
+  uint16_t port;
   Web::CHttpSender sender;
 };
 
-// One read through a scripted device: what the reply makes of the result.
-// "{dev}" in a message stands for the device as address and port.
-struct GetOidCase {
-  const char* name;
-  std::string oids;
-  std::vector<ScriptStep> replies;
-  uint32_t code;
-  uint32_t level;
-  std::string message;
-  std::string value;
-  uint32_t timeout_ms = kWaitMs;
-};
-
-std::string OidReply200(const std::string& content) { return Reply(200, "OK", OidPage(content)); }
-
+std::string Ok200(const std::string& body) { return Reply(200, "OK", body); }
 // A page of exactly `size` bytes whose value is all 'v'.
 std::string PageOfSize(size_t size) { return OidPage(std::string(size - OidPage("").size(), 'v')); }
 
 TEST(GetOidTest, RepliesGiveCodeLevelMessageAndValue) {
-  const std::string kReq = "korvela::HUtils::RequestGetRD: ";
-  const std::string kOid = "korvela::HUtils::GetOidRD: device 127.0.0.1 returns error message ";
-  const std::string kLong = std::string(kMaxQuotedErrorChars - 6, 'x');
-  const GetOidCase cases[] = {
-      {"empty list: no request", "", {}, kCodeEmptyOidList, kLevelSilent, "", ""},
-      {"single value",
-       "1.2.7",
-       {HttpReply(OidReply200("IQ041S"))},
-       kCodeOk,
-       kLevelState,
-       "",
-       "IQ041S"},
-      {"several, rejected lines dropped",
-       "1.17.1.2&1.9.5&1.9.6&1.9.7",
-       {HttpReply(OidReply200("1.17.1.2=64\n1.9.5=err\n1.9.6=on\n"))},
-       kCodeOk,
-       kLevelState,
-       "",
-       "1.17.1.2=64\n1.9.6=on\n"},
-      {"single error report",
-       "9.9.9",
-       {HttpReply(OidReply200("ERROR: unknown OID"))},
-       kCodeDeviceError,
-       kLevelFailure,
-       kOid + "\"ERROR: unknown OID\" for request \"/get.oid?9.9.9\"",
-       ""},
-      {"error text at the quoting limit",
-       "9.9.9",
-       {HttpReply(OidReply200("ERROR " + kLong))},
-       kCodeDeviceError,
-       kLevelFailure,
-       kOid + "\"ERROR " + kLong + "\" for request \"/get.oid?9.9.9\"",
-       ""},
-      {"error text one past it",
-       "9.9.9",
-       {HttpReply(OidReply200("ERROR " + kLong + "y"))},
-       kCodeDeviceError,
-       kLevelFailure,
-       kOid + "\"ERROR " + kLong + "...\" for request \"/get.oid?9.9.9\"",
-       ""},
-      {"error text with line breaks and escapes",
-       "9.9.9",
-       {HttpReply(OidReply200("ERR\r\nfake: Camera x is online\x1b[2J"))},
-       kCodeDeviceError,
-       kLevelFailure,
-       kOid + "\"ERR??fake: Camera x is online?[2J\" for request \"/get.oid?9.9.9\"",
-       ""},
-      {"attributed block skipped",
-       "1.2.7",
-       {HttpReply(
-           Reply(200, "OK", "<xmp class=\"banner\">ERROR banner</xmp><xmp>1.2.7=IQ762</xmp>"))},
-       kCodeOk,
-       kLevelState,
-       "",
-       "1.2.7=IQ762"},
-      {"no markers, single",
-       "1.2.7",
-       {HttpReply(Reply(200, "OK", "<html>no block</html>"))},
-       kCodeOk,
-       kLevelState,
-       "",
-       ""},
-      {"no markers, several",
-       "1.2.7&1.2.8",
-       {HttpReply(Reply(200, "OK", "<html>none</html>"))},
-       kCodeOk,
-       kLevelState,
-       "",
-       ""},
-      {"404",
-       "1.2.7",
-       {HttpReply(Reply(404, "Not Found", "<html>nope</html>"))},
-       kCodeBadStatus,
-       kLevelFailure,
-       kReq + "{dev} sent does not process request \"/get.oid?1.2.7\", status code = 404",
-       ""},
-      {"silent device",
-       "1.2.7",
-       {HangAfterRequest()},
-       kCodeNotSent,
-       kLevelSilent,
-       kReq + "can not send request \"/get.oid?1.2.7\" to {dev}",
-       "",
-       200},
-      {"no status line",
-       "1.2.7",
-       {HttpReplyThenClose("SSH-2.0-OpenSSH_9.2\r\n")},
-       kCodeNotSent,
-       kLevelSilent,
-       kReq + "can not send request \"/get.oid?1.2.7\" to {dev}",
-       ""},
-      {"empty body",
-       "1.2.7",
-       {HttpReply(Reply(200, "OK", ""))},
-       kCodeBadResponse,
-       kLevelFailure,
-       kReq + "incorrect response for request \"/get.oid?1.2.7\" from {dev}",
-       ""},
-      {"reply at the size limit",
-       "1.2.7",
-       {HttpReply(Reply(200, "OK", PageOfSize(kMaxOidReplyBytes)))},
-       kCodeOk,
-       kLevelState,
-       "",
-       std::string(kMaxOidReplyBytes - OidPage("").size(), 'v')},
-      {"reply one byte past it",
-       "1.2.7",
-       {HttpReply(Reply(200, "OK", PageOfSize(kMaxOidReplyBytes + 1)))},
-       kCodeBadResponse,
-       kLevelFailure,
-       kReq + "response to request \"/get.oid?1.2.7\" from {dev} is longer than 65536 bytes",
-       ""},
-      // Announces 256 MiB and sends 1 MiB of line feeds, then nothing: the
-      // read ends at the limit instead of holding the bytes and waiting.
-      {"endless reply of line feeds",
-       "1.2.7&1.2.8",
-       {HttpReply("HTTP/1.1 200 OK\r\nContent-Length: 268435456\r\n\r\n<xmp>" +
-                  std::string(1 << 20, '\n'))},
-       kCodeBadResponse,
-       kLevelFailure,
-       kReq + "response to request \"/get.oid?1.2.7&1.2.8\" from {dev} is longer than 65536 bytes",
-       "",
-       60000},
+  struct Case {
+    std::string oids;
+    std::string reply;
+    uint32_t code;
+    uint32_t level;
+    std::string message;
+    std::string value;
   };
-  for (const GetOidCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    OidFixture f(c.timeout_ms);
-    ASSERT_TRUE(f.server.ok());
-    f.server.AddConnection(c.replies);
+  const std::string kReq = "korvela::HUtils::RequestGetRD: ";
+  const std::string kErr = "korvela::HUtils::GetOidRD: device 127.0.0.1 returns error message \"";
+  const std::string kLong = "ERROR " + std::string(kMaxQuotedErrorChars - 6, 'x');
+  const std::string kTooLong = " from {dev} is longer than 65536 bytes";
+  const Case cases[] = {
+      {"", "", kCodeEmptyOidList, kLevelSilent, "", ""},  // no request
+      {"1.2.7", Ok200(OidPage("IQ041S")), kCodeOk, kLevelState, "", "IQ041S"},
+      {"1.17.1.2&1.9.5&1.9.6&1.9.7", Ok200(OidPage("1.17.1.2=64\n1.9.5=err\n1.9.6=on\n")), kCodeOk,
+       kLevelState, "", "1.17.1.2=64\n1.9.6=on\n"},
+      {"9.9.9", Ok200(OidPage("ERROR: unknown OID")), kCodeDeviceError, kLevelFailure,
+       kErr + "ERROR: unknown OID\" for request \"/get.oid?9.9.9\"", ""},
+      {"9.9.9", Ok200(OidPage(kLong)), kCodeDeviceError, kLevelFailure,
+       kErr + kLong + "\" for request \"/get.oid?9.9.9\"", ""},
+      {"9.9.9", Ok200(OidPage(kLong + "y")), kCodeDeviceError, kLevelFailure,
+       kErr + kLong + "...\" for request \"/get.oid?9.9.9\"", ""},
+      {"9.9.9", Ok200(OidPage("ERR\r\nfake: Camera x is online\x1b[2J")), kCodeDeviceError,
+       kLevelFailure, kErr + "ERR??fake: Camera x is online?[2J\" for request \"/get.oid?9.9.9\"",
+       ""},
+      {"1.2.7", Ok200("<html>no block</html>"), kCodeOk, kLevelState, "", ""},
+      {"1.2.7&1.2.8", Ok200("<html>no block</html>"), kCodeOk, kLevelState, "", ""},
+      {"1.2.7", Reply(404, "Not Found", "nope"), kCodeBadStatus, kLevelFailure,
+       kReq + "{dev} sent does not process request \"/get.oid?1.2.7\", status code = 404", ""},
+      {"1.2.7", kRefused, kCodeNotSent, kLevelSilent,
+       kReq + "can not send request \"/get.oid?1.2.7\" to {dev}", ""},
+      {"1.2.7", kHang, kCodeNotSent, kLevelSilent,
+       kReq + "can not send request \"/get.oid?1.2.7\" to {dev}", ""},
+      {"1.2.7", "SSH-2.0-OpenSSH_9.2\r\n", kCodeNotSent, kLevelSilent,
+       kReq + "can not send request \"/get.oid?1.2.7\" to {dev}", ""},
+      {"1.2.7", Ok200(""), kCodeBadResponse, kLevelFailure,
+       kReq + "incorrect response for request \"/get.oid?1.2.7\" from {dev}", ""},
+      {"1.2.7", Ok200(PageOfSize(kMaxOidReplyBytes)), kCodeOk, kLevelState, "",
+       std::string(kMaxOidReplyBytes - OidPage("").size(), 'v')},
+      {"1.2.7", Ok200(PageOfSize(kMaxOidReplyBytes + 1)), kCodeBadResponse, kLevelFailure,
+       kReq + "response to request \"/get.oid?1.2.7\"" + kTooLong, ""},
+      // 256 MiB announced, 1 MiB of line feeds sent, then nothing: the read
+      // ends at the limit instead of holding the bytes and waiting for more.
+      {"1.2.7&1.2.8",
+       "HTTP/1.1 200 OK\r\nContent-Length: 268435456\r\n\r\n<xmp>" + std::string(1 << 20, '\n'),
+       kCodeBadResponse, kLevelFailure,
+       kReq + "response to request \"/get.oid?1.2.7&1.2.8\"" + kTooLong, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reply.substr(0, 60));
+    // A silent device is waited for briefly; an endless one never long.
+    OidFixture f(c.reply.empty() ? std::vector<std::string>{} : std::vector{c.reply},
+                 c.reply == kHang ? 200 : 60000);
     std::string value = "stale";
     const Web::CResultDef r = GetOidRD(f.sender, c.oids, value);
-    std::string message = c.message;
-    if (const size_t at = message.find("{dev}"); at != std::string::npos)
-      message.replace(at, 5, "127.0.0.1:" + f.Port());
     EXPECT_EQ(r.code, c.code);
     EXPECT_EQ(r.level, c.level);
-    EXPECT_EQ(r.message, message);
+    EXPECT_EQ(r.message, f.WithDevice(c.message));
     EXPECT_TRUE(value == c.value) << value.substr(0, 100);
-    if (c.oids.empty()) {
+    if (c.oids.empty() || c.reply == kRefused) {
       EXPECT_EQ(f.server.AcceptedConnections(), 0u);
     } else {  // the list goes out as given, unescaped
       EXPECT_EQ(f.RequestLine(0), "GET /get.oid?" + c.oids + " HTTP/1.1");
@@ -235,26 +167,11 @@ TEST(GetOidTest, RepliesGiveCodeLevelMessageAndValue) {
   }
 }
 
-TEST(GetOidTest, RefusedConnectionIsSilentCode10) {
-  const uint16_t port = UnusedPort();
-  Web::CHttpSender sender(Device(port));
-  std::string value = "stale";
-  const Web::CResultDef r = GetOidRD(sender, "1.2.7", value);
-  EXPECT_EQ(r.code, kCodeNotSent);
-  EXPECT_EQ(r.level, kLevelSilent);
-  EXPECT_EQ(r.message,
-            "korvela::HUtils::RequestGetRD: can not send request \"/get.oid?1.2.7\" "
-            "to 127.0.0.1:" +
-                std::to_string(port));
-  EXPECT_EQ(GetOid(sender, "1.2.7"), "");
-}
-
 TEST(GetOidTest, AbortFromAnotherThreadEndsTheRead) {
   // The capability query aborts a blocked read by closing the request from
   // its stop path; the read must fail at once instead of running into the
   // (here long) time-out.
-  OidFixture f(/*timeout_ms=*/60000);
-  f.server.AddConnection({HangAfterRequest()});
+  OidFixture f({kHang}, /*timeout_ms=*/60000);
   std::thread aborter([&f] {
     if (f.server.WaitForRequests(1, kWaitMs)) f.sender.CloseRequest();
   });
@@ -265,69 +182,56 @@ TEST(GetOidTest, AbortFromAnotherThreadEndsTheRead) {
   EXPECT_EQ(r.level, kLevelSilent);
 }
 
-TEST(GetOidTest, GetOidKeepsValueOnlyOnSuccess) {
-  OidFixture f;
-  f.server.AddConnection({HttpReply(Reply(200, "OK", OidPage("1.3.15=1"))),
-                          HttpReply(Reply(200, "OK", OidPage("Error")))});
-  EXPECT_EQ(GetOid(f.sender, "1.3.15"), "1.3.15=1");
-  EXPECT_EQ(GetOid(f.sender, "1.3.15"), "");
-}
-
-TEST(RequestTest, BodyGetsATerminatingZero) {
-  OidFixture f;
-  f.server.AddConnection({HttpReply(Reply(200, "OK", "abc"))});
-  std::vector<uint8_t> body;
-  EXPECT_TRUE(RequestGetBody("/basicset.html", body, f.sender));
-  EXPECT_EQ(body, (std::vector<uint8_t>{'a', 'b', 'c', 0}));
-  EXPECT_EQ(f.RequestLine(0), "GET /basicset.html HTTP/1.1");
-}
-
-TEST(RequestTest, RedirectStatusCountsAsSuccessAndIsNotFollowed) {
-  OidFixture f;
-  f.server.AddConnection(
-      {HttpReply("HTTP/1.1 302 Found\r\nLocation: /other\r\n"
-                 "Content-Length: 5\r\n\r\nmoved")});
-  EXPECT_TRUE(RequestOk("/set.oid?OidTR1.2.3=4", f.sender));
-  EXPECT_EQ(f.server.Requests().size(), 1u);
-}
-
-TEST(RequestTest, RequestOkNeedsANonEmptyReply) {
-  OidFixture f;
-  f.server.AddConnection({HttpReply(Reply(200, "OK", "")), HttpReply(Reply(200, "OK", "OK"))});
-  EXPECT_FALSE(RequestOk("/set.oid?OidTR1.2.3=4", f.sender));
-  EXPECT_TRUE(RequestOk("/set.oid?OidTR1.2.3=4", f.sender));
-}
-
-TEST(RequestTest, StatusOnlyWritesIgnoreTheBody) {
-  OidFixture f;
-  f.server.AddConnection(
-      {HttpReply(Reply(200, "OK", "")), HttpReply(Reply(500, "Internal Server Error", "x"))});
-  EXPECT_EQ(RequestStatus("/set.oid?OidTB1.6.1.1=1", f.sender).code, kCodeOk);
-  const Web::CResultDef r = RequestStatus("/set.oid?OidTB1.6.1.1=1", f.sender);
-  EXPECT_EQ(r.code, kCodeBadStatus);
-  EXPECT_NE(r.message.find("status code = 500"), std::string::npos);
-}
-
-TEST(RequestTest, SilentGet) {
-  OidFixture f;
-  f.server.AddConnection({HttpReply(Reply(200, "OK", "")), HttpReply(Reply(404, "Not Found", "x")),
-                          HttpReply(Reply(200, "OK", OidPage("1"))),
-                          HttpReply(Reply(200, "OK", PageOfSize(kMaxOidReplyBytes + 1)))});
-  std::vector<uint8_t> body;
-  EXPECT_FALSE(RequestGet("/get.oid?1.3.15", body, f.sender));  // empty body
-  EXPECT_FALSE(RequestGet("/get.oid?1.3.15", body, f.sender));  // 404
-  EXPECT_TRUE(RequestGet("/get.oid?1.3.15", body, f.sender));
-  ASSERT_FALSE(body.empty());
-  EXPECT_EQ(body.back(), 0);
-  EXPECT_EQ(std::string(body.begin(), body.end() - 1), OidPage("1"));
-  EXPECT_FALSE(RequestGet("/get.oid?1.3.15", body, f.sender));  // too long
-  EXPECT_TRUE(body.empty());
+TEST(RequestTest, WritesProbesAndPolls) {
+  enum Function { kOk, kBody, kStatus, kPoll };
+  struct Case {
+    Function function;
+    std::string reply;
+    bool ok;
+    std::string body;  // kBody and kPoll: with the appended zero byte
+  };
+  const std::string kPage = OidPage("1");
+  const Case cases[] = {
+      {kBody, Ok200("abc"), true, std::string("abc\0", 4)},
+      {kBody, Ok200(PageOfSize(kMaxOidReplyBytes + 1)), false, std::string(1, '\0')},
+      // A redirect counts as success and is not followed (one request).
+      {kOk, "HTTP/1.1 302 Found\r\nLocation: /other\r\nContent-Length: 5\r\n\r\nmoved", true, ""},
+      {kOk, Ok200(""), false, ""},
+      {kOk, Ok200("OK"), true, ""},
+      {kStatus, Ok200(""), true, ""},
+      {kStatus, Reply(500, "Internal Server Error", "x"), false, ""},
+      {kPoll, Ok200(""), false, ""},
+      {kPoll, Reply(404, "Not Found", "x"), false, ""},
+      {kPoll, Ok200(kPage), true, kPage + '\0'},
+      {kPoll, Ok200(PageOfSize(kMaxOidReplyBytes + 1)), false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reply.substr(0, 60));
+    OidFixture f({c.reply});
+    std::vector<uint8_t> body;
+    bool ok = false;
+    switch (c.function) {
+      case kOk:
+        ok = RequestOk("/set.oid?OidTR1.2.3=4", f.sender);
+        break;
+      case kBody:
+        ok = RequestGetBody("/get.oid?1.2.26.5", body, f.sender);
+        break;
+      case kStatus:
+        ok = RequestStatus("/set.oid?OidTB1.6.1.1=1", f.sender).code == kCodeOk;
+        break;
+      case kPoll:
+        ok = RequestGet("/get.oid?1.3.15", body, f.sender);
+        break;
+    }
+    EXPECT_EQ(ok, c.ok);
+    EXPECT_EQ(std::string(body.begin(), body.end()), c.body);
+    EXPECT_EQ(f.server.Requests().size(), 1u);
+  }
 }
 
 TEST(RequestTest, SendGetLeavesTheStreamOpen) {
-  OidFixture f;
-  f.server.AddConnection(
-      {HttpReply("HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace\r\n\r\nframe-1")});
+  OidFixture f({"HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace\r\n\r\nframe-1"});
   ASSERT_TRUE(SendGet("/now.jpg?snap=spush0.10", f.sender));
   EXPECT_EQ(f.sender.GetStatusCode(), 200u);
   std::vector<uint8_t> chunk;
@@ -337,8 +241,7 @@ TEST(RequestTest, SendGetLeavesTheStreamOpen) {
 }
 
 TEST(RequestTest, FailureMessagesHideTheTalkBackPassword) {
-  OidFixture f;
-  f.server.AddConnection({HttpReply(Reply(403, "Forbidden", "no"))});
+  OidFixture f({Reply(403, "Forbidden", "no")});
   const Web::CResultDef r = RequestStatus("/set.oid?OidTR1.9.3=on&OidTR1.9.10=s3cretPw", f.sender);
   EXPECT_EQ(r.code, kCodeBadStatus);
   EXPECT_EQ(r.message.find("s3cretPw"), std::string::npos);
@@ -346,9 +249,8 @@ TEST(RequestTest, FailureMessagesHideTheTalkBackPassword) {
   // The device still receives the real value.
   EXPECT_NE(f.RequestLine(0).find("OidTR1.9.10=s3cretPw"), std::string::npos);
 
-  const uint16_t port = UnusedPort();
-  Web::CHttpSender refused(Device(port));
-  EXPECT_EQ(RequestStatus("/set.oid?OidTR1.9.10=s3cretPw", refused).message.find("s3cretPw"),
+  OidFixture refused({kRefused});
+  EXPECT_EQ(RequestStatus("/set.oid?OidTR1.9.10=s3cretPw", refused.sender).message.find("s3cretPw"),
             std::string::npos);
 }
 
