@@ -321,6 +321,9 @@ bool HttpConnection::Write(std::span<const uint8_t> data) {
     last_error_ = NetError::kOverLimit;
     return false;
   }
+  // A peer that answers or closes before the body is complete has ended the
+  // exchange: bytes written now would be acknowledged by the kernel and lost.
+  if (socket_.Wait(POLLIN, 0, nullptr) == SocketError::kNone) return Failed(NetError::kClosed);
   const SteadyTime until = SteadyClock::now() + std::chrono::milliseconds(timeouts_.send_ms);
   const SocketError sent = socket_.SendAll(data, timeouts_.send_ms, &abort_, until);
   if (sent != SocketError::kNone) return Failed(NetErrorFromSocketError(sent));
