@@ -4,7 +4,8 @@
 // The queue is bounded (kMaxQueuedItems unless the constructor says
 // otherwise): producers may be fed by the network, and a stalled worker must
 // not let memory grow without limit. An item offered to a full queue is
-// deleted, counted and reported (throttled); AddItem then returns false.
+// deleted (TryAddItem: left with the caller), counted and reported (throttled);
+// AddItem then returns false.
 //
 // Lifetime rule (as for CBaseThread): a class that implements ProcessItem
 // calls Stop() in its own destructor.
@@ -40,8 +41,7 @@ class CQueueThread : public CBaseThread {
 
   ~CQueueThread() override {
     JoinThread(5000);
-    CSyncLockGuard guard(queue_lock_);
-    queue_.clear();
+    ClearQueue();
   }
 
   // Resets the item event and starts the worker.
@@ -57,10 +57,7 @@ class CQueueThread : public CBaseThread {
   // Signals the stop, deletes every queued item and waits for the worker.
   virtual bool Stop() {
     StopEvent().Set();
-    {
-      CSyncLockGuard guard(queue_lock_);
-      queue_.clear();
-    }
+    ClearQueue();
     return JoinThread(5000);
   }
 
@@ -68,6 +65,12 @@ class CQueueThread : public CBaseThread {
   // is stopped, the queue is full, or the item is null.
   bool AddItem(T* item) {
     std::unique_ptr<T> owned(item);
+    return TryAddItem(owned);
+  }
+
+  // As AddItem, but a refused item stays with the caller in `owned` (an item
+  // that carries something the caller must get back, such as a recorder frame).
+  bool TryAddItem(std::unique_ptr<T>& owned) {
     if (!owned) return false;
     CSyncLockGuard guard(queue_lock_);
     // Checked under the lock: Stop signals before it empties the queue, so an
@@ -123,6 +126,16 @@ class CQueueThread : public CBaseThread {
   virtual void ProcessItem(T* item) = 0;
 
  private:
+  // The items are deleted outside the lock: deleting one may call out (a
+  // talk-back frame goes back to the recorder's allocator).
+  void ClearQueue() {
+    std::deque<std::unique_ptr<T>> dropped;
+    {
+      CSyncLockGuard guard(queue_lock_);
+      dropped.swap(queue_);
+    }
+  }
+
   std::unique_ptr<T> TakeFront() {
     CSyncLockGuard guard(queue_lock_);
     if (queue_.empty()) return nullptr;
