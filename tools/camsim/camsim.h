@@ -60,13 +60,14 @@ struct Fault {
     kSlowReplies,         // value = ms of delay before every reply
     kGarbledReplies,      // replies replaced by bytes that are not HTTP/RTSP
     kRtpAltSource,        // RTP sent from a second address and port
+    kEndTalkback,         // value = n: every talk-back POST answered and closed after n bytes
   };
   Kind kind = Kind::kStopMedia;
   int value = 0;
 };
 
 // "stop-media", "drop=N", "reorder", "restart=MS", "unauthorized", "status=N",
-// "slow=MS", "garble", "alt-source". nullopt (and *error set) when malformed.
+// "slow=MS", "garble", "alt-source", "talkback-end=N". nullopt (and *error set) when malformed.
 std::optional<Fault> ParseFault(std::string_view text, std::string* error);
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
@@ -125,7 +126,8 @@ class Camera {
   virtual std::vector<HttpRequestRecord> http_requests() const = 0;
   virtual std::vector<RtspRequestRecord> rtsp_requests() const = 0;
   virtual std::vector<RtcpRecord> rtcp_received() const = 0;
-  virtual std::vector<uint8_t> audio_received() const = 0;  // talk-back bytes (first kMax kept)
+  // Talk-back bytes, POST after POST in the order they began (first kMax kept).
+  virtual std::vector<uint8_t> audio_received() const = 0;
   virtual uint64_t audio_bytes_total() const = 0;
   virtual MediaCounters counters() const = 0;
   virtual void ClearRecords() = 0;

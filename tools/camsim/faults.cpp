@@ -53,6 +53,7 @@ std::optional<Fault> ParseFault(std::string_view text, std::string* error) {
   if (name == "slow") return need_arg(Fault::Kind::kSlowReplies, 1, kMaxFaultMs);
   if (name == "garble") return no_arg(Fault::Kind::kGarbledReplies);
   if (name == "alt-source") return no_arg(Fault::Kind::kRtpAltSource);
+  if (name == "talkback-end") return need_arg(Fault::Kind::kEndTalkback, 1, 1 << 30);
   if (error) *error = "unknown fault '" + std::string(name) + "'";
   return std::nullopt;
 }
@@ -85,6 +86,9 @@ void FaultSwitches::Set(const Fault& f) {
     case Fault::Kind::kRtpAltSource:
       alt_source_ = true;
       break;
+    case Fault::Kind::kEndTalkback:
+      end_talkback_ = f.value;
+      break;
   }
 }
 
@@ -116,6 +120,9 @@ void FaultSwitches::Clear(Fault::Kind kind) {
     case Fault::Kind::kRtpAltSource:
       alt_source_ = false;
       break;
+    case Fault::Kind::kEndTalkback:
+      end_talkback_ = 0;
+      break;
   }
 }
 
@@ -123,7 +130,7 @@ void FaultSwitches::ClearAll() {
   for (auto kind :
        {Fault::Kind::kStopMedia, Fault::Kind::kDropEveryNth, Fault::Kind::kReorder,
         Fault::Kind::kAlwaysUnauthorized, Fault::Kind::kHttpStatus, Fault::Kind::kSlowReplies,
-        Fault::Kind::kGarbledReplies, Fault::Kind::kRtpAltSource}) {
+        Fault::Kind::kGarbledReplies, Fault::Kind::kRtpAltSource, Fault::Kind::kEndTalkback}) {
     Clear(kind);
   }
 }

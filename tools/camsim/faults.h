@@ -26,6 +26,7 @@ class FaultSwitches {
   int slow_ms() const { return slow_ms_.load(); }
   bool garble() const { return garble_.load(); }
   bool alt_source() const { return alt_source_.load(); }
+  int end_talkback() const { return end_talkback_.load(); }  // 0: off
 
  private:
   std::atomic<bool> stop_media_{false};
@@ -36,6 +37,7 @@ class FaultSwitches {
   std::atomic<int> slow_ms_{0};
   std::atomic<bool> garble_{false};
   std::atomic<bool> alt_source_{false};
+  std::atomic<int> end_talkback_{0};
 };
 
 }  // namespace camsim

@@ -362,15 +362,20 @@ class HttpConnection {
       if (*end != '\0') return refuse(400);
       if (length > kMaxAudioPostBytes) return refuse(413);
     }
+    // The end-talkback fault: the camera takes n bytes, answers and closes.
+    const uint64_t end_after = uint64_t(cam_.faults.end_talkback());
+    const bool ends_early = !chunked && end_after > 0 && end_after < length;
+    if (ends_early) length = end_after;
     if (Lower(r.Header("Expect")) == "100-continue" &&
         !SendAll(fd_, "HTTP/1.1 100 Continue\r\n\r\n")) {
       return false;
     }
     cam_.Log("talk-back POST started");
+    const size_t post = cam_.observations.BeginAudioPost();
     uint64_t received = 0;
     auto sink = [&](std::string_view data) {
       received += data.size();
-      cam_.observations.AddAudio(data.data(), data.size());
+      cam_.observations.AddAudio(post, data.data(), data.size());
     };
     StreamReader::Status body;
     if (chunked) {
@@ -395,7 +400,7 @@ class HttpConnection {
     reply.headers.emplace_back("Content-Type", "text/html");
     reply.body = "<html><body>OK</body></html>\r\n";
     *status = 200;
-    return Send(std::move(reply), false, close);
+    return Send(std::move(reply), false, close || ends_early);
   }
 
   CameraContext& cam_;

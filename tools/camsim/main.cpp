@@ -37,7 +37,7 @@ void Usage() {
   std::fprintf(
       stderr,
       "\nfaults: stop-media drop=N reorder restart=MS unauthorized status=N slow=MS garble "
-      "alt-source\n");
+      "alt-source talkback-end=N\n");
 }
 
 bool ParsePort(const char* text, uint16_t* out) {

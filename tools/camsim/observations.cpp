@@ -45,15 +45,33 @@ void Observations::AddRtcp(RtcpRecord record) {
   cv_.notify_all();
 }
 
-void Observations::AddAudio(const char* data, size_t size) {
+size_t Observations::BeginAudioPost() {
+  MutexLock lock(mu_);
+  return audio_posts_++;
+}
+
+void Observations::AddAudio(size_t post, const char* data, size_t size) {
   {
     MutexLock lock(mu_);
     audio_total_ += size;
-    const size_t room = kMaxAudioBytes - audio_.size();
+    const size_t room = kMaxAudioBytes - audio_kept_;
     const size_t keep = size < room ? size : room;
-    audio_.insert(audio_.end(), data, data + keep);
+    if (keep > 0) {
+      std::vector<uint8_t>& bytes = audio_[post];
+      bytes.insert(bytes.end(), data, data + keep);
+      audio_kept_ += keep;
+    }
   }
   cv_.notify_all();
+}
+
+void Observations::AddAudio(const char* data, size_t size) {
+  size_t post;
+  {
+    MutexLock lock(mu_);
+    post = audio_posts_ > 0 ? audio_posts_ - 1 : 0;
+  }
+  AddAudio(post, data, size);
 }
 
 void Observations::CountMedia(const MediaCounters& d) {
@@ -87,7 +105,10 @@ std::vector<RtcpRecord> Observations::rtcp_received() const {
 }
 std::vector<uint8_t> Observations::audio_received() const {
   MutexLock lock(mu_);
-  return audio_;
+  std::vector<uint8_t> all;
+  all.reserve(audio_kept_);
+  for (const auto& [post, bytes] : audio_) all.insert(all.end(), bytes.begin(), bytes.end());
+  return all;
 }
 uint64_t Observations::audio_bytes_total() const {
   MutexLock lock(mu_);
@@ -109,6 +130,7 @@ void Observations::Clear() {
   rtsp_.clear();
   rtcp_.clear();
   audio_.clear();
+  audio_kept_ = 0;
   audio_total_ = 0;
   counters_ = {};
   dropped_ = 0;

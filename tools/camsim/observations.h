@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,14 +25,19 @@ class Observations {
  public:
   // Records kept per list; older ones are dropped and counted.
   static constexpr size_t kMaxRecords = 4096;
-  // Talk-back bytes kept (the total is counted beyond it): 64 s of G.711.
-  static constexpr size_t kMaxAudioBytes = 512 * 1024;
+  // Talk-back bytes kept (the total is counted beyond it): 262 s of G.711,
+  // enough for more than two full POSTs of the driver (999,999 bytes each).
+  static constexpr size_t kMaxAudioBytes = 2 * 1024 * 1024;
 
   void AddOidWrite(OidWrite write);
   void AddHttpRequest(HttpRequestRecord record);
   void AddRtspRequest(RtspRequestRecord record);
   void AddRtcp(RtcpRecord record);
-  void AddAudio(const char* data, size_t size);
+  // A talk-back POST begins; its number keeps its bytes in order before
+  // those of later POSTs, whichever connection thread records first.
+  size_t BeginAudioPost();
+  void AddAudio(size_t post, const char* data, size_t size);
+  void AddAudio(const char* data, size_t size);  // to the latest POST
   void CountMedia(const MediaCounters& delta);
 
   std::vector<OidWrite> oid_writes() const;
@@ -57,7 +63,9 @@ class Observations {
   std::deque<HttpRequestRecord> http_ GUARDED_BY(mu_);
   std::deque<RtspRequestRecord> rtsp_ GUARDED_BY(mu_);
   std::deque<RtcpRecord> rtcp_ GUARDED_BY(mu_);
-  std::vector<uint8_t> audio_ GUARDED_BY(mu_);
+  std::map<size_t, std::vector<uint8_t>> audio_ GUARDED_BY(mu_);  // by POST number
+  size_t audio_kept_ GUARDED_BY(mu_) = 0;
+  size_t audio_posts_ GUARDED_BY(mu_) = 0;
   uint64_t audio_total_ GUARDED_BY(mu_) = 0;
   MediaCounters counters_ GUARDED_BY(mu_);
   uint64_t dropped_ GUARDED_BY(mu_) = 0;

@@ -379,6 +379,13 @@ TEST(ObservationsTest, RecordsAndTalkBackBytesAreBounded) {
   EXPECT_EQ(writes.back().oid, "last");
   EXPECT_EQ(obs.dropped_records(), 1u);
 
+  const size_t first_post = obs.BeginAudioPost();
+  const size_t second_post = obs.BeginAudioPost();
+  obs.AddAudio(second_post, "y", 1);  // the later POST's thread records first
+  obs.AddAudio(first_post, "x", 1);
+  EXPECT_EQ(obs.audio_received(), (std::vector<uint8_t>{'x', 'y'}));
+  obs.Clear();
+
   const std::string block(Observations::kMaxAudioBytes - 1, 'a');
   obs.AddAudio(block.data(), block.size());
   obs.AddAudio("bc", 2);
