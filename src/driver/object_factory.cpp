@@ -7,6 +7,7 @@
 
 #include <new>
 
+#include "channels/audio_output_channel.h"
 #include "channels/mjpeg_channel_http.h"
 #include "device/digital_io.h"
 #include "device/privacy_zone_quarno.h"
@@ -27,10 +28,10 @@ IAudioInputChannel* NewAudioCaptureChannel(IDriver*, uint32_t, uint32_t, ipcaptu
   return nullptr;  // HOOK(audio): new (std::nothrow) CQuarnoAudioCaptureChannel(...)
 }
 
-IAudioOutputChannel* NewAudioOutputChannel(IDriver*, uint32_t, uint32_t,
-                                           ipcapture::IAudioSenderCallback*,
-                                           ipcapture::IAudioOutputFormatList*) {
-  return nullptr;  // HOOK(audio): new (std::nothrow) CQuarnoAudioOutputChannel(...)
+IAudioOutputChannel* NewAudioOutputChannel(IDriver* driver, uint32_t key, uint32_t value,
+                                           ipcapture::IAudioSenderCallback* callback,
+                                           ipcapture::IAudioOutputFormatList* formats) {
+  return new (std::nothrow) CQuarnoAudioOutputChannel(driver, key, value, callback, formats);
 }
 
 const bool kDigitalIOBuilt = true;
