@@ -7,12 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "camsim/camsim.h"
 #include "recorder/audio_host.h"
-#include "recorder/debug_sink.h"
-#include "recorder/device_setup.h"
-#include "recorder/driver_library.h"
-#include "recorder/frame_allocator.h"
+#include "sim_driver_fixture.h"
 
 namespace {
 
@@ -22,30 +18,15 @@ using korvela::recorder::StateReport;
 constexpr auto kWait = 60s;  // generous: a loaded 2-core machine
 constexpr uint32_t kKey = 1;
 
-struct TalkbackFixture : ::testing::Test {
+struct TalkbackFixture : korvela::testing::SimDriverFixture {
   void SetUp() override {
-    camsim::SimulatorOptions options;
-    options.camera.auth = camsim::AuthMode::kDigest;
-    std::string error;
-    simulator = camsim::Simulator::Start(options, &error);
-    ASSERT_NE(simulator, nullptr) << error;
-    ASSERT_TRUE(library.Load()) << library.error();
-    setup.model = "IQ765";
-    setup.address = "127.0.0.1";
-    setup.port = camera().http_port();
-    setup.user_name = "root";
-    setup.password = "system";
-    korvela::recorder::DeviceSetup::FillReferenceParameters(setup.parameters);
+    StartCamera("IQ765", camsim::AuthMode::kDigest);
     setup.parameters[101] = "Count=1; IsStereo=0";
     setup.parameters[102] = "Count=1; IsStereo=0";
-    driver = std::make_unique<korvela::recorder::DriverHandle>(library.exports());
-    ASSERT_TRUE(*driver && (*driver)->Open(&sink, &allocator, &setup));
+    ASSERT_TRUE(OpenDriver());
     sender = (*driver)->GetAudioSender();
     ASSERT_NE(sender, nullptr);
   }
-  void TearDown() override { driver.reset(); }
-
-  camsim::Camera& camera() { return simulator->camera(0); }
 
   // Opens the channel and waits until it sends; the bit rate agreed.
   uint32_t OpenSending() {
@@ -77,14 +58,8 @@ struct TalkbackFixture : ::testing::Test {
     return ended;
   }
 
-  std::unique_ptr<camsim::Simulator> simulator;
-  korvela::recorder::DriverLibrary library;
-  korvela::recorder::DebugSink sink;
-  korvela::recorder::FrameAllocator allocator;
-  korvela::recorder::DeviceSetup setup;
   korvela::recorder::AudioSenderCallback callback;
   korvela::recorder::AudioOutputFormatList formats;
-  std::unique_ptr<korvela::recorder::DriverHandle> driver;
   korvela::ipcapture::IIPAudioSender* sender = nullptr;
 };
 
