@@ -97,6 +97,14 @@ bool CHttpSender::SendRequest(const HttpRequest& request) {
     return false;
   }
   if (!wait_for_response) {
+    if (upload_continues && connection_.has_response()) {
+      // The device gave its final answer (a refusal) before taking the body:
+      // the upload never began.
+      status_code_ = static_cast<uint32_t>(connection_.response().status_code);
+      connection_.EndRequest();
+      request_open_ = false;
+      return false;
+    }
     request_open_ = true;
     return true;
   }

@@ -92,7 +92,9 @@ class CHttpSender {
   // kFlagNoWaitForResponse is set, waits for the response head. On true the
   // request stays open for reading. Credentials go out only once the device
   // has asked (the connection answers its challenge, Digest over Basic); a
-  // 401 that comes back is a response like any other.
+  // 401 that comes back is a response like any other, except for an upload
+  // that continues with WriteData: a final answer before its body fails it
+  // (the status code is kept).
   bool SendRequest(const HttpRequest& request);
   // Reads the whole body into `body` within the exchange deadline, stopping once
   // `max_bytes` (at most kMaxReadAllBytes) have been collected; returns its
