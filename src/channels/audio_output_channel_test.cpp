@@ -143,9 +143,17 @@ TEST(QuarnoAudioOutputChannelTest, PasswordIsWrittenUsedByThePostAndReused) {
       HttpReply(OidPage("1.17.1.2=64\n1.9.6=enabled\n1.9.7=full\n1.9.10=x\n")),
       HttpReply(OidPage("OK")),
   });
-  ScriptStep post_head;  // the POST's head is read; its body is recorded as it comes
-  post_head.expect = ScriptStep::Expect::kHttpHead;
-  t.server.AddConnection({post_head});
+  // The POST asks to continue; the camera asks for credentials first, then,
+  // on the next connection, lets the body come (recorded as it arrives).
+  ScriptStep challenge;
+  challenge.expect = ScriptStep::Expect::kHttpHead;
+  challenge.reply =
+      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"talk\"\r\n"
+      "Content-Length: 0\r\n\r\n";
+  ScriptStep go_on = challenge;
+  go_on.reply = "HTTP/1.1 100 Continue\r\n\r\n";
+  t.server.AddConnection({challenge});
+  t.server.AddConnection({go_on});
   auto& channel = t.Make();
   ASSERT_TRUE(channel.Start());
   ASSERT_TRUE(t.callback.WaitForState(2, kWait));
@@ -162,33 +170,58 @@ TEST(QuarnoAudioOutputChannelTest, PasswordIsWrittenUsedByThePostAndReused) {
     sent.insert(sent.end(), bytes.begin(), bytes.end());
     ASSERT_TRUE(channel.SendFrame(t.Frame(bytes)));
   }
-  ASSERT_TRUE(t.server.WaitForRequests(3, 20'000));
-  const std::string post = t.server.Received(1);
-  const size_t head_end = post.find("\r\n\r\n");
-  ASSERT_NE(head_end, std::string::npos);
-  ASSERT_TRUE(t.server.WaitForReceivedBytes(1, head_end + 4 + sent.size(), 20'000));
-  EXPECT_EQ(t.server.Received(1).substr(head_end + 4), std::string(sent.begin(), sent.end()));
+  ASSERT_TRUE(t.server.WaitForRequests(4, 20'000));
+  auto requests = t.server.Requests();
+  const size_t head = requests[3].head.size();
+  ASSERT_TRUE(t.server.WaitForReceivedBytes(2, head + sent.size(), 20'000));
+  EXPECT_EQ(t.server.Received(2).substr(head), std::string(sent.begin(), sent.end()));
 
   EXPECT_TRUE(channel.Stop());
   ASSERT_TRUE(channel.Start());  // a second preparation
-  ASSERT_TRUE(t.server.WaitForRequests(5, 20'000));
+  ASSERT_TRUE(t.server.WaitForRequests(6, 20'000));
   EXPECT_TRUE(channel.Stop());
 
-  const auto requests = t.server.Requests();
-  ASSERT_EQ(requests.size(), 5u);
+  requests = t.server.Requests();
+  ASSERT_EQ(requests.size(), 6u);
   EXPECT_EQ(RequestLine(requests[0]), "GET /get.oid?1.17.1.2&1.9.6&1.9.7&1.9.10 HTTP/1.1");
   EXPECT_EQ(
       RequestLine(requests[1]),
       "GET /set.oid?OidTR1.9.6=enabled&OidTR1.9.7=full&OidTR1.9.10=" + password + " HTTP/1.1");
-  EXPECT_EQ(RequestLine(requests[2]), "POST /audiorx.cgi HTTP/1.1");
-  EXPECT_NE(requests[2].head.find("Content-Type: audio/ulaw\r\n"), std::string::npos);
-  EXPECT_NE(requests[2].head.find("Content-Length: 999999\r\n"), std::string::npos);
-  EXPECT_NE(requests[2].head.find("Authorization: Basic " + MakeBasicToken("audio", password)),
+  for (size_t i : {2, 3}) {
+    EXPECT_EQ(RequestLine(requests[i]), "POST /audiorx.cgi HTTP/1.1");
+    EXPECT_NE(requests[i].head.find("Content-Type: audio/ulaw\r\n"), std::string::npos);
+    EXPECT_NE(requests[i].head.find("Content-Length: 999999\r\n"), std::string::npos);
+  }
+  EXPECT_EQ(requests[2].head.find("Authorization"), std::string::npos);  // not asked yet
+  EXPECT_NE(requests[3].head.find("Authorization: Basic " + MakeBasicToken("audio", password)),
             std::string::npos);
-  EXPECT_EQ(RequestLine(requests[4]), "GET /set.oid?OidTR1.9.10=" + password + " HTTP/1.1");
+  EXPECT_EQ(RequestLine(requests[5]), "GET /set.oid?OidTR1.9.10=" + password + " HTTP/1.1");
   EXPECT_EQ(channel.GetPostPassword(), password);
   EXPECT_EQ(t.allocator.live_audio(), 0u);
   EXPECT_EQ(t.allocator.bad_releases(), 0u);
+}
+
+// A camera that refuses the POST before its body: the frame is not counted as
+// sent, the recorder learns state 5, and the failure is logged.
+TEST(QuarnoAudioOutputChannelTest, RefusedPostIsStateFive) {
+  Talkback t;
+  t.server.AddConnection({HttpReply(OidPage("1.17.1.2=64\n1.9.6=enabled\n1.9.7=full\n"))});
+  ScriptStep refuse;
+  refuse.expect = ScriptStep::Expect::kHttpHead;
+  refuse.reply = "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n";
+  refuse.close_after = true;
+  t.server.AddConnection({refuse});
+  auto& channel = t.Make();
+  ASSERT_TRUE(channel.Start());
+  ASSERT_TRUE(t.callback.WaitForState(2, kWait));
+  ASSERT_TRUE(channel.SendFrame(t.Frame(std::vector<uint8_t>(160, 1))));
+  ASSERT_TRUE(t.callback.WaitForState(5, kWait));
+  EXPECT_TRUE(t.driver.log.HasLine(
+      1,
+      "korvela::CQuarnoAudioOutputChannel::SendAudioFrameToDevice: Unable to post audio data to "
+      "127.0.0.1 device using \"/audiorx.cgi\" URL"));
+  EXPECT_TRUE(channel.Stop());
+  EXPECT_EQ(t.allocator.live_audio(), 0u);
 }
 
 TEST(QuarnoAudioOutputChannelTest, StopEndsABlockedPreparationAndReleasesQueuedFrames) {
