@@ -32,14 +32,18 @@ RtpPacketQueue::PushResult RtpPacketQueue::Push(std::unique_ptr<RtpQueueEntry> e
     return PushResult::kDropped;
   }
   queuedBytes_ += bytes;
-  return queue_.size() == 1 ? PushResult::kAppendedToEmpty : PushResult::kAppended;
+  if (!consumerWaiting_) return PushResult::kAppended;
+  consumerWaiting_ = false;
+  return PushResult::kWakeConsumer;
 }
 
-void RtpPacketQueue::TakeAll(RtpQueueBatch* batch) {
+bool RtpPacketQueue::TakeAll(RtpQueueBatch* batch) {
   batch->clear();
   MutexLock lock(mutex_);
   queue_.swap(*batch);
   queuedBytes_ = 0;
+  consumerWaiting_ = batch->empty();
+  return !consumerWaiting_;
 }
 
 void RtpPacketQueue::Recycle(RtpQueueBatch* batch) {
@@ -48,6 +52,11 @@ void RtpPacketQueue::Recycle(RtpQueueBatch* batch) {
     for (auto& entry : *batch) KeepSpare(entry);
   }
   batch->clear();  // entries not kept are deleted here, outside the lock
+}
+
+void RtpPacketQueue::Recycle(std::unique_ptr<RtpQueueEntry> entry) {
+  MutexLock lock(mutex_);
+  KeepSpare(entry);
 }
 
 void RtpPacketQueue::Clear() {

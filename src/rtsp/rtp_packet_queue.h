@@ -35,20 +35,24 @@ class RtpPacketQueue {
   // About 10 s of a 12 Mbit/s stream: a delivery thread that falls further
   // behind has stalled, and older packets are of no use to it.
   static constexpr size_t kMaxQueuedBytes = 16 * 1024 * 1024;
-  static constexpr size_t kMaxSpareBytes = 1024 * 1024;
+  // Enough for the packets of a large key frame (about 1,400 of 1,500 bytes).
+  static constexpr size_t kMaxSpareBytes = 2 * 1024 * 1024;
 
-  enum class PushResult { kAppended, kAppendedToEmpty, kDropped };
+  enum class PushResult { kAppended, kWakeConsumer, kDropped };
 
   // A spare entry or a new one; null when memory is short.
   std::unique_ptr<RtpQueueEntry> Acquire();
   // Appends the entry, or drops and counts it when it does not fit.
-  // kAppendedToEmpty asks the caller to wake the consumer.
+  // kWakeConsumer: the consumer found the queue empty and waits to be woken.
   PushResult Push(std::unique_ptr<RtpQueueEntry> entry);
   // Swaps every queued entry, oldest first, into `batch` (emptied first; its
-  // capacity is reused by the queue).
-  void TakeAll(RtpQueueBatch* batch);
+  // capacity is reused by the queue). False when there was none: the
+  // consumer is then taken to wait until a Push asks for it to be woken, so
+  // a consumer that keeps up costs the producer no wake-up per packet.
+  bool TakeAll(RtpQueueBatch* batch);
   // Returns delivered (or unwanted) entries as spares; empties `batch`.
   void Recycle(RtpQueueBatch* batch);
+  void Recycle(std::unique_ptr<RtpQueueEntry> entry);
   // Deletes every queued entry.
   void Clear();
 
@@ -65,6 +69,7 @@ class RtpPacketQueue {
   RtpQueueBatch spares_ GUARDED_BY(mutex_);
   size_t spareBytes_ GUARDED_BY(mutex_) = 0;
   uint64_t dropped_ GUARDED_BY(mutex_) = 0;
+  bool consumerWaiting_ GUARDED_BY(mutex_) = true;
 };
 
 }  // namespace korvela

@@ -27,6 +27,7 @@ bool CRTPReceiver::Start(uint16_t port) {
     client_->SetTimeout(kReceiveWaitSeconds, 0);
     if (client_->Open(this, port)) {
       ClearQueue();
+      stopping_.store(false);
       if (StartThread(StrFormat("RTP Packet Queue (%hu)", client_->GetPort()).c_str())) {
         return true;
       }
@@ -37,6 +38,7 @@ bool CRTPReceiver::Start(uint16_t port) {
 }
 
 void CRTPReceiver::Stop() {
+  stopping_.store(true);
   StopEvent().Set();
   if (client_) {
     client_->Close();
@@ -50,19 +52,16 @@ uint16_t CRTPReceiver::GetPort() const { return client_ ? client_->GetPort() : 0
 
 void CRTPReceiver::OnData(IRTPClient* client, const platform::Endpoint& sender, const uint8_t* data,
                           uint32_t length) {
-  if (client != client_.get() || IsStopSignalled()) return;
+  if (client != client_.get() || stopping_.load(std::memory_order_relaxed)) return;
   std::unique_ptr<RtpQueueEntry> entry = queue_.Acquire();
-  if (!entry || !entry->packet.Parse({data, length})) {
-    if (entry) {
-      RtpQueueBatch unused;
-      unused.push_back(std::move(entry));
-      queue_.Recycle(&unused);
-    }
+  if (!entry) return;
+  if (!entry->packet.Parse({data, length})) {
+    queue_.Recycle(std::move(entry));
     return;  // malformed datagrams are dropped silently
   }
   entry->sender = sender;
   switch (queue_.Push(std::move(entry))) {
-    case RtpPacketQueue::PushResult::kAppendedToEmpty:
+    case RtpPacketQueue::PushResult::kWakeConsumer:
       queueEvent_.Set();
       break;
     case RtpPacketQueue::PushResult::kAppended:
@@ -89,16 +88,18 @@ void CRTPReceiver::OnClientClosed(IRTPClient* client) {
 
 void CRTPReceiver::Run() {
   RtpQueueBatch batch;
-  for (;;) {
-    // The stop event comes first: a stopping receiver delivers nothing more.
-    if (WaitForAny(StopEvent(), queueEvent_, kIdleWaitMs) == 0) break;
-    queue_.TakeAll(&batch);
+  while (!stopping_.load()) {
+    if (!queue_.TakeAll(&batch)) {
+      // Empty: the next Push sets the event. The stop event comes first.
+      if (WaitForAny(StopEvent(), queueEvent_, kIdleWaitMs) == 0) break;
+      continue;
+    }
     for (auto& entry : batch) {
-      if (IsStopSignalled()) break;
+      if (stopping_.load(std::memory_order_relaxed))
+        break;  // a stopping receiver delivers nothing more
       if (IRTPReceiverUser* user = user_.load())
         user->OnRTPPacketFrom(entry->sender, &entry->packet);
     }
-    // Whatever arrived meanwhile found the queue empty and set the event.
     queue_.Recycle(&batch);
   }
   queue_.Clear();

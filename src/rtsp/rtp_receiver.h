@@ -70,6 +70,9 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
  private:
   TSmartPtr<IRTPClient> client_;
   std::atomic<IRTPReceiverUser*> user_{nullptr};
+  // Mirrors the stop event for the per-packet checks (an event test is a
+  // system call).
+  std::atomic<bool> stopping_{true};
   RtpPacketQueue queue_;
   CEvent queueEvent_;
   uint32_t dropLogCounter_ = 0;

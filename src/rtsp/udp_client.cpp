@@ -22,7 +22,8 @@ void CUDPClient::SetTimeout(uint32_t seconds, uint32_t fraction) {
 
 uint32_t CUDPClient::WaitMs() const {
   const uint64_t ms = uint64_t{waitSeconds_.load()} * 1000 + waitFraction_.load() / 1000;
-  return static_cast<uint32_t>(std::min<uint64_t>(ms, platform::kInfinite - 1));
+  // A zero wait would turn the thread into a loop of time-outs.
+  return static_cast<uint32_t>(std::clamp<uint64_t>(ms, kMinWaitMs, platform::kInfinite - 1));
 }
 
 bool CUDPClient::Open(IRTPClientUser* user, uint16_t port) {

@@ -55,6 +55,7 @@ class CUDPClient : public CBaseThread, public IRTPClient {
  public:
   // The largest UDP payload a datagram can carry.
   static constexpr uint32_t kMaxDatagramBytes = 65535;
+  static constexpr uint32_t kMinWaitMs = 10;
 
   explicit CUDPClient(IDebugMessage* log);
   ~CUDPClient() override;
