@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
   const int sessions = argc > 1 ? std::atoi(argv[1]) : 50;
   const std::string auth = argc > 2 ? argv[2] : "digest";
   testing::GstRtspPeer server;
-  if (!server.Start(auth, "user", "pw", /*shared=*/true)) {
+  if (!server.Start(auth, /*shared=*/true)) {
     std::fprintf(stderr, "%s\n", server.error().c_str());
     return 1;
   }

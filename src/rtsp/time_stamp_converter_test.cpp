@@ -64,15 +64,5 @@ TEST(CTimeStampConverterTest, MeasuredRatioAndLeadBleeding) {
   EXPECT_EQ(f.Lead(), 0);
 }
 
-TEST(TStatisticsHelperTest, SlidingWindow) {
-  TStatisticsHelper<unsigned int> h(3);
-  EXPECT_EQ(h.Average(), 0.0);
-  for (unsigned v : {10u, 20u, 30u, 40u}) h.Add(v);
-  EXPECT_EQ(h.Count(), 3u);
-  EXPECT_EQ(h.Average(), 30.0);
-  h.Clear();
-  EXPECT_EQ(h.Count(), 0u);
-}
-
 }  // namespace
 }  // namespace korvela

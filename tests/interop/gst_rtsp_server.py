@@ -6,7 +6,8 @@ stream format, so the SDP carries sprop-parameter-sets), "?mm=a" is G.711
 mu-law. The server ignores the query when it looks up a mount, so one media
 factory chooses by "mm=".
 
-Authentication: --auth none, basic or digest (user and password from the
+Prints STARTING pid=<pid> first (so that the test can end it whatever
+happens next). Authentication: --auth none, basic or digest (user and password from the
 options); --shared serves one media to all sessions. Events go to stdout, one line each, flushed:
   READY <port>
   REQUEST <METHOD> <uri>         for every request the server handles
@@ -16,7 +17,10 @@ Runs until killed. Needs Debian's /usr/bin/python3 with python3-gi and
 gir1.2-gst-rtsp-server-1.0.
 """
 import argparse
+import os
 import sys
+
+print("STARTING pid=%d" % os.getpid(), flush=True)
 
 import gi
 
