@@ -16,29 +16,6 @@ constexpr char kVersion[] = "RTSP/1.0\r\n";
 constexpr char kUserAgent[] = "User-Agent: Korvela\r\n";
 constexpr size_t kMinReadBytes = 256;
 
-NetError FromSocketError(SocketError error) {
-  switch (error) {
-    case SocketError::kNone:
-      return NetError::kNone;
-    case SocketError::kTimedOut:
-    case SocketError::kWouldBlock:
-      return NetError::kTimeout;
-    case SocketError::kInterrupted:
-    case SocketError::kShutdown:
-      return NetError::kAborted;
-    case SocketError::kConnectionRefused:
-    case SocketError::kNetworkUnreachable:
-    case SocketError::kHostUnreachable:
-      return NetError::kRefused;
-    case SocketError::kConnectionReset:
-    case SocketError::kConnectionAborted:
-    case SocketError::kNotConnected:
-      return NetError::kClosed;
-    default:
-      return NetError::kIo;
-  }
-}
-
 }  // namespace
 
 CBaseRTSPClient::~CBaseRTSPClient() { Disconnect(); }
@@ -56,7 +33,7 @@ bool CBaseRTSPClient::Connect(const RtspClientSettings& settings) {
                                           settings_.connectTimeoutMs, stop_);
   if (err != SocketError::kNone) {
     socket_.Close();
-    Fail(FromSocketError(err));
+    Fail(platform::NetErrorFromSocketError(err));
     return false;
   }
   connected_ = true;
@@ -154,23 +131,20 @@ std::string CBaseRTSPClient::BuildRequest(uint32_t method) {
   }
 }
 
-bool CBaseRTSPClient::SendRequest(const std::string& request) {
+bool CBaseRTSPClient::SendRequest(const std::string& request, platform::SteadyTime deadline) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(request.data());
   const SocketError err =
-      socket_.SendAll({bytes, request.size()}, settings_.receiveTimeoutMs, stop_);
+      socket_.SendAll({bytes, request.size()}, settings_.receiveTimeoutMs, stop_, deadline);
   if (err == SocketError::kNone) return true;
-  Fail(FromSocketError(err));
+  Fail(platform::NetErrorFromSocketError(err));
   Disconnect();
   return false;
 }
 
-bool CBaseRTSPClient::ReadReply(std::string* reply) {
+bool CBaseRTSPClient::ReadReply(std::string* reply, platform::SteadyTime deadline) {
   constexpr size_t kMaxBuffered = RtspReplyFramer::kMaxHeaderBytes + RtspReplyFramer::kMaxBodyBytes;
   const size_t read_size =
       std::clamp<size_t>(settings_.receiveBufferSize, kMinReadBytes, kMaxReadBytes);
-  const auto deadline =
-      SteadyClock::now() +
-      std::chrono::milliseconds(uint64_t{settings_.receiveTimeoutMs} * kReplyDeadlineTimeouts);
   framer_.Reset();
   for (;;) {
     switch (framer_.Examine(pending_)) {
@@ -206,7 +180,7 @@ bool CBaseRTSPClient::ReadReply(std::string* reply) {
         stop_);
     pending_.resize(old_size + r.bytes);
     if (!r.ok()) {
-      Fail(FromSocketError(r.error));
+      Fail(platform::NetErrorFromSocketError(r.error));
       Disconnect();
       return false;
     }
@@ -228,9 +202,12 @@ bool CBaseRTSPClient::Transact(uint32_t method) {
   }
   lastError_ = NetError::kNone;
   const std::string request = BuildRequest(method);
-  if (request.empty() || !SendRequest(request)) return false;
+  if (request.empty()) return false;
+  const auto deadline =
+      SteadyClock::now() +
+      std::chrono::milliseconds(uint64_t{settings_.receiveTimeoutMs} * kExchangeDeadlineTimeouts);
   std::string reply;
-  if (!ReadReply(&reply)) return false;
+  if (!SendRequest(request, deadline) || !ReadReply(&reply, deadline)) return false;
   const bool ok = parser_.Parse(reply, method);
   const uint32_t status = parser_.GetStatusCode();
   if (!ok && (status == 200 || status == 401)) Fail(NetError::kMalformed);

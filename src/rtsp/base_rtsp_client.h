@@ -5,8 +5,9 @@
 //
 // Every wait (connect, send, each read of a reply) is bounded by its time-out
 // and ends at once when the stop event given with SetStopEvent is signalled;
-// a reply that trickles in ends at a total deadline of kReplyDeadlineTimeouts
-// receive time-outs. A reply that cannot be framed closes the connection: what
+// a whole exchange (request and reply) ends at a total deadline of
+// kExchangeDeadlineTimeouts receive time-outs, so a peer that trickles cannot
+// hold it. A reply that cannot be framed closes the connection: what
 // follows on it could not be told apart from the next reply.
 //
 // Threading: not thread-safe; the owner (a channel's worker thread) calls it
@@ -44,8 +45,8 @@ struct RtspClientSettings {
 
 class CBaseRTSPClient {
  public:
-  // The total deadline of one reply, in receive time-outs.
-  static constexpr uint32_t kReplyDeadlineTimeouts = 2;
+  // The total deadline of one exchange, in receive time-outs.
+  static constexpr uint32_t kExchangeDeadlineTimeouts = 2;
   // Bytes read per receive call at most.
   static constexpr size_t kMaxReadBytes = 64 * 1024;
 
@@ -91,8 +92,8 @@ class CBaseRTSPClient {
 
  private:
   std::string AuthorizationLine(uint32_t method);
-  bool SendRequest(const std::string& request);
-  bool ReadReply(std::string* reply);
+  bool SendRequest(const std::string& request, platform::SteadyTime deadline);
+  bool ReadReply(std::string* reply, platform::SteadyTime deadline);
   void Fail(platform::NetError error);
 
   RtspClientSettings settings_;
