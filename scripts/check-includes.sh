@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-order=(util platform base core device rtsp channels driver)
+order=(util platform base core device rtsp media channels driver)
 declare -A rank
 for i in "${!order[@]}"; do rank[${order[$i]}]=$i; done
 
