@@ -1,12 +1,16 @@
 // Fuzz target: an HTTP response as a device could send it, through the head
 // parser, the body framing decoder (fed in uneven pieces into a small output)
-// and the authentication-challenge parser with a Digest answer.
+// and the authentication-challenge parser with the choice of scheme and its
+// answer.
 //
 // Input layout: byte 0 picks the input piece size, byte 1 the output size,
-// byte 2 bit 0 marks the request as HEAD; the rest is the response.
+// byte 2 bit 0 marks the request as HEAD, bits 1-2 what the request carried
+// (none, Basic, Digest, a Digest answer); the rest is the response.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/http_auth.h"
@@ -34,7 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   HttpResponseHead head;
   size_t consumed = 0;
   HeadParse result = HeadParse::kNeedMore;
-  for (size_t end = std::min(piece, wire.size());; end = std::min(end + piece, wire.size())) {
+  // A large head is fed in at most about 32 steps: each parse reads the whole
+  // prefix, and the connection only parses once a head's end is in sight.
+  const size_t step = std::max(piece, wire.size() / 32);
+  for (size_t end = std::min(step, wire.size());; end = std::min(end + step, wire.size())) {
     result = ParseResponseHead(wire.first(end), &head, &consumed);
     if (result != HeadParse::kNeedMore || end == wire.size()) break;
   }
@@ -49,6 +56,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (digest.AcceptFirst(challenges)) {
     Check(!digest.Authorize("GET", "/get.oid?1.2.7", "user", "pw", "cnonce").empty());
   }
+  // Whatever the offer, a device that offers Digest never gets Basic.
+  static constexpr uint32_t kSent[] = {0, kAuthSchemeBasic, kAuthSchemeDigest, kAuthSchemeDigest};
+  const int sent = (data[2] >> 1) & 3;
+  ClientAuth auth;
+  const bool answer = auth.OnChallenge(challenges, kSent[sent], sent == 3);
+  const std::string authorization = auth.Authorization("GET", "/", "user", "pw");
+  Check(answer <= !authorization.empty());
+  bool digest_offered = false;
+  for (const AuthChallenge& c : challenges) digest_offered |= c.scheme_bit == kAuthSchemeDigest;
+  Check(!(digest_offered && authorization.starts_with("Basic")));
 
   const auto framing = DetermineBodyFraming(head, head_request);
   if (!framing) return 0;

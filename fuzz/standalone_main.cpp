@@ -1,6 +1,7 @@
 // Replays a seed corpus through LLVMFuzzerTestOneInput without libFuzzer, plus a
 // fixed number of deterministic mutations of every seed (bit flips, truncations,
 // byte insertions), so the default build exercises every fuzz target in ctest.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -13,7 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
 
-constexpr int kMutationsPerSeed = 2000;
+constexpr size_t kMutationsPerSeed = 2000;
+// Large seeds (limits reached on purpose) get fewer mutations, so that every
+// seed costs about the same time.
+constexpr size_t kMutatedBytesPerSeed = 4 * 1024 * 1024;
 
 std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -61,7 +65,9 @@ int main(int argc, char** argv) {
     LLVMFuzzerTestOneInput(seed.data(), seed.size());
     ++runs;
     std::vector<uint8_t> data = seed;
-    for (int m = 0; m < kMutationsPerSeed; ++m) {
+    const size_t mutations =
+        std::min(kMutationsPerSeed, kMutatedBytesPerSeed / std::max<size_t>(seed.size(), 1));
+    for (size_t m = 0; m < mutations; ++m) {
       if (m % 16 == 0) data = seed;
       Mutate(data, rng);
       LLVMFuzzerTestOneInput(data.data(), data.size());

@@ -27,37 +27,53 @@ AuthChallenge DigestChallenge(std::string params) {
   return list.empty() ? AuthChallenge{} : list[0];
 }
 
-// RFC 2617, section 3.5.
-TEST(DigestTest, Rfc2617Example) {
-  DigestAuthenticator digest;
-  ASSERT_TRUE(
-      digest.Accept(DigestChallenge("realm=\"testrealm@host.com\", qop=\"auth,auth-int\", "
-                                    "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", "
-                                    "opaque=\"5ccc069c403ebaf9f0171e9517f40e41\"")));
-  const std::string value =
-      digest.Authorize("GET", "/dir/index.html", "Mufasa", "Circle Of Life", "0a4f113b");
-  auto p = DigestParams(value);
-  EXPECT_EQ(p["response"], "6629fae49393a05397450978507c4ef1");
-  EXPECT_EQ(p["nc"], "00000001");
-  EXPECT_EQ(p["qop"], "auth");
-  EXPECT_EQ(p["cnonce"], "0a4f113b");
-  EXPECT_EQ(p["opaque"], "5ccc069c403ebaf9f0171e9517f40e41");
-  EXPECT_EQ(p["uri"], "/dir/index.html");
-  EXPECT_EQ(p["username"], "Mufasa");
-  EXPECT_EQ(p["realm"], "testrealm@host.com");
-}
-
-// RFC 7616, section 3.9.1 (the MD5 variant).
-TEST(DigestTest, Rfc7616Md5Example) {
-  DigestAuthenticator digest;
-  ASSERT_TRUE(digest.Accept(
-      DigestChallenge("realm=\"http-auth@example.org\", qop=\"auth, auth-int\", algorithm=MD5, "
-                      "nonce=\"7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v\", "
-                      "opaque=\"FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS\"")));
-  auto p = DigestParams(digest.Authorize("GET", "/dir/index.html", "Mufasa", "Circle of Life",
-                                         "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ"));
-  EXPECT_EQ(p["response"], "8ca523f5e9506fed4657c9700eebdbec");
-  EXPECT_EQ(p["algorithm"], "MD5");
+// One Digest answer (HTTP and RTSP alike): the published examples, and the
+// forms without qop (RFC 2069, as some servers still send) and with MD5-sess.
+TEST(DigestTest, AnswersMatchTheRfcExamplesInEveryForm) {
+  const std::string ha2 = codec::Md5HexOf("GET:/x");
+  struct Case {
+    const char* name;
+    std::string challenge;
+    const char* user;
+    const char* password;
+    const char* uri;
+    const char* cnonce;
+    std::string response;
+  };
+  const Case cases[] = {
+      {"RFC 2617 3.5",
+       "realm=\"testrealm@host.com\", qop=\"auth,auth-int\", "
+       "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", opaque=\"5ccc069c403ebaf9f0171e9517f40e41\"",
+       "Mufasa", "Circle Of Life", "/dir/index.html", "0a4f113b",
+       "6629fae49393a05397450978507c4ef1"},
+      {"RFC 7616 3.9.1",
+       "realm=\"http-auth@example.org\", qop=\"auth, auth-int\", algorithm=MD5, "
+       "nonce=\"7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v\", "
+       "opaque=\"FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS\"",
+       "Mufasa", "Circle of Life", "/dir/index.html",
+       "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ", "8ca523f5e9506fed4657c9700eebdbec"},
+      {"no qop", "realm=\"r\", nonce=\"n\"", "u", "p", "/x", "c",
+       codec::Md5HexOf(codec::Md5HexOf("u:r:p") + ":n:" + ha2)},
+      {"MD5-sess", "realm=\"r\", nonce=\"n\", qop=auth, algorithm=MD5-sess", "u", "p", "/x", "c",
+       codec::Md5HexOf(codec::Md5HexOf(codec::Md5HexOf("u:r:p") + ":n:c") +
+                       ":n:00000001:c:auth:" + ha2)},
+  };
+  for (const Case& t : cases) {
+    const AuthChallenge challenge = DigestChallenge(t.challenge);
+    const auto value =
+        DigestAuthorization(challenge, "GET", t.uri, t.user, t.password, 1, t.cnonce);
+    ASSERT_TRUE(value.has_value()) << t.name;
+    auto p = DigestParams(*value);
+    EXPECT_EQ(p["response"], t.response) << t.name;
+    EXPECT_EQ(p["username"], t.user) << t.name;
+    EXPECT_EQ(p["uri"], t.uri) << t.name;
+    EXPECT_EQ(p["realm"], challenge.Param("realm").value_or("")) << t.name;
+    EXPECT_EQ(p["opaque"], challenge.Param("opaque").value_or("")) << t.name;
+    const bool qop = challenge.Param("qop").has_value();
+    EXPECT_EQ(p["qop"], qop ? "auth" : "") << t.name;
+    EXPECT_EQ(p["nc"], qop ? "00000001" : "") << t.name;
+    EXPECT_EQ(p["cnonce"], qop ? t.cnonce : "") << t.name;
+  }
 }
 
 TEST(DigestTest, NonceCountRisesAndRestartsWithANewNonce) {
@@ -74,28 +90,6 @@ TEST(DigestTest, NonceCountRisesAndRestartsWithANewNonce) {
   // Random client nonces differ between requests.
   EXPECT_NE(DigestParams(digest.Authorize("GET", "/a", "u", "p"))["cnonce"],
             DigestParams(digest.Authorize("GET", "/a", "u", "p"))["cnonce"]);
-}
-
-TEST(DigestTest, WithoutQopUsesTheRfc2069Form) {
-  DigestAuthenticator digest;
-  ASSERT_TRUE(digest.Accept(DigestChallenge("realm=\"cam\", nonce=\"abc\"")));
-  auto p = DigestParams(digest.Authorize("GET", "/get.oid?1.2.7", "root", "pw", "zz"));
-  const std::string ha1 = codec::Md5HexOf("root:cam:pw");
-  const std::string ha2 = codec::Md5HexOf("GET:/get.oid?1.2.7");
-  EXPECT_EQ(p["response"], codec::Md5HexOf(ha1 + ":abc:" + ha2));
-  EXPECT_EQ(p.count("qop"), 0u);
-  EXPECT_EQ(p.count("nc"), 0u);
-  EXPECT_EQ(p.count("cnonce"), 0u);
-}
-
-TEST(DigestTest, Md5SessHashesTheClientNonceIntoHa1) {
-  DigestAuthenticator digest;
-  ASSERT_TRUE(
-      digest.Accept(DigestChallenge("realm=\"r\", nonce=\"n\", qop=auth, algorithm=MD5-sess")));
-  auto p = DigestParams(digest.Authorize("GET", "/x", "u", "p", "cn"));
-  const std::string ha1 = codec::Md5HexOf(codec::Md5HexOf("u:r:p") + ":n:cn");
-  const std::string ha2 = codec::Md5HexOf("GET:/x");
-  EXPECT_EQ(p["response"], codec::Md5HexOf(ha1 + ":n:00000001:cn:auth:" + ha2));
 }
 
 TEST(DigestTest, RefusesChallengesItCannotAnswer) {
@@ -129,20 +123,9 @@ TEST(AuthChallengeTest, ParsesSeveralChallengesWithQuotingAndToken68) {
   EXPECT_EQ(list[3].scheme, "NewScheme");
 }
 
-TEST(AuthChallengeTest, MalformedInputEndsWithoutHanging) {
-  const char* kOdd[] = {"",
-                        ",,,",
-                        "Digest realm=\"unterminated",
-                        "Digest =x",
-                        "@@@",
-                        "Basic realm=@@",
-                        "Digest realm=\"r\" nonce"};
-  for (const char* odd : kOdd) {
-    auto list = ParseAuthChallenges({odd});
-    EXPECT_LE(list.size(), 2u) << odd;
-  }
+TEST(AuthChallengeTest, ChallengeCountLimit) {
   std::string many;
-  for (int i = 0; i < 100; ++i) many += "Basic realm=x, ";
+  for (size_t i = 0; i <= kMaxAuthChallenges; ++i) many += "Basic realm=x, ";
   EXPECT_EQ(ParseAuthChallenges({many}).size(), kMaxAuthChallenges);
 }
 

@@ -226,7 +226,6 @@ bool HttpConnection::Send(const HttpRequestParams& request) {
   last_error_ = NetError::kNone;
   has_response_ = false;
   head_ = HttpResponseHead();
-  offered_schemes_ = 0;
   interim_responses_ = challenge_answers_ = 0;
   resent_ = awaiting_continue_ = false;
   deadline_ = SteadyClock::now() + std::chrono::milliseconds(timeouts_.total_ms);
@@ -457,7 +456,6 @@ HttpConnection::Step HttpConnection::ReadHeadStep() {
 HttpConnection::Step HttpConnection::JudgeResponseStep() {
   if (head_.status_code != 401) return Step::kDone;
   const auto challenges = ParseAuthChallenges(head_.Fields("WWW-Authenticate"));
-  for (const AuthChallenge& c : challenges) offered_schemes_ |= c.scheme_bit;
   const HttpCredentials& cred = request_.credentials;
   // Learn even when this request cannot go again: the next one can answer.
   const bool answer =

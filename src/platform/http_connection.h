@@ -114,8 +114,6 @@ class HttpConnection {
 
   const HttpResponseHead& response() const { return head_; }
   bool has_response() const { return has_response_; }
-  // Scheme bits offered by the last 401 answer of the current exchange.
-  uint32_t offered_schemes() const { return offered_schemes_; }
   // The scheme learned from the device (kAuthSchemeBasic/Digest), or 0. It
   // stays with this object across reconnects and later requests.
   uint32_t auth_scheme() const { return auth_.scheme(); }
@@ -227,7 +225,6 @@ class HttpConnection {
   bool has_response_ = false;
   BodyFramingInfo framing_;
   std::optional<HttpBodyDecoder> decoder_;
-  uint32_t offered_schemes_ = 0;
 
   ClientAuth auth_;
 };

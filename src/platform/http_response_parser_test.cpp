@@ -74,12 +74,7 @@ TEST(HttpHeadTest, ParsesStatusLineAndFieldsAtEverySplit) {
   EXPECT_EQ(parsed.Field("content-length").value_or(""), "12");
   EXPECT_EQ(parsed.Field("x-folded").value_or(""), "first second");
   EXPECT_FALSE(parsed.Field("Missing").has_value());
-}
-
-TEST(HttpHeadTest, AcceptsBareLineFeedsAndHttp10WithoutReason) {
-  HttpResponseHead parsed;
-  ASSERT_EQ(Parse("HTTP/1.0 200\nServer: x\n\n", &parsed), HeadParse::kDone);
-  EXPECT_EQ(parsed.status_code, 200);
+  ASSERT_EQ(Parse("HTTP/1.0 200\nServer: x\n\n", &parsed), HeadParse::kDone);  // bare LF, no reason
   EXPECT_EQ(parsed.version_minor, 0);
   EXPECT_EQ(parsed.reason, "");
 }
@@ -101,49 +96,51 @@ TEST(HttpHeadTest, RejectsMalformedHeads) {
   EXPECT_EQ(Parse(std::string("HTTP/1.1 200 OK\r\nX: a\0b\r\n\r\n", 27)), HeadParse::kError);
 }
 
-TEST(HttpHeadTest, LineLengthLimitExactlyAndOnePast) {
-  const std::string prefix = "HTTP/1.1 200 OK\r\n";
-  // A field line of exactly kMaxHeaderLineBytes (CRLF not counted).
-  const std::string name = "X-Long: ";
-  const std::string at_limit = name + std::string(kMaxHeaderLineBytes - name.size(), 'a');
-  EXPECT_EQ(Parse(prefix + at_limit + "\r\n\r\n"), HeadParse::kDone);
-  EXPECT_EQ(Parse(prefix + at_limit + "a\r\n\r\n"), HeadParse::kOverLimit);
-  // An unfinished line is refused as soon as it is one past the limit.
-  EXPECT_EQ(Parse(prefix + at_limit), HeadParse::kNeedMore);
-  EXPECT_EQ(Parse(prefix + at_limit + "a"), HeadParse::kOverLimit);
-}
-
-TEST(HttpHeadTest, HeaderBlockLimitExactlyAndOnePast) {
+// Every limit a device could push against, at exactly the limit and one
+// past: head lines (finished or not), the head block (finished or not), the
+// field count, chunk-size lines and trailer lines.
+TEST(HttpLimitsTest, EachLimitExactlyAndOnePast) {
   const std::string status = "HTTP/1.1 200 OK\r\n";
-  auto build = [&](size_t total) {
-    // Fill with 1000-byte lines, then one line sized to reach `total`.
+  auto head_of = [&](size_t total) {  // 1000-byte lines, then one sized to reach `total`
     std::string head = status;
-    const std::string filler = "X-F: " + std::string(993, 'b') + "\r\n";  // 1000 bytes
+    const std::string filler = "X-F: " + std::string(993, 'b') + "\r\n";
     while (head.size() + filler.size() + 2 + 10 <= total) head += filler;
-    const size_t last = total - head.size() - 2;  // room for the final CRLF
-    head += "X-L: " + std::string(last - 7, 'c') + "\r\n";
-    head += "\r\n";
-    return head;
+    const size_t last = total - head.size() - 2;
+    return head + "X-L: " + std::string(last - 7, 'c') + "\r\n\r\n";
   };
-  const std::string at_limit = build(kMaxHeaderBlockBytes);
-  ASSERT_EQ(at_limit.size(), kMaxHeaderBlockBytes);
-  HttpResponseHead parsed;
-  size_t used = 0;
-  EXPECT_EQ(Parse(at_limit + "tail", &parsed, &used), HeadParse::kDone);
-  EXPECT_EQ(used, kMaxHeaderBlockBytes);
-  const std::string one_past = build(kMaxHeaderBlockBytes + 1);
-  ASSERT_EQ(one_past.size(), kMaxHeaderBlockBytes + 1);
-  EXPECT_EQ(Parse(one_past), HeadParse::kOverLimit);
-  // Without its end in sight, a block is refused once it reaches the limit.
-  EXPECT_EQ(Parse(one_past.substr(0, kMaxHeaderBlockBytes)), HeadParse::kOverLimit);
-  EXPECT_EQ(Parse(one_past.substr(0, kMaxHeaderBlockBytes - 1)), HeadParse::kNeedMore);
-}
-
-TEST(HttpHeadTest, FieldCountLimit) {
-  std::string head = "HTTP/1.1 200 OK\r\n";
-  for (size_t i = 0; i < kMaxHeaderFields; ++i) head += "A: b\r\n";
-  EXPECT_EQ(Parse(head + "\r\n"), HeadParse::kDone);
-  EXPECT_EQ(Parse(head + "A: b\r\n\r\n"), HeadParse::kOverLimit);
+  const std::string block_past = head_of(kMaxHeaderBlockBytes + 1);
+  ASSERT_EQ(block_past.size(), kMaxHeaderBlockBytes + 1);
+  const std::string line = "X-Long: " + std::string(kMaxHeaderLineBytes - 8, 'a');
+  std::string fields;
+  for (size_t i = 0; i < kMaxHeaderFields; ++i) fields += "A: b\r\n";
+  struct Case {
+    const char* name;
+    std::string at_limit;
+    HeadParse at_limit_result;
+    std::string one_past;
+  };
+  const Case cases[] = {
+      {"line", status + line + "\r\n\r\n", HeadParse::kDone, status + line + "a\r\n\r\n"},
+      {"unfinished line", status + line, HeadParse::kNeedMore, status + line + "a"},
+      {"block", head_of(kMaxHeaderBlockBytes) + "tail", HeadParse::kDone, block_past},
+      {"unfinished block", block_past.substr(0, kMaxHeaderBlockBytes - 1), HeadParse::kNeedMore,
+       block_past.substr(0, kMaxHeaderBlockBytes)},
+      {"fields", status + fields + "\r\n", HeadParse::kDone, status + fields + "A: b\r\n\r\n"},
+  };
+  for (const Case& t : cases) {
+    EXPECT_EQ(Parse(t.at_limit), t.at_limit_result) << t.name;
+    EXPECT_EQ(Parse(t.one_past), HeadParse::kOverLimit) << t.name;
+  }
+  const std::string ext(kMaxChunkSizeLineBytes - 2, 'e');  // "1;" + ext: the limit
+  const std::string trailer(kMaxHeaderLineBytes, 't');
+  const std::pair<std::string, std::string> bodies[] = {
+      {"1;" + ext + "\r\nz\r\n0\r\n\r\n", "1;" + ext + "e\r\nz\r\n0\r\n\r\n"},
+      {"0\r\n" + trailer + "\r\n\r\n", "0\r\n" + trailer + "t\r\n\r\n"},
+  };
+  for (const auto& [at_limit, one_past] : bodies) {
+    EXPECT_TRUE(DecodeSplit(Chunked(), at_limit, 3).done) << at_limit.size();
+    EXPECT_TRUE(DecodeSplit(Chunked(), one_past, 3).failed) << one_past.size();
+  }
 }
 
 TEST(BodyFramingTest, DecidesFramingAndReuse) {
@@ -209,12 +206,7 @@ TEST(BodyDecoderTest, ChunkedBodyAtEverySplit) {
     EXPECT_EQ(d.payload, "hello0123456789!") << cut;
     EXPECT_EQ(d.consumed, wire.size()) << cut;  // stops before the next message
   }
-}
-
-TEST(BodyDecoderTest, ChunkedAcceptsBareLineFeeds) {
-  Decoded d = DecodeSplit(Chunked(), "3\nabc\n0\n\n", 2);
-  EXPECT_TRUE(d.done);
-  EXPECT_EQ(d.payload, "abc");
+  EXPECT_EQ(DecodeSplit(Chunked(), "3\nabc\n0\n\n", 2).payload, "abc");  // bare line feeds
 }
 
 TEST(BodyDecoderTest, ChunkedRejectsBrokenFraming) {
@@ -242,23 +234,7 @@ TEST(BodyDecoderTest, ChunkedRejectsBrokenFraming) {
   EXPECT_EQ(step.produced, 2u);
 }
 
-TEST(BodyDecoderTest, ChunkSizeLineLimitExactlyAndOnePast) {
-  const std::string base = "1;";
-  const std::string ext_at_limit(kMaxChunkSizeLineBytes - base.size(), 'e');
-  Decoded ok = DecodeSplit(Chunked(), base + ext_at_limit + "\r\nz\r\n0\r\n\r\n", 3);
-  EXPECT_TRUE(ok.done);
-  EXPECT_EQ(ok.payload, "z");
-  Decoded bad = DecodeSplit(Chunked(), base + ext_at_limit + "e\r\nz\r\n0\r\n\r\n", 3);
-  EXPECT_TRUE(bad.failed);
-}
-
-TEST(BodyDecoderTest, TrailerLineLimit) {
-  const std::string line(kMaxHeaderLineBytes, 't');
-  EXPECT_TRUE(DecodeSplit(Chunked(), "0\r\n" + line + "\r\n\r\n", 0).done);
-  EXPECT_TRUE(DecodeSplit(Chunked(), "0\r\n" + line + "t\r\n\r\n", 0).failed);
-}
-
-TEST(BodyDecoderTest, ContentLengthStopsAtLengthAndFailsWhenCut) {
+TEST(BodyDecoderTest, ContentLengthStopsAtItsLength) {
   const BodyFramingInfo info{BodyFraming::kContentLength, 10, true};
   for (size_t cut = 0; cut <= 14; ++cut) {
     Decoded d = DecodeSplit(info, "0123456789XXXX", cut, 3);
@@ -266,65 +242,25 @@ TEST(BodyDecoderTest, ContentLengthStopsAtLengthAndFailsWhenCut) {
     EXPECT_EQ(d.payload, "0123456789");
     EXPECT_EQ(d.consumed, 10u);
   }
-  HttpBodyDecoder cut_short(info);
-  uint8_t out[16];
-  const std::string part = "01234";
-  cut_short.Decode(std::span(reinterpret_cast<const uint8_t*>(part.data()), part.size()), out);
-  EXPECT_EQ(cut_short.remaining(), 5u);
-  cut_short.OnEndOfStream();
-  EXPECT_TRUE(cut_short.failed());
 }
 
-TEST(BodyDecoderTest, DirectPayloadIsOnlyEverPayload) {
-  // Chunked: nothing while a size line comes next; the chunk's size inside it.
-  HttpBodyDecoder chunked(Chunked());
-  EXPECT_EQ(chunked.DirectPayloadLimit(), 0u);
-  uint8_t out[16];
-  const std::string size_line = "5\r\n";
-  chunked.Decode(std::span(reinterpret_cast<const uint8_t*>(size_line.data()), size_line.size()),
-                 out);
-  EXPECT_EQ(chunked.DirectPayloadLimit(), 5u);
-  chunked.DirectPayloadReceived(3);
-  EXPECT_EQ(chunked.DirectPayloadLimit(), 2u);
-  chunked.DirectPayloadReceived(2);
-  EXPECT_EQ(chunked.DirectPayloadLimit(), 0u);  // the chunk's CRLF comes next
-  const std::string tail = "\r\n0\r\n\r\n";
-  chunked.Decode(std::span(reinterpret_cast<const uint8_t*>(tail.data()), tail.size()), out);
-  EXPECT_TRUE(chunked.done());
-
-  HttpBodyDecoder length({BodyFraming::kContentLength, 10, true});
-  EXPECT_EQ(length.DirectPayloadLimit(), 10u);
-  length.DirectPayloadReceived(10);
-  EXPECT_TRUE(length.done());
-  EXPECT_EQ(length.DirectPayloadLimit(), 0u);
-
-  HttpBodyDecoder overrun({BodyFraming::kContentLength, 4, true});
-  overrun.DirectPayloadReceived(5);
-  EXPECT_TRUE(overrun.failed());
-
-  HttpBodyDecoder until_close({BodyFraming::kUntilClose, 0, false});
-  EXPECT_EQ(until_close.DirectPayloadLimit(), UINT64_MAX);
-  until_close.DirectPayloadReceived(100);
-  EXPECT_FALSE(until_close.done());
-}
-
-TEST(BodyDecoderTest, CloseDelimitedEndsAtEndOfStream) {
-  HttpBodyDecoder decoder({BodyFraming::kUntilClose, 0, false});
-  uint8_t out[4];
-  const std::string part = "abcdef";
-  auto step =
-      decoder.Decode(std::span(reinterpret_cast<const uint8_t*>(part.data()), part.size()), out);
-  EXPECT_EQ(step.produced, 4u);  // bounded by the output
-  EXPECT_EQ(step.consumed, 4u);
-  EXPECT_FALSE(decoder.done());
-  decoder.OnEndOfStream();
-  EXPECT_TRUE(decoder.done());
-  // A chunked body cut off by the close is a failure, not a short success.
-  HttpBodyDecoder chunked(Chunked());
-  const std::string partial = "5\r\nab";
-  chunked.Decode(std::span(reinterpret_cast<const uint8_t*>(partial.data()), partial.size()), out);
-  chunked.OnEndOfStream();
-  EXPECT_TRUE(chunked.failed());
+// The end of the stream ends a close-delimited body and fails every other
+// unfinished one (a cut body is not a short success).
+TEST(BodyDecoderTest, EndOfStreamEndsOnlyACloseDelimitedBody) {
+  const std::pair<BodyFramingInfo, std::string> cases[] = {
+      {{BodyFraming::kUntilClose, 0, false}, "abcdef"},
+      {{BodyFraming::kContentLength, 10, true}, "01234"},
+      {Chunked(), "5\r\nab"},
+  };
+  for (const auto& [info, part] : cases) {
+    HttpBodyDecoder decoder(info);
+    uint8_t out[16];
+    decoder.Decode(Bytes(part), out);
+    EXPECT_FALSE(decoder.done()) << part;
+    decoder.OnEndOfStream();
+    EXPECT_EQ(decoder.done(), info.framing == BodyFraming::kUntilClose) << part;
+    EXPECT_EQ(decoder.failed(), info.framing != BodyFraming::kUntilClose) << part;
+  }
 }
 
 }  // namespace
