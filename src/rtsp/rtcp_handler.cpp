@@ -33,6 +33,11 @@ CRTCPHandler::~CRTCPHandler() { Stop(); }
 bool CRTCPHandler::Start(uint32_t expected_address, uint16_t port) {
   if (client_.GetPort() != 0 || expected_address == 0 || !reportEvent_.IsValid()) return false;
   expectedAddress_.store(expected_address);
+  {
+    // A packet that came in while the last session stopped names no peer of this one.
+    CSyncLockGuard guard(lock_);
+    peerKnown_ = false;
+  }
   client_.SetBufferSize(1536);
   client_.SetTimeout(1, 0);
   if (!client_.Open(this, port)) return false;
