@@ -351,7 +351,9 @@ class EndlessPeer {
 
 TEST(HttpSenderTest, ReadAllStopsAtTheCapOnAnEndlessBody) {
   EndlessPeer peer;
-  CHttpSender sender(Device(peer.port()));
+  DEVICE_INFO device = Device(peer.port());
+  device.connect_timeout_ms = 30000;  // 256 MiB within the exchange deadline, sanitizers included
+  CHttpSender sender(device);
   {
     ASSERT_TRUE(sender.SendRequest(HttpRequest("GET", "/endless")));
     std::vector<uint8_t> body;

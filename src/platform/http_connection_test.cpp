@@ -317,6 +317,8 @@ TEST(HttpConnectionTest, AnswersTheStrongestOfferedSchemeOnlyWhenAsked) {
   const std::string digest = challenge(
       "WWW-Authenticate: Basic realm=\"cam\"\r\n"
       "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\", qop=\"auth\", algorithm=MD5\r\n");
+  const std::string digest_only =
+      challenge("WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\"\r\n");
   const std::string stale =
       challenge("WWW-Authenticate: Digest realm=\"cam\", nonce=\"n2\", stale=true\r\n");
   const std::string basic = challenge("WWW-Authenticate: Basic realm=\"cam\"\r\n");
@@ -336,7 +338,7 @@ TEST(HttpConnectionTest, AnswersTheStrongestOfferedSchemeOnlyWhenAsked) {
       {"Basic only", {basic, kOk, kOk}, {200, 200}, {"", "Basic", "Basic"}},
       {"SHA-256 Digest beside Basic", {sha256, sha256}, {401, 401}, {"", ""}},
       {"NTLM, then Basic", {ntlm, basic, kOk, kOk}, {401, 200, 200}, {"", "", "Basic", "Basic"}},
-      {"Digest refused", {digest, digest}, {401}, {"", "Digest"}},
+      {"Digest only, refused", {digest_only, digest_only}, {401}, {"", "Digest"}},
       {"Basic refused", {basic, basic}, {401}, {"", "Basic"}},
       {"stale nonce", {digest, stale, kOk}, {200}, {"", "Digest", "Digest"}},
   };
