@@ -177,13 +177,11 @@ TEST(HttpConnectionTest, RequestHeadAndUploadUpToTheAnnouncedLength) {
 TEST(HttpConnectionTest, RefusesBadRequestsWithoutNetworkActivity) {
   ScriptedServer server;
   HttpConnection c = Client(server);
-  HttpRequestParams injected = Get("/");
-  injected.extra_headers = {"X: a\r\nInjected: yes"};
-  HttpRequestParams bad_method = Get("/");
-  bad_method.method = "GE T";
-  HttpRequestParams no_method = Get("/");
-  no_method.method = "";
-  for (const auto& request : {injected, Get(""), no_method, bad_method}) {
+  HttpRequestParams bad[] = {Get("/"), Get(""), Get("/"), Get("/")};
+  bad[0].extra_headers = {"X: a\r\nInjected: yes"};
+  bad[2].method = "GE T";
+  bad[3].method = "";
+  for (const auto& request : bad) {
     EXPECT_FALSE(c.Send(request));
     EXPECT_EQ(c.last_error(), NetError::kIo);
   }
@@ -488,10 +486,11 @@ TEST(HttpConnectionTest, RequestTheDeviceDroppedGoesExactlyOnceMore) {
   EXPECT_EQ(c.connects(), 1u);
 }
 
-// Abort() from another thread once the owner really waits, in each blocking
-// step; with hour-long time-outs only the abort can end them. Nothing is
-// resent after an abort.
-TEST(HttpConnectionTest, AbortEndsEachBlockedStepAtOnce) {
+// Abort() from another thread ends each blocking step at once, acting only
+// once the owner really waits (only the abort can end hour-long waits);
+// nothing is resent after it. A write to a device that stopped reading ends
+// at its own time-out.
+TEST(HttpConnectionTest, BlockedStepsEndAtOnceOnAbortAndWritesAtTheirTimeOut) {
   const std::vector<uint8_t> big(32 * 1024 * 1024, 'z');  // beyond every socket buffer
   ScriptStep stalled = HeadThen(HttpReply(""));
   stalled.stall = true;
@@ -501,6 +500,7 @@ TEST(HttpConnectionTest, AbortEndsEachBlockedStepAtOnce) {
     const char* name;
     std::optional<ScriptStep> second;  // after a first exchange: a kept-alive connection
     std::function<bool(HttpConnection&)> blocked;
+    NetError cause = NetError::kAborted;
   };
   const Case cases[] = {
       {"connect", std::nullopt, [](HttpConnection& c) { return c.Send(Get("/")); }},
@@ -510,11 +510,15 @@ TEST(HttpConnectionTest, AbortEndsEachBlockedStepAtOnce) {
        [](HttpConnection& c) { return Exchange(c, Get("/")) && ReadBody(c).has_value(); }},
       {"write", stalled,
        [&big](HttpConnection& c) { return c.Send(Upload(2 + big.size())) && c.Write(big); }},
+      {"write timing out", stalled,
+       [&big](HttpConnection& c) { return c.Send(Upload(2 + big.size())) && c.Write(big); },
+       NetError::kTimeout},
   };
   for (const Case& t : cases) {
     ScriptedServer server;
     HttpConnection c("127.0.0.1", t.second ? server.port() : never_accepts.port(),
-                     HttpTimeouts{kHour, kHour, kHour, kHour}, "test");
+                     HttpTimeouts{kHour, t.cause == NetError::kTimeout ? 200 : kHour, kHour, kHour},
+                     "test");
     if (t.second) {
       server.AddConnection({HttpReply(kOk), *t.second});
       ASSERT_TRUE(Exchange(c, Get("/")));
@@ -522,11 +526,11 @@ TEST(HttpConnectionTest, AbortEndsEachBlockedStepAtOnce) {
     }
     const pid_t owner = testing::ThisThreadId();
     std::thread aborter([&] {
-      if (testing::WaitUntilBlocked(owner, 5000)) c.Abort();
+      if (t.cause == NetError::kAborted && testing::WaitUntilBlocked(owner, 5000)) c.Abort();
     });
     EXPECT_FALSE(t.blocked(c)) << t.name;
     aborter.join();
-    EXPECT_EQ(c.last_error(), NetError::kAborted) << t.name;
+    EXPECT_EQ(c.last_error(), t.cause) << t.name;
     EXPECT_EQ(c.connects(), t.second ? 1u : 0u) << t.name;  // nothing resent
   }
 }
