@@ -10,6 +10,48 @@
 
 namespace korvela::ipcapture {
 
+// Numbered properties of a query result (AddProperty). The recorder stores
+// each value as text and hands it back to the driver's Open as the camera
+// parameter of the same number (IDeviceSetup::GetParameter); "(none)" stands
+// for an empty value.
+enum CameraParameter : uint32_t {
+  // "0": 25 fps fallback, else 30. Open reads it as the driver's channel
+  // parameter and fails unless it is a decimal number.
+  kParamVideoStandard = 1,
+  kParamRtspPort = 2,           // decimal; "554" when the device did not say
+  kParamCameraGroup = 3,        // 0..4: how picture sizes and video modes are set
+  kParamFirmwareVersion = 4,    // shown in the "DRIVER IS OPENED" line
+  kParamMacAddress = 5,         // hex digits without dashes
+  kParamMaximumResolution = 6,  // the sensor's full picture, "WxH" e.g. "1280x1024"
+  kParamPrivacyZones = 7,       // "1": the device masks privacy zones
+  kParamAudioBitRate = 8,       // bit/s, decimal
+  kParamAudioInput = 101,       // "Count=%u; IsStereo=%u"; a count above 0 enables audio input
+  kParamAudioOutput = 102,      // the same for talk-back
+};
+
+// Capability numbers of a query result (SetCapability). 13 to 17 are
+// reported only for a device with privacy zones. kCapNever1 and kCapNever5
+// are numbers of the recorder this driver never reports; the kCapAlwaysZero
+// ones it reports as 0.
+enum CapabilityNumber : uint32_t {
+  kCapLoaded = 0,          // 1 once the device was identified and its video read
+  kCapNever1 = 1,          // never
+  kCapDigitalInputs = 2,   // count, when not 0
+  kCapDigitalOutputs = 3,  // count, when not 0
+  kCapAudioInputs = 4,     // audio input channels, when not 0
+  kCapNever5 = 5,          // never
+  kCapStreamType2 = 6,     // 1: a third stream type (IQeye devices have none)
+  kCapMotionJpeg = 7,      // 1: Motion-JPEG over HTTP (connection stream type 1)
+  kCapH264 = 8,            // 1: H.264 over RTSP (connection stream type 3)
+  kCapSettingsFlag = 11,   // the driver settings file's flag, 0 or 1
+  kCapAlwaysZero12 = 12,
+  kCapPrivacyZoneCount = 13,
+  kCapPrivacyZoneRectangles = 14,  // 1: zones are rectangles
+  kCapPrivacyZoneType2 = 15,       // 1: zones of the other kind (IQeye devices have none)
+  kCapAlwaysZero16 = 16,
+  kCapAlwaysZero17 = 17,
+};
+
 // One connection field of the result (address, port, user name, password).
 class IConnectionField {
  public:
@@ -46,6 +88,14 @@ class IFrameRateList {
   virtual void Add(uint32_t frame_interval) = 0;         // 2
 };
 
+// Connection fields of a query result (GetConnectionField).
+enum ConnectionFieldNumber : uint32_t {
+  kFieldAddress = 1,
+  kFieldPort = 2,  // decimal
+  kFieldUserName = 3,
+  kFieldPassword = 4,
+};
+
 // The recorder's result sink given to Start. Getters return null when the
 // recorder has no such object; the driver then skips the step.
 class ICapabilityResultSink {
@@ -53,7 +103,7 @@ class ICapabilityResultSink {
   virtual ~ICapabilityResultSink() = default;                       // 0
   virtual void SetCapability(uint32_t number, uint32_t value) = 0;  // 1
   virtual void SetName(const char* name) = 0;                       // 2
-  // i: 1 address, 2 port, 3 user name, 4 password.
+  // i: a ConnectionFieldNumber.
   virtual IConnectionField* GetConnectionField(uint32_t i) = 0;   // 3
   virtual void Reserved4() {}                                     // 4
   virtual ICapabilityProperty* AddProperty(uint32_t number) = 0;  // 5

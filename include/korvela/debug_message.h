@@ -2,11 +2,26 @@
 //
 // IDebugMessage is what every part of the driver logs through: the format
 // starts with "%s: " and the first argument names the origin, e.g.
-// "korvela::CBaseThread::StopThread". Levels: 1 failure, 2 warning, 3 state
-// report, 4 never delivered, 100 the driver-opened line.
+// "korvela::CBaseThread::StopThread".
 #pragma once
 
 #include <cstdint>
+
+namespace korvela {
+
+// Levels of IDebugMessage::Message, and of the lines the sink receives
+// (CDebugInfoIf::GetLevel). The driver adapts them to the recorder core's
+// version before they reach the sink: before 5.12 levels 3 and 100 arrive as
+// 2, before 6.3 level 100 arrives as 3.
+enum LogLevel : uint32_t {
+  kLogFailure = 1,
+  kLogWarning = 2,
+  kLogState = 3,
+  kLogNever = 4,     // dropped before it reaches the sink
+  kLogOpened = 100,  // the "DRIVER IS OPENED" line
+};
+
+}  // namespace korvela
 
 class IDebugMessage {
  public:

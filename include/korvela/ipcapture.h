@@ -2,17 +2,25 @@
 //
 // Every interface that crosses the boundary is an abstract class with its
 // virtual destructor in slot 0 and its operations in the slot order given by
-// the comments ("// N"). Interfaces of the driver (IIPCaptureDriver...,
-// IIPVideoCapture, IIPAudioCapture2, IIPAudioSender, ICaptureIOApi,
-// IIPCapabilityQuery) are implemented by the library; the others are the
-// recorder's objects, of which the driver calls only the named slots.
-// ReservedN() on a recorder object keeps the slots after it at their numbers
-// and is never called by the driver. Objects are owned by their creator: the
-// driver never deletes a recorder object, and the recorder deletes a driver
-// only through a Delete... export.
+// the comments ("// N"). On this ABI (the Itanium C++ ABI of GCC and clang) a
+// virtual destructor takes two vtable entries, the complete-object and the
+// deleting destructor, so slot N >= 1 is vtable entry N + 1: a recorder
+// compiled against these declarations with such a compiler gets the same
+// layout; one that builds its vtables by hand must count that way.
 //
-// A recorder can be written against this header alone: it includes every
-// sibling it needs.
+// Interfaces of the driver (IIPCaptureDriver..., IIPVideoCapture,
+// IIPAudioCapture2, IIPAudioSender, ICaptureIOApi, IIPCapabilityQuery) are
+// implemented by the library; the others are the recorder's objects, of which
+// the driver calls only the named slots. ReservedN() on a recorder object
+// keeps the slots after it at their numbers and is never called by the
+// driver. Objects are owned by their creator: the driver never deletes a
+// recorder object, and the recorder deletes a driver only through a
+// Delete... export.
+//
+// The numbers the two sides exchange have names here: camera parameters and
+// capability numbers (capability_query.h), channel, audio and digital I/O
+// states (below), log levels (debug_message.h). A recorder can be written
+// against this header alone: it includes every sibling it needs.
 #pragma once
 
 #include <cstdint>
@@ -61,7 +69,8 @@ class IDeviceSetup {
   virtual IDeviceDescription* GetDescription() = 0;  // 1
   virtual IConnectionSettings* GetConnection() = 0;  // 2
   virtual void Reserved3() {}                        // 3
-  // Camera parameter text by index (from 1); null after the last one.
+  // Camera parameter text by index (from 1, see CameraParameter); null after
+  // the last one.
   virtual const char* GetParameter(uint32_t index) = 0;  // 4
 };
 
@@ -135,11 +144,12 @@ class IFrameReceiver {
   virtual void OnSignalLost() = 0;               // 3
 };
 
-// Channel status values reported by GetChannelState.
+// Status of a video channel. GetChannelState reports a stopped channel as
+// kChannelSignalLost: the recorder sees only 0 and 2.
 enum ChannelStatus : uint32_t {
-  kChannelReceiving = 0,
-  kChannelSignalLost = 2,
-  kChannelStopped = 3,
+  kChannelReceiving = 0,   // connected, frames arrive
+  kChannelSignalLost = 2,  // no frame for longer than the limit; reconnecting
+  kChannelStopped = 3,     // stopped, or (RTSP) connecting
 };
 
 // The video capture object (driver object, from GetVideoCapture).
@@ -160,6 +170,17 @@ class IIPVideoCapture {
 
 // ---------------------------------------------------------------------------
 // Audio (recorder objects handed to OpenChannel, and the driver's objects)
+
+// States of an audio input channel (OnStateChanged, GetChannelState). Every
+// change is reported at once.
+enum AudioInputState : uint32_t {
+  kAudioInputStopped = 0,  // also: the key is not open
+  kAudioInputConnecting = 1,
+  kAudioInputRunning = 2,  // session up, frames delivered
+  kAudioInputStopping = 3,
+  kAudioInputError = 4,
+  kAudioInputLost = 5,  // no audio for longer than the limit; reconnecting
+};
 
 // Audio input: the recorder's callback for frames and state reports.
 class IAudioCallback {
@@ -184,6 +205,17 @@ class IAudioFormatList {
   virtual ~IAudioFormatList() = default;                    // 0
   virtual uint32_t GetCount() = 0;                          // 1
   virtual IAudioFormatEntry* GetEntry(uint32_t index) = 0;  // 2: may be null
+};
+
+// States of a talk-back channel (OnStateChanged, GetChannelState). Every
+// change is reported at once.
+enum AudioOutputState : uint32_t {
+  kAudioOutputStopped = 0,  // also: the key is not open
+  kAudioOutputStarting = 1,
+  kAudioOutputSending = 2,  // the device accepts audio
+  kAudioOutputStopping = 3,
+  kAudioOutputNoFormat = 4,     // the recorder offers no format the device takes
+  kAudioOutputUnreachable = 5,  // preparing the device or sending to it failed
 };
 
 // Talk-back: the recorder's callback for state reports.
@@ -256,8 +288,20 @@ class IIPAudioSender {
 // ---------------------------------------------------------------------------
 // Digital inputs and outputs
 
-// Input states: 0 undetermined, 1 open, 2 closed. Output states: 1 open,
-// anything else closed.
+// State of a digital input (OnInputChanged).
+enum DigitalInputState : uint32_t {
+  kInputUndetermined = 0,  // not read yet, or the device stopped answering
+  kInputOpen = 1,
+  kInputClosed = 2,
+};
+
+// State asked of a digital output (SetOutput): kOutputOpen, anything else
+// closes it.
+enum DigitalOutputState : uint32_t {
+  kOutputClosed = 0,
+  kOutputOpen = 1,
+};
+
 class ICaptureIOCallback {
  public:
   virtual ~ICaptureIOCallback() = default;                          // 0
@@ -361,6 +405,18 @@ KORVELA_EXPORT int32_t UninitCapabilityQuery(void);
 
 }  // extern "C"
 
+// Exported by the recorder, not by the library: the recorder core's version.
+// Linux has no version resources, so a host publishes it by exporting this
+// function from its executable (link with -rdynamic, CMake ENABLE_EXPORTS) or
+// from a library loaded with RTLD_GLOBAL; it fills {major, minor, build,
+// revision}. The driver looks it up with dlsym(RTLD_DEFAULT, ...) at Open and
+// adapts its log levels to the version. Without it the version counts as
+// unreadable (taken as 5.12), and "DRIVER IS OPENED" then reaches the sink at
+// level 3 instead of 100.
+extern "C" {
+KORVELA_EXPORT void korvela_recorder_core_version(uint16_t out[4]);
+}
+
 // Function-pointer types of the exports, for a recorder that loads the
 // library at run time.
 namespace korvela::ipcapture {
@@ -381,4 +437,8 @@ using StartCapabilityQueryFn = int32_t (*)(const char*, uint16_t, const char*, c
                                            ICapabilityResultSink*);
 using TerminateCapabilityQueryFn = int32_t (*)();
 using UninitCapabilityQueryFn = int32_t (*)();
+
+// The host's version function, as the driver finds it.
+inline constexpr char kRecorderCoreVersionSymbol[] = "korvela_recorder_core_version";
+using RecorderCoreVersionFn = void (*)(uint16_t out[4]);
 }  // namespace korvela::ipcapture

@@ -1,6 +1,6 @@
 #include "base/base_thread.h"
 
-#include "base/log_levels.h"
+#include "korvela/debug_message.h"
 
 namespace korvela {
 namespace {

@@ -7,7 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "base/log_levels.h"
+#include "korvela/debug_message.h"
+
 #include "base/testing/recording_log.h"
 
 namespace korvela {

@@ -4,8 +4,9 @@
 #include <memory>
 #include <new>
 
+#include "korvela/debug_message.h"
+
 #include "base/debug_info.h"
-#include "base/log_levels.h"
 
 namespace korvela {
 

@@ -9,8 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "korvela/debug_message.h"
+
 #include "base/debug_info.h"
-#include "base/log_levels.h"
 
 namespace korvela {
 namespace {

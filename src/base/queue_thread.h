@@ -20,9 +20,10 @@
 #include <deque>
 #include <memory>
 
+#include "korvela/debug_message.h"
+
 #include "base/base_thread.h"
 #include "base/event.h"
-#include "base/log_levels.h"
 #include "base/log_throttle.h"
 #include "base/sync_lock.h"
 #include "util/thread_annotations.h"

@@ -28,7 +28,7 @@ CBaseCameraChannel::CBaseCameraChannel(uint32_t input_index, IDriver* driver,
 CBaseCameraChannel::~CBaseCameraChannel() {
   // Derived classes stop first (their Run needs their parts); this is for a
   // channel that was never started or already stopped.
-  SetStatus(kCameraStopped);
+  SetStatus(kChannelStopped);
   SetCameraState(false);
   StopWorker();
 }
@@ -43,7 +43,7 @@ bool CBaseCameraChannel::Start(const StreamSettings& settings) {
 }
 
 void CBaseCameraChannel::Stop() {
-  SetStatus(kCameraStopped);
+  SetStatus(kChannelStopped);
   SetCameraState(false);
   StopWorker();
 }
@@ -110,11 +110,11 @@ void CBaseCameraChannel::SetCameraState(bool online) {
     return;
   }
   switch (GetState()) {
-    case kCameraSignalLost:
+    case kChannelSignalLost:
       if (!name.empty()) name[0] = AsciiToLower(name[0]);
       driver_->Message(1, "%s: Signal was lost for %s", kSetCameraStateOrigin, name.c_str());
       break;
-    case kCameraStopped:
+    case kChannelStopped:
       driver_->Message(3, "%s: %s is offline. Channel was stopped", kSetCameraStateOrigin,
                        name.c_str());
       break;

@@ -99,7 +99,7 @@ class CBaseCameraChannel : public ICameraChannel {
   bool online_ GUARDED_BY(state_lock_) = false;
 
   mutable CSyncLock status_lock_;
-  uint32_t status_ GUARDED_BY(status_lock_) = kCameraStopped;
+  uint32_t status_ GUARDED_BY(status_lock_) = kChannelStopped;
 
   CSyncLock worker_lock_;
   platform::Thread worker_ GUARDED_BY(worker_lock_);

@@ -42,7 +42,7 @@ class TestChannel : public CBaseCameraChannel {
   uint32_t Run() override {
     ++runs;
     if (stop_self) {
-      SetStatus(kCameraStopped);
+      SetStatus(kChannelStopped);
       StopWorker();  // must not wait for itself
       stopped_itself = true;
       return 0;
@@ -77,12 +77,12 @@ struct ChannelFixture : ::testing::Test {
 
 TEST_F(ChannelFixture, StartRunsTheWorkerAndStopEndsItWithStatusStopped) {
   TestChannel channel(0, &driver, nullptr);
-  EXPECT_EQ(channel.GetState(), kCameraStopped);
+  EXPECT_EQ(channel.GetState(), kChannelStopped);
   ASSERT_TRUE(channel.Start({25, 50, 640, 480}));
   EXPECT_EQ(channel.GetSettings(), (StreamSettings{25, 50, 640, 480}));
-  channel.SetStatus(kCameraReceiving);
+  channel.SetStatus(kChannelReceiving);
   channel.Stop();
-  EXPECT_EQ(channel.GetState(), kCameraStopped);
+  EXPECT_EQ(channel.GetState(), kChannelStopped);
   EXPECT_EQ(channel.runs, 1);
   // A second stop is harmless.
   channel.Stop();
@@ -92,7 +92,7 @@ TEST_F(ChannelFixture, StartRunsTheWorkerAndStopEndsItWithStatusStopped) {
 TEST_F(ChannelFixture, StartOnARunningOnlineChannelStopsItFirst) {
   TestChannel channel(0, &driver, nullptr);
   ASSERT_TRUE(channel.Start({25, 50, 640, 480}));
-  channel.SetStatus(kCameraReceiving);
+  channel.SetStatus(kChannelReceiving);
   channel.SetCameraState(true);
   ASSERT_TRUE(channel.Start({10, 70, 320, 240}));
   EXPECT_EQ(channel.GetSettings(), (StreamSettings{10, 70, 320, 240}));
@@ -131,10 +131,10 @@ TEST_F(ChannelFixture, ChangeSettingsAppliesRateThenSizeAndIgnoresQuality) {
 
 TEST_F(ChannelFixture, SingleInputDeviceIsNamedCameraAndLogsEachTransitionOnce) {
   TestChannel channel(0, &driver, nullptr);
-  channel.SetStatus(kCameraReceiving);
+  channel.SetStatus(kChannelReceiving);
   channel.SetCameraState(true);
   channel.SetCameraState(true);
-  channel.SetStatus(kCameraSignalLost);
+  channel.SetStatus(kChannelSignalLost);
   channel.SetCameraState(false);
   channel.SetCameraState(false);
   channel.SetCameraState(true);
@@ -159,7 +159,7 @@ TEST_F(ChannelFixture, VideoServerInputIsNamedWithItsZeroBasedIndex) {
   driver.channel_count = 4;
   TestChannel channel(2, &driver, nullptr);
   channel.SetCameraState(true);
-  channel.SetStatus(kCameraSignalLost);
+  channel.SetStatus(kChannelSignalLost);
   channel.SetCameraState(false);
   EXPECT_TRUE(driver.log.HasLine(3,
                                  "korvela::CBaseCameraChannel::SetCameraState: Video-server "

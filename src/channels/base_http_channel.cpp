@@ -44,13 +44,13 @@ uint32_t CBaseHttpChannel::Run() {
     const uint32_t pause =
         lost ? timing_.retry_after_loss_ms : (delivered ? 0 : timing_.retry_after_failure_ms);
     if (stop_event().Wait(pause)) {
-      SetStatus(kCameraStopped);
+      SetStatus(kChannelStopped);
       SetCameraState(false);
       break;
     }
     delivered = false;
     if (OpenStream()) {
-      SetStatus(kCameraReceiving);
+      SetStatus(kChannelReceiving);
       // A picture left over from the previous connection must not be
       // completed with bytes of this one.
       if (parser_) parser_->Reset();
@@ -62,7 +62,7 @@ uint32_t CBaseHttpChannel::Run() {
 
     lost = SignalLost();
     if (lost) {
-      SetStatus(kCameraSignalLost);
+      SetStatus(kChannelSignalLost);
       if (receiver() != nullptr) receiver()->OnSignalLost();
       SetCameraState(false);
     }

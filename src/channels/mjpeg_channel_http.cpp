@@ -13,13 +13,9 @@ namespace korvela {
 
 namespace {
 
-// Camera parameter 3: the camera group; parameter 6: the sensor size.
-constexpr uint32_t kParamCameraGroup = 3;
-constexpr uint32_t kParamSensorSize = 6;
-
 uint32_t ReadCameraGroup(IDriver* driver) {
   if (driver == nullptr) return 0;
-  const std::string text = driver->GetParameter(kParamCameraGroup);
+  const std::string text = driver->GetParameter(ipcapture::kParamCameraGroup);
   const int value = std::atoi(text.c_str());
   return value > 0 ? static_cast<uint32_t>(value) : 0;
 }
@@ -57,7 +53,7 @@ bool CMjpegChannelHTTP::SetFrameRate(uint32_t fps) {
     }
     return false;
   }
-  SetStatus(kCameraStopped);
+  SetStatus(kChannelStopped);
   StopWorker();
   StoreFrameRate(fps);
   return StartWorker();
@@ -68,7 +64,8 @@ bool CMjpegChannelHTTP::OpenStream() {
     if (ipcapture::IPrivacyZones* zones = driver()->GetPrivacyZones()) zones->Apply();
   }
   const StreamSettings s = GetSettings();
-  const std::string sensor = driver() != nullptr ? driver()->GetParameter(kParamSensorSize) : "";
+  const std::string sensor =
+      driver() != nullptr ? driver()->GetParameter(ipcapture::kParamMaximumResolution) : "";
   const MjpegRequests requests =
       BuildMjpegRequests({s.frame_rate, s.quality, s.width, s.height}, camera_group_, sensor);
   IHttpStreamLink& link = stream_link();

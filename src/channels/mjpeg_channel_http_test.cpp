@@ -204,7 +204,7 @@ TEST_F(MjpegChannelFixture, ConfiguresOpensAndDeliversEveryPictureOnce) {
   ASSERT_TRUE(channel->Start({25, 50, 640, 512}));
   WaitParked();
 
-  EXPECT_EQ(channel->GetState(), kCameraReceiving);
+  EXPECT_EQ(channel->GetState(), kChannelReceiving);
   EXPECT_THAT(
       script.Log(),
       ElementsAre("stream:/set.oid?OidTR1.2.6.1=0&OidTR1.2.6.4=0&OidTR1.2.6.2=1280&"
@@ -220,7 +220,7 @@ TEST_F(MjpegChannelFixture, ConfiguresOpensAndDeliversEveryPictureOnce) {
 
   channel->Stop();
   EXPECT_TRUE(stream_link->aborted_while_parked_);
-  EXPECT_EQ(channel->GetState(), kCameraStopped);
+  EXPECT_EQ(channel->GetState(), kChannelStopped);
   EXPECT_TRUE(driver.log.HasLine(
       3,
       "korvela::CBaseCameraChannel::SetCameraState: Camera 10.0.0.5 is offline. Channel was "
@@ -270,7 +270,7 @@ TEST_F(MjpegChannelFixture, SilentCameraThatKeepsAcceptingConnectionsIsReportedL
   WaitParked();
   EXPECT_EQ(receiver.signal_lost, 1);
   EXPECT_EQ(receiver.frames.size(), 2u);
-  EXPECT_EQ(channel->GetState(), kCameraReceiving);
+  EXPECT_EQ(channel->GetState(), kChannelReceiving);
   const auto lines = driver.log.Lines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].text,
@@ -304,7 +304,7 @@ TEST_F(MjpegChannelFixture, FailedConfigurationIsRetriedAfterAPauseNotInAHotLoop
               ElementsAre(::testing::HasSubstr("OidTR1.2.6.1=0"),
                           "stream:/set.oid?OidTR1.2.7=58&OidTR1.2.31=40",
                           "stream:/set.oid?OidTR1.17.2.19.3.2=1"));  // closed after the attempt
-  EXPECT_EQ(channel->GetState(), kCameraStopped);
+  EXPECT_EQ(channel->GetState(), kChannelStopped);
   EXPECT_TRUE(receiver.frames.empty());
 }
 

@@ -14,7 +14,7 @@ bool CSenderStreamLink::RequestOk(const std::string& path) {
 }
 
 IHttpStreamLink::Result CSenderStreamLink::RequestStatus(const std::string& path) {
-  if (aborted_) return {HUtils::kCodeNotSent, HUtils::kLevelSilent, {}};
+  if (aborted_) return {HUtils::kCodeNotSent, kLogNever, {}};
   const Web::CResultDef r = HUtils::RequestStatus(path, sender_);
   return {r.code, r.level, r.message};
 }

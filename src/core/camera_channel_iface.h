@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "korvela/ipcapture.h"
+
 namespace korvela {
 
 // Stream settings of one video channel, in this order.
@@ -19,12 +21,11 @@ struct StreamSettings {
   friend bool operator==(const StreamSettings&, const StreamSettings&) = default;
 };
 
-// Channel status values (GetState).
-enum CameraChannelStatus : uint32_t {
-  kCameraReceiving = 0,   // connected and receiving
-  kCameraSignalLost = 2,  // no accepted frame for longer than the limit
-  kCameraStopped = 3,     // stopped, or (RTP channels) (re)connecting
-};
+// GetState gives the recorder's channel status values.
+using ipcapture::ChannelStatus;
+using ipcapture::kChannelReceiving;
+using ipcapture::kChannelSignalLost;
+using ipcapture::kChannelStopped;
 
 class ICameraChannel {
  public:

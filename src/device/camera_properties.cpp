@@ -102,19 +102,19 @@ bool CBaseCameraProperties::ReportCodecs(ipcapture::ICapabilityResultSink* sink)
   for (uint32_t type : stream_types_) {
     switch (type) {
       case kReportedH264:
-        sink->SetCapability(8, 1);
+        sink->SetCapability(ipcapture::kCapH264, 1);
         break;
       case kReportedStream2:
-        sink->SetCapability(6, 1);
+        sink->SetCapability(ipcapture::kCapStreamType2, 1);
         break;
       case kReportedMotionJpeg:
-        sink->SetCapability(7, 1);
+        sink->SetCapability(ipcapture::kCapMotionJpeg, 1);
         break;
       default:
         break;
     }
   }
-  sink->SetCapability(0, loaded_);
+  sink->SetCapability(ipcapture::kCapLoaded, loaded_);
   return loaded_ == 1;
 }
 
@@ -138,25 +138,28 @@ bool CBaseCameraProperties::ReportPictureSizes(ipcapture::ICapabilityResultSink*
 
 void CBaseCameraProperties::ReportCapabilities(ipcapture::ICapabilityResultSink* sink) {
   if (flags_[kNeverSetFlagA] != 0 && flags_[kNeverSetFlagB] != 0) {
-    sink->SetCapability(1, 1);
-    sink->SetCapability(5, 1);
+    sink->SetCapability(ipcapture::kCapNever1, 1);
+    sink->SetCapability(ipcapture::kCapNever5, 1);
   }
-  if (digital_inputs_ != 0) sink->SetCapability(2, digital_inputs_);
-  if (digital_outputs_ != 0) sink->SetCapability(3, digital_outputs_);
-  if (audio_input_.channel_count != 0) sink->SetCapability(4, audio_input_.channel_count);
-  sink->SetCapability(11, flags_[kSettingsFlag]);
-  sink->SetCapability(12, 0);
+  if (digital_inputs_ != 0) sink->SetCapability(ipcapture::kCapDigitalInputs, digital_inputs_);
+  if (digital_outputs_ != 0) sink->SetCapability(ipcapture::kCapDigitalOutputs, digital_outputs_);
+  if (audio_input_.channel_count != 0)
+    sink->SetCapability(ipcapture::kCapAudioInputs, audio_input_.channel_count);
+  sink->SetCapability(ipcapture::kCapSettingsFlag, flags_[kSettingsFlag]);
+  sink->SetCapability(ipcapture::kCapAlwaysZero12, 0);
   if (privacy_zone_count_ != 0 && privacy_zone_type_ != 2) {
-    sink->SetCapability(13, privacy_zone_count_);
-    sink->SetCapability(14, privacy_zone_type_ == 1 ? 1 : 0);
-    sink->SetCapability(15, privacy_zone_type_ == 2 ? 1 : 0);
-    sink->SetCapability(16, 0);
-    sink->SetCapability(17, 0);
+    sink->SetCapability(ipcapture::kCapPrivacyZoneCount, privacy_zone_count_);
+    sink->SetCapability(ipcapture::kCapPrivacyZoneRectangles, privacy_zone_type_ == 1 ? 1 : 0);
+    sink->SetCapability(ipcapture::kCapPrivacyZoneType2, privacy_zone_type_ == 2 ? 1 : 0);
+    sink->SetCapability(ipcapture::kCapAlwaysZero16, 0);
+    sink->SetCapability(ipcapture::kCapAlwaysZero17, 0);
   }
   if (audio_input_.channel_count != 0)
-    AddProperty(sink, 101, "Audio Input Parameters", audio_input_.ToString(), true);
+    AddProperty(sink, ipcapture::kParamAudioInput, "Audio Input Parameters",
+                audio_input_.ToString(), true);
   if (audio_output_.channel_count != 0)
-    AddProperty(sink, 102, "Audio Output Parameters", audio_output_.ToString(), true);
+    AddProperty(sink, ipcapture::kParamAudioOutput, "Audio Output Parameters",
+                audio_output_.ToString(), true);
 }
 
 // ---------------------------------------------------------------------------
@@ -176,17 +179,22 @@ void CQuarnoCameraProperties::Abort() {
 }
 
 bool CQuarnoCameraProperties::FillProperties(ipcapture::ICapabilityResultSink* sink) {
-  AddProperty(sink, 1, "Video standard", std::to_string(video_standard_), false);
-  AddProperty(sink, 2, "RTSP port", rtsp_port_.empty() ? kDefaultRtspPort : rtsp_port_, true);
-  AddProperty(sink, 3, "Camera group", std::to_string(camera_group_), false);
-  AddProperty(sink, 4, "Firmware version", firmware_, true);
-  AddProperty(sink, 5, "MAC address", mac_address_, true);
+  AddProperty(sink, ipcapture::kParamVideoStandard, "Video standard",
+              std::to_string(video_standard_), false);
+  AddProperty(sink, ipcapture::kParamRtspPort, "RTSP port",
+              rtsp_port_.empty() ? kDefaultRtspPort : rtsp_port_, true);
+  AddProperty(sink, ipcapture::kParamCameraGroup, "Camera group", std::to_string(camera_group_),
+              false);
+  AddProperty(sink, ipcapture::kParamFirmwareVersion, "Firmware version", firmware_, true);
+  AddProperty(sink, ipcapture::kParamMacAddress, "MAC address", mac_address_, true);
   AddProperty(
-      sink, 6, "Maximum resolution",
+      sink, ipcapture::kParamMaximumResolution, "Maximum resolution",
       StrFormat("%ux%u", static_cast<unsigned>(max_width_), static_cast<unsigned>(max_height_)),
       true);
-  AddProperty(sink, 7, "Privacy zones support", privacy_zone_count_ > 0 ? "1" : "0", false);
-  AddProperty(sink, 8, "Audio Bitrate", std::to_string(audio_bit_rate_), false);
+  AddProperty(sink, ipcapture::kParamPrivacyZones, "Privacy zones support",
+              privacy_zone_count_ > 0 ? "1" : "0", false);
+  AddProperty(sink, ipcapture::kParamAudioBitRate, "Audio Bitrate", std::to_string(audio_bit_rate_),
+              false);
   return true;
 }
 

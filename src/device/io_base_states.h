@@ -12,17 +12,18 @@
 #include <map>
 #include <optional>
 
+#include "korvela/ipcapture.h"
+
 #include "base/sync_lock.h"
 #include "util/thread_annotations.h"
 
 namespace korvela {
 
-// Input states as reported to the recorder.
-inline constexpr uint32_t kInputUndetermined = 0;
-inline constexpr uint32_t kInputOpen = 1;
-inline constexpr uint32_t kInputClosed = 2;
-// Output states: 1 is open, anything else closed.
-inline constexpr uint32_t kOutputOpen = 1;
+// Input and output states are the recorder's.
+using ipcapture::kInputClosed;
+using ipcapture::kInputOpen;
+using ipcapture::kInputUndetermined;
+using ipcapture::kOutputOpen;
 
 // The recorder gives the number of inputs and outputs; the tables hold at most
 // this many entries each so a nonsense count cannot exhaust memory.

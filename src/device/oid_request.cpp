@@ -81,7 +81,7 @@ std::string RedactPath(std::string_view path) {
 
 Web::CResultDef RequestGetRD(const std::string& path, std::vector<uint8_t>& body,
                              Web::CHttpSender& sender, bool read) {
-  Web::CResultDef result = MakeResult(kLevelState, kCodeOk);
+  Web::CResultDef result = MakeResult(kLogState, kCodeOk);
   const std::string device = DeviceWithPort(sender);
   const Web::HttpRequest request("GET", path);
   body.clear();
@@ -89,11 +89,11 @@ Web::CResultDef RequestGetRD(const std::string& path, std::vector<uint8_t>& body
   const bool sent = sender.SendRequest(request);
   const uint32_t status = sender.GetStatusCode();
   if (!sent || status == 0) {
-    result = MakeResult(kLevelSilent, kCodeNotSent,
+    result = MakeResult(kLogNever, kCodeNotSent,
                         StrFormat("%s: can not send request \"%s\" to %s", kRequestGetOrigin,
                                   RedactPath(path).c_str(), device.c_str()));
   } else if (!IsSuccessStatus(status)) {
-    result = MakeResult(kLevelFailure, kCodeBadStatus,
+    result = MakeResult(kLogFailure, kCodeBadStatus,
                         StrFormat("%s: %s sent does not process request \"%s\", status code = %d",
                                   kRequestGetOrigin, device.c_str(), RedactPath(path).c_str(),
                                   static_cast<int>(status)));
@@ -101,12 +101,12 @@ Web::CResultDef RequestGetRD(const std::string& path, std::vector<uint8_t>& body
   if (read && result.code == kCodeOk) {
     if (!ReadReply(sender, body)) {
       result =
-          MakeResult(kLevelFailure, kCodeBadResponse,
+          MakeResult(kLogFailure, kCodeBadResponse,
                      StrFormat("%s: response to request \"%s\" from %s is longer than %u bytes",
                                kRequestGetOrigin, RedactPath(path).c_str(), device.c_str(),
                                static_cast<unsigned>(kMaxOidReplyBytes)));
     } else if (body.empty()) {
-      result = MakeResult(kLevelFailure, kCodeBadResponse,
+      result = MakeResult(kLogFailure, kCodeBadResponse,
                           StrFormat("%s: incorrect response for request \"%s\" from %s",
                                     kRequestGetOrigin, RedactPath(path).c_str(), device.c_str()));
     }
@@ -118,7 +118,7 @@ Web::CResultDef RequestGetRD(const std::string& path, std::vector<uint8_t>& body
 
 Web::CResultDef GetOidRD(Web::CHttpSender& sender, const std::string& oids, std::string& value) {
   value.clear();
-  if (oids.empty()) return MakeResult(kLevelSilent, kCodeEmptyOidList);
+  if (oids.empty()) return MakeResult(kLogNever, kCodeEmptyOidList);
 
   const std::string path = StrFormat("/get.oid?%s", oids.c_str());
   std::vector<uint8_t> body;
@@ -127,7 +127,7 @@ Web::CResultDef GetOidRD(Web::CHttpSender& sender, const std::string& oids, std:
 
   OidReply reply = ParseOidReply(std::span<const uint8_t>(body), IsMultiOidList(oids));
   if (!reply.error.empty()) {
-    return MakeResult(kLevelFailure, kCodeDeviceError,
+    return MakeResult(kLogFailure, kCodeDeviceError,
                       StrFormat("%s: device %s returns error message \"%s\" for request \"%s\"",
                                 kGetOidOrigin, sender.GetAddress().c_str(),
                                 QuotableErrorText(reply.error).c_str(), path.c_str()));

@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "korvela/debug_message.h"
+
 #include "device/http_sender.h"
 
 namespace korvela::HUtils {
@@ -37,11 +39,6 @@ inline constexpr uint32_t kMaxOidReplyBytes = 64 * 1024;
 // The device's error text quoted in a code-12 message is cut to this many
 // characters (then "..." follows), control characters replaced.
 inline constexpr size_t kMaxQuotedErrorChars = 256;
-
-// Log levels a result carries (CResultDef::level).
-inline constexpr uint32_t kLevelFailure = 1;
-inline constexpr uint32_t kLevelState = 3;
-inline constexpr uint32_t kLevelSilent = 4;  // never logged
 
 // Sends a GET for `path` (HttpRequest defaults: Basic, query unescaped, no
 // redirects); with `read` set also reads the whole body into `body` and

@@ -112,40 +112,40 @@ TEST(GetOidTest, RepliesGiveCodeLevelMessageAndValue) {
   const std::string kLong = "ERROR " + std::string(kMaxQuotedErrorChars - 6, 'x');
   const std::string kTooLong = " from {dev} is longer than 65536 bytes";
   const Case cases[] = {
-      {"", "", kCodeEmptyOidList, kLevelSilent, "", ""},  // no request
-      {"1.2.7", Ok200(OidPage("IQ041S")), kCodeOk, kLevelState, "", "IQ041S"},
+      {"", "", kCodeEmptyOidList, kLogNever, "", ""},  // no request
+      {"1.2.7", Ok200(OidPage("IQ041S")), kCodeOk, kLogState, "", "IQ041S"},
       {"1.17.1.2&1.9.5&1.9.6&1.9.7", Ok200(OidPage("1.17.1.2=64\n1.9.5=err\n1.9.6=on\n")), kCodeOk,
-       kLevelState, "", "1.17.1.2=64\n1.9.6=on\n"},
-      {"9.9.9", Ok200(OidPage("ERROR: unknown OID")), kCodeDeviceError, kLevelFailure,
+       kLogState, "", "1.17.1.2=64\n1.9.6=on\n"},
+      {"9.9.9", Ok200(OidPage("ERROR: unknown OID")), kCodeDeviceError, kLogFailure,
        kErr + "ERROR: unknown OID\" for request \"/get.oid?9.9.9\"", ""},
-      {"9.9.9", Ok200(OidPage(kLong)), kCodeDeviceError, kLevelFailure,
+      {"9.9.9", Ok200(OidPage(kLong)), kCodeDeviceError, kLogFailure,
        kErr + kLong + "\" for request \"/get.oid?9.9.9\"", ""},
-      {"9.9.9", Ok200(OidPage(kLong + "y")), kCodeDeviceError, kLevelFailure,
+      {"9.9.9", Ok200(OidPage(kLong + "y")), kCodeDeviceError, kLogFailure,
        kErr + kLong + "...\" for request \"/get.oid?9.9.9\"", ""},
       {"9.9.9", Ok200(OidPage("ERR\r\nfake: Camera x is online\x1b[2J")), kCodeDeviceError,
-       kLevelFailure, kErr + "ERR??fake: Camera x is online?[2J\" for request \"/get.oid?9.9.9\"",
+       kLogFailure, kErr + "ERR??fake: Camera x is online?[2J\" for request \"/get.oid?9.9.9\"",
        ""},
-      {"1.2.7", Ok200("<html>no block</html>"), kCodeOk, kLevelState, "", ""},
-      {"1.2.7&1.2.8", Ok200("<html>no block</html>"), kCodeOk, kLevelState, "", ""},
-      {"1.2.7", Reply(404, "Not Found", "nope"), kCodeBadStatus, kLevelFailure,
+      {"1.2.7", Ok200("<html>no block</html>"), kCodeOk, kLogState, "", ""},
+      {"1.2.7&1.2.8", Ok200("<html>no block</html>"), kCodeOk, kLogState, "", ""},
+      {"1.2.7", Reply(404, "Not Found", "nope"), kCodeBadStatus, kLogFailure,
        kReq + "{dev} sent does not process request \"/get.oid?1.2.7\", status code = 404", ""},
-      {"1.2.7", kRefused, kCodeNotSent, kLevelSilent,
+      {"1.2.7", kRefused, kCodeNotSent, kLogNever,
        kReq + "can not send request \"/get.oid?1.2.7\" to {dev}", ""},
-      {"1.2.7", kHang, kCodeNotSent, kLevelSilent,
+      {"1.2.7", kHang, kCodeNotSent, kLogNever,
        kReq + "can not send request \"/get.oid?1.2.7\" to {dev}", ""},
-      {"1.2.7", "SSH-2.0-OpenSSH_9.2\r\n", kCodeNotSent, kLevelSilent,
+      {"1.2.7", "SSH-2.0-OpenSSH_9.2\r\n", kCodeNotSent, kLogNever,
        kReq + "can not send request \"/get.oid?1.2.7\" to {dev}", ""},
-      {"1.2.7", Ok200(""), kCodeBadResponse, kLevelFailure,
+      {"1.2.7", Ok200(""), kCodeBadResponse, kLogFailure,
        kReq + "incorrect response for request \"/get.oid?1.2.7\" from {dev}", ""},
-      {"1.2.7", Ok200(PageOfSize(kMaxOidReplyBytes)), kCodeOk, kLevelState, "",
+      {"1.2.7", Ok200(PageOfSize(kMaxOidReplyBytes)), kCodeOk, kLogState, "",
        std::string(kMaxOidReplyBytes - OidPage("").size(), 'v')},
-      {"1.2.7", Ok200(PageOfSize(kMaxOidReplyBytes + 1)), kCodeBadResponse, kLevelFailure,
+      {"1.2.7", Ok200(PageOfSize(kMaxOidReplyBytes + 1)), kCodeBadResponse, kLogFailure,
        kReq + "response to request \"/get.oid?1.2.7\"" + kTooLong, ""},
       // 256 MiB announced, 1 MiB of line feeds sent, then nothing: the read
       // ends at the limit instead of holding the bytes and waiting for more.
       {"1.2.7&1.2.8",
        "HTTP/1.1 200 OK\r\nContent-Length: 268435456\r\n\r\n<xmp>" + std::string(1 << 20, '\n'),
-       kCodeBadResponse, kLevelFailure,
+       kCodeBadResponse, kLogFailure,
        kReq + "response to request \"/get.oid?1.2.7&1.2.8\"" + kTooLong, ""},
   };
   for (const Case& c : cases) {
@@ -179,7 +179,7 @@ TEST(GetOidTest, AbortFromAnotherThreadEndsTheRead) {
   const Web::CResultDef r = GetOidRD(f.sender, "1.2.7", value);
   aborter.join();
   EXPECT_EQ(r.code, kCodeNotSent);
-  EXPECT_EQ(r.level, kLevelSilent);
+  EXPECT_EQ(r.level, kLogNever);
 }
 
 TEST(RequestTest, WritesProbesAndPolls) {

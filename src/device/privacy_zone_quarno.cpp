@@ -7,9 +7,6 @@
 namespace korvela {
 namespace {
 
-// Maximum resolution camera parameter ("1280x1024").
-constexpr uint32_t kParamMaximumResolution = 6;
-
 DEVICE_INFO DeviceOf(IDriver* driver) {
   const DEVICE_INFO* info = driver != nullptr ? driver->GetDeviceInfo() : nullptr;
   return info != nullptr ? *info : DEVICE_INFO();
@@ -27,7 +24,8 @@ void CQuarnoPrivacyZone::EnableMasking() {
 
 void CQuarnoPrivacyZone::WriteZones() {
   const PictureSize picture = ParseMaximumResolution(
-      driver() != nullptr ? driver()->GetParameter(kParamMaximumResolution) : std::string());
+      driver() != nullptr ? driver()->GetParameter(ipcapture::kParamMaximumResolution)
+                          : std::string());
   uint32_t number = 0;
   for (const CPrivacyZoneEx& zone : ZonesToWrite()) {
     ++number;
@@ -42,7 +40,7 @@ bool CQuarnoPrivacyZone::Send(const std::string& path) {
   const Web::CResultDef result = HUtils::RequestStatus(path, sender_);
   if (result.code == HUtils::kCodeNotSent) reachable_ = false;
   if (result.code != 0 && LogThrottle(log_counter_) && !result.message.empty() &&
-      result.level != HUtils::kLevelSilent && driver() != nullptr) {
+      result.level != kLogNever && driver() != nullptr) {
     driver()->Message(result.level, "%s", result.message.c_str());
   }
   return reachable_;

@@ -12,7 +12,8 @@ bool CIPAudioCapture::OpenChannel(uint32_t key, uint32_t input, ipcapture::IAudi
 
 uint32_t CIPAudioCapture::GetChannelState(uint32_t key, void*, void*) {
   auto channel = table_.Find(key);
-  return channel ? channel->GetState() : 0;
+  if (!channel) return ipcapture::kAudioInputStopped;
+  return channel->GetState();
 }
 
 bool CIPAudioSender::OpenChannel(uint32_t key, uint32_t value,
@@ -39,7 +40,8 @@ bool CIPAudioSender::GetAudioFormat(uint32_t key, ipcapture::IAudioFormat* forma
 
 uint32_t CIPAudioSender::GetChannelState(uint32_t key, void*, void*) {
   auto channel = table_.Find(key);
-  return channel ? channel->GetState() : 0;
+  if (!channel) return ipcapture::kAudioOutputStopped;
+  return channel->GetState();
 }
 
 }  // namespace korvela

@@ -5,7 +5,8 @@
 #include <new>
 #include <utility>
 
-#include "base/log_levels.h"
+#include "korvela/debug_message.h"
+
 #include "device/text_utils.h"
 #include "driver/ip_audio_capture.h"
 #include "driver/ip_video_capture.h"
@@ -17,9 +18,6 @@ namespace {
 
 std::string Text(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
 
-constexpr uint32_t kAudioInputParameter = 101;
-constexpr uint32_t kAudioOutputParameter = 102;
-
 }  // namespace
 
 DriverObjectFactory::DriverObjectFactory()
@@ -27,7 +25,6 @@ DriverObjectFactory::DriverObjectFactory()
       h264_channel(&factory::NewH264Channel),
       audio_input_channel(&factory::NewAudioCaptureChannel),
       audio_output_channel(&factory::NewAudioOutputChannel),
-      digital_io_built(factory::kDigitalIOBuilt),
       digital_io(&factory::NewDigitalIO),
       privacy_zones(&factory::NewPrivacyZones) {}
 
@@ -109,8 +106,8 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugInfoSink* sink, ipcapture::IFrameAl
 }
 
 bool CIPCaptureDriver::CreateAudioObjects(ipcapture::IDeviceSetup* setup) {
-  const char* input_caps = setup->GetParameter(kAudioInputParameter);
-  const char* output_caps = setup->GetParameter(kAudioOutputParameter);
+  const char* input_caps = setup->GetParameter(ipcapture::kParamAudioInput);
+  const char* output_caps = setup->GetParameter(ipcapture::kParamAudioOutput);
   if (input_caps == nullptr && output_caps == nullptr) return true;
   const uint32_t inputs = input_caps != nullptr ? ParseAudioChannelCount(input_caps) : 0;
   const uint32_t outputs = output_caps != nullptr ? ParseAudioChannelCount(output_caps) : 0;
@@ -149,24 +146,23 @@ bool CQuarnoIPCaptureDriver::Open(ipcapture::IDebugInfoSink* sink,
                                   ipcapture::IFrameAllocator* allocator,
                                   ipcapture::IDeviceSetup* setup) {
   if (!CIPCaptureDriver::Open(sink, allocator, setup)) return false;
-  const int32_t channel_parameter = GetParameterInt(1);
+  const int32_t channel_parameter = GetParameterInt(ipcapture::kParamVideoStandard);
   if (channel_parameter == kParameterNotANumber) return false;
   device().connect_timeout_ms = kConnectTimeoutMs;
   device().receive_timeout_ms = kReceiveTimeoutMs;
   set_channel_parameter(channel_parameter);
-  LogOpened(GetParameter(4));
+  LogOpened(GetParameter(ipcapture::kParamFirmwareVersion));
   return true;
 }
 
 bool CQuarnoIPCaptureDriver::CreateIO() {
-  if (!factory_.digital_io_built) return true;  // this build has no digital I/O object
   if (!has_io() && factory_.digital_io) set_io(factory_.digital_io(this));
   return has_io();
 }
 
 void CQuarnoIPCaptureDriver::CreatePrivacyZones() {
   // Strictly "1" (or "+1", "01"): atoi would also read "1x" or "4294967297" as 1.
-  if (GetParameterInt(7) != 1 || has_privacy_zones()) return;
+  if (GetParameterInt(ipcapture::kParamPrivacyZones) != 1 || has_privacy_zones()) return;
   if (factory_.privacy_zones) set_privacy_zones(factory_.privacy_zones(this));
 }
 

@@ -50,8 +50,6 @@ struct DriverObjectFactory {
   std::function<IAudioOutputChannel*(IDriver*, uint32_t, uint32_t, ipcapture::IAudioSenderCallback*,
                                      ipcapture::IAudioOutputFormatList*)>
       audio_output_channel;
-  // False: this build has no digital I/O object and Open goes on without one.
-  bool digital_io_built;
   std::function<ipcapture::ICaptureIOApi*(IDriver*)> digital_io;
   std::function<ipcapture::IPrivacyZones*(IDriver*)> privacy_zones;
 };

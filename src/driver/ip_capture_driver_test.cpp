@@ -312,7 +312,6 @@ TEST(CIPCaptureDriver, DeletingAnOpenDriverStopsEveryChannel) {
 TEST(CIPCaptureDriver, CloseDeletesTheOwnedObjectsAndReopenWorks) {
   Fixture f;
   bool io_alive = false;
-  f.factory.digital_io_built = true;
   f.factory.digital_io = [&](IDriver*) -> ipcapture::ICaptureIOApi* {
     return new FakeIO(&io_alive);
   };
@@ -339,7 +338,6 @@ TEST(CIPCaptureDriver, CloseDeletesTheOwnedObjectsAndReopenWorks) {
 
 TEST(CIPCaptureDriver, DigitalIOThatCannotBeMadeFailsOpen) {
   Fixture f;
-  f.factory.digital_io_built = true;
   f.factory.digital_io = [](IDriver*) -> ipcapture::ICaptureIOApi* { return nullptr; };
   auto driver = f.Make();
   EXPECT_FALSE(f.Open(*driver));

@@ -111,7 +111,7 @@ bool CIPVideoCapture::GetChannelState(uint32_t input, uint32_t* status, uint32_t
   if (!channel) return false;
   const uint32_t state = channel->GetState();
   // The recorder knows no "stopped": a stopped channel reads as signal lost.
-  if (status != nullptr) *status = state == kCameraStopped ? kCameraSignalLost : state;
+  if (status != nullptr) *status = state == kChannelStopped ? kChannelSignalLost : state;
   return true;
 }
 

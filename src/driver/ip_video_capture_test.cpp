@@ -23,7 +23,7 @@ struct Fixture {
   testing::FakeDriver driver;
   std::vector<std::shared_ptr<FakeChannelProbe>> probes;
   bool start_result = true;
-  uint32_t state = kCameraReceiving;
+  uint32_t state = kChannelReceiving;
 
   Fixture() {
     driver.channel_count = 2;
@@ -73,13 +73,13 @@ TEST(CIPVideoCapture, UnknownStreamTypeStartsNothing) {
 TEST(CIPVideoCapture, FailedStartStaysInTheTable) {
   Fixture f;
   f.start_result = false;
-  f.state = kCameraStopped;
+  f.state = kChannelStopped;
   CIPVideoCapture capture(2, &f.driver);
   recorder::VideoParams params;
   EXPECT_FALSE(capture.StartChannel(0, nullptr, &params));
   uint32_t status = 99;
   EXPECT_TRUE(capture.GetChannelState(0, &status, nullptr, nullptr, 0));
-  EXPECT_EQ(status, kCameraSignalLost);  // stopped reads as signal lost
+  EXPECT_EQ(status, kChannelSignalLost);  // stopped reads as signal lost
   EXPECT_TRUE(capture.StopChannel(0));
 }
 
@@ -93,7 +93,7 @@ TEST(CIPVideoCapture, ChannelStateAndTextBuffer) {
   uint32_t error = 99;
   EXPECT_TRUE(capture.GetChannelState(0, &status, &error, text, 0));  // zero size: untouched
   EXPECT_STREQ(text, "abc");
-  EXPECT_EQ(status, kCameraReceiving);
+  EXPECT_EQ(status, kChannelReceiving);
   EXPECT_EQ(error, 0u);
   EXPECT_FALSE(capture.GetChannelState(1, &status, &error, text, sizeof text));  // empty entry
   EXPECT_STREQ(text, "");  // cleared even when the input is not running
@@ -138,7 +138,7 @@ TEST(CIPVideoCapture, ChannelFoundUnderTheLockOutlivesAConcurrentStop) {
   }
   query.join();
   EXPECT_FALSE(probe->alive);  // the query's reference was the last
-  EXPECT_EQ(status, kCameraSignalLost);
+  EXPECT_EQ(status, kChannelSignalLost);
 }
 
 }  // namespace

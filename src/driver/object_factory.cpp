@@ -1,8 +1,7 @@
 // HOOKS: each function below makes one concrete class. Until a class exists
-// in the build, its function returns null (for digital I/O: kDigitalIOBuilt
-// false), and the driver behaves as for an unknown stream type or a device
-// without that object. Owners replace the body with the nothrow `new` of
-// their class and add their component to korvela_driver's DEPS.
+// in the build, its function returns null, and the driver behaves as for an
+// unknown stream type or a device without that object. Owners replace the body with the nothrow
+// `new` of their class and add their component to korvela_driver's DEPS.
 #include "driver/object_factory.h"
 
 #include <new>
@@ -33,8 +32,6 @@ IAudioOutputChannel* NewAudioOutputChannel(IDriver* driver, uint32_t key, uint32
                                            ipcapture::IAudioOutputFormatList* formats) {
   return new (std::nothrow) CQuarnoAudioOutputChannel(driver, key, value, callback, formats);
 }
-
-const bool kDigitalIOBuilt = true;
 
 ipcapture::ICaptureIOApi* NewDigitalIO(IDriver* driver) {
   return new (std::nothrow) CQuarnoDigitalIO(driver);

@@ -33,9 +33,7 @@ IAudioOutputChannel* NewAudioOutputChannel(IDriver* driver, uint32_t key, uint32
                                            ipcapture::IAudioSenderCallback* callback,
                                            ipcapture::IAudioOutputFormatList* formats);
 
-// CQuarnoDigitalIO. kDigitalIOBuilt says whether this build has the class:
-// without it the driver opens without a digital I/O object instead of failing.
-extern const bool kDigitalIOBuilt;
+// CQuarnoDigitalIO.
 ipcapture::ICaptureIOApi* NewDigitalIO(IDriver* driver);
 
 // CQuarnoPrivacyZone; null leaves the driver without privacy zones.

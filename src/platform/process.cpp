@@ -29,7 +29,7 @@ bool ReadVersionFromSymbol(const char* symbol, uint16_t out[4]) {
   if (symbol == nullptr) return false;
   void* address = ::dlsym(RTLD_DEFAULT, symbol);
   if (address == nullptr) return false;
-  auto fn = reinterpret_cast<RecorderCoreVersionFn>(address);
+  auto fn = reinterpret_cast<ipcapture::RecorderCoreVersionFn>(address);
   uint16_t version[4] = {0, 0, 0, 0};
   fn(version);
   for (int i = 0; i < 4; ++i) out[i] = version[i];
@@ -37,7 +37,7 @@ bool ReadVersionFromSymbol(const char* symbol, uint16_t out[4]) {
 }
 
 bool ReadRecorderCoreVersion(uint16_t out[4]) {
-  return ReadVersionFromSymbol(kRecorderCoreVersionSymbol, out);
+  return ReadVersionFromSymbol(ipcapture::kRecorderCoreVersionSymbol, out);
 }
 
 unsigned ProcessorCount() {

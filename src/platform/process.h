@@ -1,15 +1,9 @@
 // Facts about the process the driver runs in.
 //
 // Recorder core version: there are no version resources on Linux, so the host
-// process publishes its core version by exporting one C function,
-//
-//   extern "C" void korvela_recorder_core_version(uint16_t out[4]);
-//
-// which fills {major, minor, build, revision}. The executable must export it
-// dynamically (link with -rdynamic / ENABLE_EXPORTS) or a library loaded with
-// RTLD_GLOBAL must define it; the driver finds it with
-// dlsym(RTLD_DEFAULT, ...). When no such function exists the version counts as
-// unreadable.
+// process exports korvela_recorder_core_version (declared with the contract
+// in korvela/ipcapture.h), found with dlsym(RTLD_DEFAULT, ...). When no such
+// function exists the version counts as unreadable.
 //
 // Threading: all functions are safe to call from any thread.
 #pragma once
@@ -17,10 +11,9 @@
 #include <cstdint>
 #include <string>
 
-namespace korvela::platform {
+#include "korvela/ipcapture.h"
 
-constexpr const char* kRecorderCoreVersionSymbol = "korvela_recorder_core_version";
-using RecorderCoreVersionFn = void (*)(uint16_t out[4]);
+namespace korvela::platform {
 
 // Full path of the running executable (/proc/self/exe); empty on failure.
 std::string ExecutablePath();

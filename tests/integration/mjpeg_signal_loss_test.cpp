@@ -65,11 +65,11 @@ struct SignalLossFixture : ::testing::Test {
 TEST_F(SignalLossFixture, SilentSimulatorIsReportedLostAndRecovers) {
   StartChannel();
   ASSERT_TRUE(receiver.WaitForFrames(5, 20s));
-  EXPECT_EQ(channel->GetState(), kCameraReceiving);
+  EXPECT_EQ(channel->GetState(), kChannelReceiving);
 
   camera().InjectFault({camsim::Fault::Kind::kStopMedia, 0});
   ASSERT_TRUE(receiver.WaitForSignalLost(1, 30s));
-  EXPECT_NE(channel->GetState(), kCameraStopped);
+  EXPECT_NE(channel->GetState(), kChannelStopped);
 
   camera().ClearFault(camsim::Fault::Kind::kStopMedia);
   const size_t before = receiver.frame_count();
@@ -77,10 +77,10 @@ TEST_F(SignalLossFixture, SilentSimulatorIsReportedLostAndRecovers) {
   // Online, lost, online again (the exact lines are base_camera_channel_test's).
   EXPECT_EQ(driver.log.Count("is online", 3), 2u);
   EXPECT_EQ(driver.log.Count("Signal was lost for camera 127.0.0.1", 1), 1u);
-  EXPECT_EQ(channel->GetState(), kCameraReceiving);
+  EXPECT_EQ(channel->GetState(), kChannelReceiving);
 
   channel->Stop();
-  EXPECT_EQ(channel->GetState(), kCameraStopped);
+  EXPECT_EQ(channel->GetState(), kChannelStopped);
   EXPECT_EQ(allocator.live_video(), 0u);
 }
 

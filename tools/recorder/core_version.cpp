@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "korvela/export.h"
+#include "korvela/ipcapture.h"
 
 namespace korvela::recorder {
 namespace {

@@ -2,11 +2,10 @@
 //
 // A host that wants the driver to read a core version links the object
 // library korvela_recorder_version (and exports its symbols, e.g. CMake
-// ENABLE_EXPORTS): it defines
-//   extern "C" void korvela_recorder_core_version(uint16_t out[4]);
-// which the driver finds with dlsym(RTLD_DEFAULT, ...). A host without it
-// has an unreadable version. The reported value defaults to
-// kReferenceCoreVersion and can be changed at run time.
+// ENABLE_EXPORTS): it defines korvela_recorder_core_version, the hook
+// declared in korvela/ipcapture.h. A host without it has an unreadable
+// version. The reported value defaults to kReferenceCoreVersion and can be
+// changed at run time.
 //
 // Threading: the value is an atomic 64-bit word; set and read from any thread.
 #pragma once

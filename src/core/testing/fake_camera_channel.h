@@ -34,7 +34,7 @@ struct FakeChannelProbe {
 class FakeCameraChannel final : public ICameraChannel {
  public:
   explicit FakeCameraChannel(std::shared_ptr<FakeChannelProbe> probe, bool start_result = true,
-                             uint32_t state = kCameraReceiving, bool change_result = true)
+                             uint32_t state = kChannelReceiving, bool change_result = true)
       : probe_(std::move(probe)),
         start_result_(start_result),
         state_(state),
@@ -55,7 +55,7 @@ class FakeCameraChannel final : public ICameraChannel {
   void Stop() override {
     std::lock_guard<std::mutex> lock(probe_->mutex);
     ++probe_->stops;
-    state_ = kCameraStopped;
+    state_ = kChannelStopped;
   }
   bool ChangeSettings(const StreamSettings& settings) override {
     std::lock_guard<std::mutex> lock(probe_->mutex);
