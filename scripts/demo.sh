@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds (release preset) and runs the demo: a simulated camera on loopback,
-# probed, recorded and talked to through the driver.
+# probed, recorded and its digital I/O switched through the driver.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang clang-format clang-tidy libclang-rt-14-dev ccache pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpugixml-dev
+  libcli11-dev nlohmann-json3-dev
   ffmpeg curl lighttpd
   python3-gi gir1.2-gst-rtsp-server-1.0 gir1.2-gst-plugins-base-1.0
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-x

@@ -1,9 +1,11 @@
 #include "util/mutex.h"
 
-#include <condition_variable>
+#include <chrono>
 #include <thread>
 
 #include <gtest/gtest.h>
+
+#include "util/cond_var.h"
 
 // Locks taken inside lambdas and on other threads are what these tests
 // exercise; the static analysis cannot follow them.
@@ -43,21 +45,25 @@ TEST(MutexLockTest, DroppingAndRetakingAroundABlockingStepReleasesExactlyOnce) {
   mutex.Unlock();
 }
 
-TEST(MutexLockTest, ConditionVariableWaitsThroughTheNativeMutex) {
+TEST(CondVarTest, WaitsReleaseTheMutexAndHoldItAgainOnReturn) {
   Mutex mutex;
-  std::condition_variable changed;
+  CondVar changed;
   bool ready = false;
+  {
+    MutexLock lock(mutex);
+    const auto soon = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+    EXPECT_FALSE(changed.WaitUntil(mutex, soon)) << "nobody notified";
+    EXPECT_FALSE(TryFromOtherThread(mutex)) << "held again after the time-out";
+  }
   std::thread setter([&] {
     MutexLock lock(mutex);
     ready = true;
-    changed.notify_all();
+    changed.NotifyAll();
   });
   {
     MutexLock lock(mutex);
-    std::unique_lock native(mutex.native(), std::adopt_lock);
-    changed.wait(native, [&] { return ready; });
-    native.release();  // the MutexLock still owns the hold
-    EXPECT_TRUE(ready);
+    while (!ready) changed.Wait(mutex);
+    EXPECT_FALSE(TryFromOtherThread(mutex)) << "held again after the wake-up";
   }
   setter.join();
   EXPECT_TRUE(TryFromOtherThread(mutex));

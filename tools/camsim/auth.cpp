@@ -6,6 +6,7 @@
 #include <sys/random.h>
 
 #include "crypto.h"
+#include "util/ascii.h"
 #include "wire.h"
 
 namespace camsim {
@@ -21,8 +22,8 @@ std::string_view Trim(std::string_view s) {
 std::pair<std::string, std::string_view> SplitScheme(std::string_view value) {
   value = Trim(value);
   const size_t sp = value.find(' ');
-  if (sp == std::string_view::npos) return {Lower(value), {}};
-  return {Lower(value.substr(0, sp)), Trim(value.substr(sp + 1))};
+  if (sp == std::string_view::npos) return {korvela::AsciiToLower(value), {}};
+  return {korvela::AsciiToLower(value.substr(0, sp)), Trim(value.substr(sp + 1))};
 }
 
 }  // namespace
@@ -45,13 +46,13 @@ std::string RandomHex(size_t bytes) {
 }
 
 std::string DigestParam(std::string_view params, std::string_view name) {
-  const std::string want = Lower(name);
+  const std::string want = korvela::AsciiToLower(name);
   size_t i = 0;
   while (i < params.size()) {
     while (i < params.size() && (params[i] == ' ' || params[i] == ',' || params[i] == '\t')) ++i;
     const size_t eq = params.find('=', i);
     if (eq == std::string_view::npos) break;
-    const std::string key = Lower(Trim(params.substr(i, eq - i)));
+    const std::string key = korvela::AsciiToLower(Trim(params.substr(i, eq - i)));
     i = eq + 1;
     while (i < params.size() && params[i] == ' ') ++i;
     std::string value;
@@ -108,7 +109,7 @@ Authenticator::Verdict Authenticator::CheckDigest(std::string_view method, std::
   if (user != credentials.user || realm != realm_ || nonce.empty() || response.empty()) {
     return Verdict::kChallenge;
   }
-  if (!algorithm.empty() && Lower(algorithm) != "md5") return Verdict::kChallenge;
+  if (!algorithm.empty() && korvela::AsciiToLower(algorithm) != "md5") return Verdict::kChallenge;
   // The digest covers the request-URI; it must be the one on the request line.
   if (digest_uri != uri) return Verdict::kChallenge;
   const std::string ha1 = Md5Hex(credentials.user + ":" + realm_ + ":" + credentials.password);
@@ -123,8 +124,8 @@ Authenticator::Verdict Authenticator::CheckDigest(std::string_view method, std::
     if (ec != std::errc() || end != nc_text.data() + 8 || nc == 0) return Verdict::kChallenge;
     expected = Md5Hex(ha1 + ":" + nonce + ":" + nc_text + ":" + cnonce + ":" + qop + ":" + ha2);
   }
-  if (expected != Lower(response)) return Verdict::kChallenge;
-  MutexLock lock(mu_);
+  if (expected != korvela::AsciiToLower(response)) return Verdict::kChallenge;
+  korvela::MutexLock lock(mu_);
   const auto it = nonces_.find(nonce);
   if (it == nonces_.end())
     return Verdict::kStaleNonce;  // right password, nonce not ours (any more)
@@ -141,7 +142,7 @@ Authenticator::Verdict Authenticator::CheckDigest(std::string_view method, std::
 }
 
 void Authenticator::RememberNonce(const std::string& nonce, Clock::time_point now) {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   while (nonces_.size() >= kMaxNonces) {
     auto oldest = nonces_.begin();
     for (auto it = nonces_.begin(); it != nonces_.end(); ++it) {

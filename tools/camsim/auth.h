@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "camsim.h"
-#include "mutex.h"
+#include "util/mutex.h"
 #include "util/thread_annotations.h"
 
 namespace camsim {
@@ -64,7 +64,7 @@ class Authenticator {
 
   const AuthMode mode_;
   const std::string realm_;
-  Mutex mu_;
+  korvela::Mutex mu_;
   std::map<std::string, NonceState, std::less<>> nonces_ GUARDED_BY(mu_);
 };
 

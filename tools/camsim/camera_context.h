@@ -19,9 +19,9 @@
 #include "faults.h"
 #include "h264_clip.h"
 #include "media_pump.h"
-#include "mutex.h"
 #include "observations.h"
 #include "oid_store.h"
+#include "util/mutex.h"
 #include "util/thread_annotations.h"
 
 namespace camsim {
@@ -80,7 +80,7 @@ struct CameraContext {
 
   // Maximum RTSP sessions a camera holds; SETUP beyond it gets 453.
   static constexpr size_t kMaxSessions = 64;
-  Mutex sessions_mu;
+  korvela::Mutex sessions_mu;
   std::map<std::string, RtspSession> sessions GUARDED_BY(sessions_mu);
 
  private:

@@ -1,8 +1,5 @@
-// camsim_load: a minimal RTSP/RTP client for load runs against camsim.
-//
-//   camsim_load --rtsp-port P [--host H] [--cameras N] [--seconds S] [--path now.mp4?mm=v]
-//   camsim_load --http-port P [--host H] [--cameras N] [--seconds S] [--path
-//   now.jpg?snap=spush0.04]
+// camsim_load: a minimal RTSP/RTP client for load runs against camsim
+// (`camsim_load --help` lists the options).
 //
 // With --http-port: one Motion-JPEG push per camera, counting pictures.
 // Otherwise: one H.264 session per camera (ports P, P+1, ...; no authentication),
@@ -17,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -144,36 +142,42 @@ int RunPushes(const std::string& host, uint16_t port, int cameras, double second
 }  // namespace
 
 int main(int argc, char** argv) {
+  CLI::App app{"camsim_load: RTSP/RTP or Motion-JPEG load against camsim", "camsim_load"};
   std::string host = "127.0.0.1";
-  std::string path = "now.mp4?mm=v";
+  std::string path;
   uint16_t port = 0;
   uint16_t http_port = 0;
   int cameras = 1;
   double seconds = 10;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string a = argv[i];
-    if (a == "--host")
-      host = argv[i + 1];
-    else if (a == "--rtsp-port")
-      port = uint16_t(std::atoi(argv[i + 1]));
-    else if (a == "--cameras")
-      cameras = std::atoi(argv[i + 1]);
-    else if (a == "--seconds")
-      seconds = std::atof(argv[i + 1]);
-    else if (a == "--path")
-      path = argv[i + 1];
-    else if (a == "--http-port")
-      http_port = uint16_t(std::atoi(argv[i + 1]));
-  }
-  if (http_port != 0 && cameras >= 1) {
-    return RunPushes(host, http_port, cameras, seconds,
-                     path == "now.mp4?mm=v" ? "now.jpg?snap=spush0.04" : path);
-  }
-  if (port == 0 || cameras < 1) {
-    std::fprintf(stderr,
-                 "usage: camsim_load --rtsp-port P [--host H] [--cameras N] [--seconds S]\n");
+  auto* rtsp =
+      app.add_option("--rtsp-port", port, "RTSP port of camera 0")->check(CLI::Range(1, 65535));
+  app.add_option("--http-port", http_port, "HTTP port of camera 0: Motion-JPEG pushes instead")
+      ->check(CLI::Range(1, 65535))
+      ->excludes(rtsp);
+  app.add_option("--host", host, "camera address")->capture_default_str();
+  app.add_option("--cameras", cameras, "cameras on consecutive ports")
+      ->check(CLI::Range(1, 10000))
+      ->capture_default_str();
+  app.add_option("--seconds", seconds, "how long to receive")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+  app.add_option("--path", path, "now.mp4?mm=v, or now.jpg?snap=spush0.04 with --http-port");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
     return 2;
   }
+  if (http_port != 0)
+    return RunPushes(host, http_port, cameras, seconds,
+                     path.empty() ? "now.jpg?snap=spush0.04" : path);
+  if (port == 0) {
+    std::fprintf(stderr, "camsim_load: give --rtsp-port or --http-port\n");
+    return 2;
+  }
+  if (path.empty()) path = "now.mp4?mm=v";
   std::vector<Session> sessions(static_cast<size_t>(cameras));
   for (int i = 0; i < cameras; ++i) {
     if (!Open(sessions[size_t(i)], host, uint16_t(port + i), path)) {

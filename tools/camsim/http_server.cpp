@@ -10,6 +10,7 @@
 
 #include "camera_context.h"
 #include "net.h"
+#include "util/ascii.h"
 #include "wire.h"
 
 namespace camsim {
@@ -132,7 +133,7 @@ class HttpConnection {
 
  private:
   bool WantsClose(const Request& r) const {
-    const std::string connection = Lower(r.Header("Connection"));
+    const std::string connection = korvela::AsciiToLower(r.Header("Connection"));
     if (r.version == "HTTP/1.0") return connection.find("keep-alive") == std::string::npos;
     return connection.find("close") != std::string::npos;
   }
@@ -153,7 +154,7 @@ class HttpConnection {
 
   // Skips a request body this server does not use; false when it cannot.
   bool DiscardBody(const Request& r) {
-    if (Lower(r.Header("Transfer-Encoding")).find("chunked") != std::string::npos) {
+    if (korvela::AsciiToLower(r.Header("Transfer-Encoding")).find("chunked") != std::string::npos) {
       size_t total = 0;
       return reader_.ReadChunked(kBodyTimeoutMs, [&](std::string_view d) { total += d.size(); }) ==
                  StreamReader::Status::kOk &&
@@ -343,16 +344,18 @@ class HttpConnection {
     if (password.empty()) password = "plume";
     const Credentials audio_user{"audio", password};
     const std::string authorization = r.Header("Authorization");
-    const AuthMode mode =
-        Lower(authorization).starts_with("digest") ? AuthMode::kDigest : AuthMode::kBasic;
+    const AuthMode mode = korvela::AsciiToLower(authorization).starts_with("digest")
+                              ? AuthMode::kDigest
+                              : AuthMode::kBasic;
     if (cam_.faults.always_unauthorized() ||
         cam_.auth.Check(r.method, r.target, authorization, audio_user, mode) !=
             Authenticator::Verdict::kOk) {
       return refuse(401);
     }
     if (*output != "enabled") return refuse(503);
-    if (!Lower(r.Header("Content-Type")).starts_with("audio/")) return refuse(415);
-    const bool chunked = Lower(r.Header("Transfer-Encoding")).find("chunked") != std::string::npos;
+    if (!korvela::AsciiToLower(r.Header("Content-Type")).starts_with("audio/")) return refuse(415);
+    const bool chunked =
+        korvela::AsciiToLower(r.Header("Transfer-Encoding")).find("chunked") != std::string::npos;
     const std::string length_text = r.Header("Content-Length");
     uint64_t length = 0;
     if (!chunked) {
@@ -366,7 +369,7 @@ class HttpConnection {
     const uint64_t end_after = uint64_t(cam_.faults.end_talkback());
     const bool ends_early = !chunked && end_after > 0 && end_after < length;
     if (ends_early) length = end_after;
-    if (Lower(r.Header("Expect")) == "100-continue" &&
+    if (korvela::AsciiToLower(r.Header("Expect")) == "100-continue" &&
         !SendAll(fd_, "HTTP/1.1 100 Continue\r\n\r\n")) {
       return false;
     }

@@ -1,8 +1,5 @@
-// camsim: runs simulated cameras until interrupted.
-//
-//   camsim [--model M] [--http-port P] [--rtsp-port P] [--auth none|basic|digest]
-//          [--user U] [--password W] [--cameras N] [--fault F]... [--bind ADDR]
-//          [--testdata DIR] [--seconds S] [--quiet]
+// camsim: runs simulated cameras until interrupted (`camsim --help` lists the
+// options).
 //
 // Prints "http=<port> rtsp=<port>" for every camera once it listens. While
 // running, lines on stdin switch faults on every camera: "fault <F>",
@@ -10,12 +7,10 @@
 // time used to stderr.
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <iostream>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -23,29 +18,60 @@
 #include <unistd.h>
 
 #include "camsim.h"
+#include "util/mutex.h"
 
 namespace {
 
-void Usage() {
-  std::fprintf(
-      stderr,
-      "usage: camsim [--model M] [--http-port P] [--rtsp-port P] [--auth none|basic|digest]\n"
-      "              [--user U] [--password W] [--cameras N] [--fault F]... [--bind ADDR]\n"
-      "              [--testdata DIR] [--seconds S] [--quiet]\n"
-      "models: ");
-  for (const auto& m : camsim::ListModels()) std::fprintf(stderr, "%s ", m.c_str());
-  std::fprintf(
-      stderr,
-      "\nfaults: stop-media drop=N reorder restart=MS unauthorized status=N slow=MS garble "
-      "alt-source talkback-end=N\n");
-}
+struct MainOptions {
+  camsim::SimulatorOptions simulator;
+  std::vector<camsim::Fault> faults;
+  double seconds = 0;  // 0: until interrupted
+  bool quiet = false;
+};
 
-bool ParsePort(const char* text, uint16_t* out) {
-  char* end = nullptr;
-  const long v = std::strtol(text, &end, 10);
-  if (*end != '\0' || v < 0 || v > 65535) return false;
-  *out = uint16_t(v);
-  return true;
+// Declares the options; faults and the authentication mode are checked as
+// they are parsed.
+void AddOptions(CLI::App& app, MainOptions& o) {
+  std::string models;
+  for (const auto& m : camsim::ListModels()) models += (models.empty() ? "" : ", ") + m;
+  app.add_option("--model", o.simulator.camera.model, "model: " + models)->capture_default_str();
+  app.add_option("--http-port", o.simulator.camera.http_port, "HTTP port of camera 0 (0: free)")
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--rtsp-port", o.simulator.camera.rtsp_port, "RTSP port of camera 0 (0: free)")
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--auth", "none, basic or digest (default digest)")
+      ->check(CLI::IsMember({"none", "basic", "digest"}))
+      ->each([&o](const std::string& text) {
+        o.simulator.camera.auth = *camsim::ParseAuthMode(text);
+      });
+  app.add_option("--user", o.simulator.camera.user, "user name")->capture_default_str();
+  app.add_option("--password", o.simulator.camera.password, "password")->capture_default_str();
+  app.add_option("--cameras", o.simulator.cameras, "cameras on consecutive ports")
+      ->check(CLI::Range(1, 1000))
+      ->capture_default_str();
+  app.add_option("--fault",
+                 "fault on every camera: stop-media drop=N reorder restart=MS "
+                 "unauthorized status=N slow=MS garble alt-source talkback-end=N (repeatable)")
+      ->type_name("F")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            std::string error;
+            return camsim::ParseFault(text, &error) ? std::string() : error;
+          },
+          "", "fault"))
+      ->each([&o](const std::string& text) {
+        std::string error;
+        if (auto fault = camsim::ParseFault(text, &error)) o.faults.push_back(*fault);
+      });
+  app.add_option("--bind", o.simulator.camera.bind_address, "local address to listen on")
+      ->capture_default_str();
+  app.add_option("--testdata", o.simulator.camera.testdata_dir,
+                 "folder with the sample media (default: the source tree's)");
+  app.add_option("--seconds", o.seconds, "run this long (default: until interrupted)")
+      ->check(CLI::NonNegativeNumber);
+  app.add_flag("--quiet", o.quiet, "no log lines on stderr");
 }
 
 void PrintStats(camsim::Simulator& sim) {
@@ -76,60 +102,27 @@ void PrintStats(camsim::Simulator& sim) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  camsim::SimulatorOptions options;
-  std::vector<camsim::Fault> faults;
-  bool quiet = false;
-  double seconds = 0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> const char* {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "camsim: %s needs a value\n", arg.c_str());
-        std::exit(2);
-      }
-      return argv[++i];
-    };
-    if (arg == "--model") {
-      options.camera.model = value();
-    } else if (arg == "--http-port") {
-      if (!ParsePort(value(), &options.camera.http_port)) return Usage(), 2;
-    } else if (arg == "--rtsp-port") {
-      if (!ParsePort(value(), &options.camera.rtsp_port)) return Usage(), 2;
-    } else if (arg == "--auth") {
-      const auto mode = camsim::ParseAuthMode(value());
-      if (!mode) return Usage(), 2;
-      options.camera.auth = *mode;
-    } else if (arg == "--user") {
-      options.camera.user = value();
-    } else if (arg == "--password") {
-      options.camera.password = value();
-    } else if (arg == "--cameras") {
-      options.cameras = std::atoi(value());
-    } else if (arg == "--bind") {
-      options.camera.bind_address = value();
-    } else if (arg == "--testdata") {
-      options.camera.testdata_dir = value();
-    } else if (arg == "--seconds") {
-      seconds = std::atof(value());
-    } else if (arg == "--fault") {
-      std::string error;
-      const auto fault = camsim::ParseFault(value(), &error);
-      if (!fault) {
-        std::fprintf(stderr, "camsim: %s\n", error.c_str());
-        return 2;
-      }
-      faults.push_back(*fault);
-    } else if (arg == "--quiet") {
-      quiet = true;
-    } else {
-      Usage();
-      return arg == "--help" || arg == "-h" ? 0 : 2;
-    }
+  CLI::App app{
+      "camsim: runs simulated cameras until interrupted. Prints \"http=<port> rtsp=<port>\" "
+      "for every camera once it listens; lines on stdin switch faults on every camera "
+      "(\"fault <F>\", \"clear\"), \"stats\" prints counters.",
+      "camsim"};
+  MainOptions o;
+  AddOptions(app, o);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);  // the message on stderr
+    return 2;
   }
-  static std::mutex log_mu;
-  if (!quiet) {
+  camsim::SimulatorOptions& options = o.simulator;
+  const double seconds = o.seconds;
+  static korvela::Mutex log_mu;
+  if (!o.quiet) {
     options.log = [](std::string_view line) {
-      std::lock_guard lock(log_mu);
+      korvela::MutexLock lock(log_mu);
       std::fprintf(stderr, "camsim: %.*s\n", int(line.size()), line.data());
     };
   }
@@ -148,7 +141,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (size_t i = 0; i < sim->camera_count(); ++i) {
-    for (const auto& f : faults) sim->camera(i).InjectFault(f);
+    for (const auto& f : o.faults) sim->camera(i).InjectFault(f);
     std::printf("http=%u rtsp=%u\n", sim->camera(i).http_port(), sim->camera(i).rtsp_port());
   }
   std::fflush(stdout);

@@ -113,7 +113,7 @@ void MediaPump::Stop() {
     Wake();
     thread_.join();
   }
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   streams_.clear();
   graveyard_.clear();
   pushes_.clear();
@@ -144,7 +144,7 @@ std::optional<StreamPorts> MediaPump::AddStream(StreamSetup setup, std::string* 
   stream->last_activity = Clock::now();
   StreamPorts ports{0, LocalPort(stream->rtp_fd.get()), LocalPort(stream->rtcp_fd.get()), ssrc};
   {
-    MutexLock lock(mu_);
+    korvela::MutexLock lock(mu_);
     if (streams_.size() >= kMaxStreams) {
       if (error) *error = "too many streams";
       return std::nullopt;
@@ -166,7 +166,7 @@ bool MediaPump::AddPush(PushSetup setup, std::string* error) {
   push->setup = std::move(setup);
   push->next_due = Clock::now();
   {
-    MutexLock lock(mu_);
+    korvela::MutexLock lock(mu_);
     if (pushes_.size() >= kMaxPushes) {
       if (error) *error = "too many pushes";
       return false;
@@ -178,7 +178,7 @@ bool MediaPump::AddPush(PushSetup setup, std::string* error) {
 }
 
 size_t MediaPump::push_count() const {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   return pushes_.size();
 }
 
@@ -229,7 +229,7 @@ bool MediaPump::ServicePush(Push& p, short revents, Clock::time_point now, Media
 std::optional<PlayInfo> MediaPump::Play(uint64_t id) {
   PlayInfo info;
   {
-    MutexLock lock(mu_);
+    korvela::MutexLock lock(mu_);
     const auto it = streams_.find(id);
     if (it == streams_.end()) return std::nullopt;
     Stream& s = *it->second;
@@ -249,19 +249,19 @@ std::optional<PlayInfo> MediaPump::Play(uint64_t id) {
 }
 
 bool MediaPump::Exists(uint64_t id) const {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   return streams_.count(id) != 0;
 }
 
 void MediaPump::KeepAlive(uint64_t id) {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   const auto it = streams_.find(id);
   if (it != streams_.end()) it->second->last_activity = Clock::now();
 }
 
 void MediaPump::Remove(uint64_t id) {
   {
-    MutexLock lock(mu_);
+    korvela::MutexLock lock(mu_);
     const auto it = streams_.find(id);
     if (it == streams_.end()) return;
     graveyard_.push_back(std::move(it->second));
@@ -272,7 +272,7 @@ void MediaPump::Remove(uint64_t id) {
 
 void MediaPump::RemoveCamera(int camera_id) {
   {
-    MutexLock lock(mu_);
+    korvela::MutexLock lock(mu_);
     for (auto it = pushes_.begin(); it != pushes_.end();) {
       if ((*it)->setup.camera_id == camera_id) {
         ::shutdown((*it)->setup.fd.get(), SHUT_RDWR);
@@ -295,7 +295,7 @@ void MediaPump::RemoveCamera(int camera_id) {
 }
 
 size_t MediaPump::stream_count() const {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   return streams_.size();
 }
 
@@ -417,102 +417,124 @@ void MediaPump::ReceiveRtcp(Stream& s) {
   }
 }
 
-void MediaPump::Run() {
-  pthread_setname_np(pthread_self(), "camsim media");
+// What one round of the pump polls: the wake fd, each stream's RTCP and RTP
+// sockets, then each push in pushes_ order.
+struct MediaPump::PollSet {
   std::vector<pollfd> fds;
   std::vector<Stream*> owners;  // stream of each pollfd (null: wake fd or push)
   size_t first_push = 0;        // pollfds from here on belong to pushes_, in order
-  std::map<Observations*, MediaCounters> deltas;
+};
+
+void MediaPump::Run() {
+  pthread_setname_np(pthread_self(), "camsim media");
+  PollSet set;
+  CounterDeltas deltas;
   while (!stop_) {
-    int timeout_ms = kMaxPollMs;
-    {
-      MutexLock lock(mu_);
-      graveyard_.clear();  // closes the sockets of removed streams
-      push_graveyard_.clear();
-      fds.clear();
-      owners.clear();
-      fds.push_back({wake_fd_.get(), POLLIN, 0});
-      owners.push_back(nullptr);
-      const auto now = Clock::now();
-      for (auto& [id, s] : streams_) {
-        fds.push_back({s->rtcp_fd.get(), POLLIN, 0});
-        owners.push_back(s.get());
-        fds.push_back({s->rtp_fd.get(), POLLIN, 0});  // clients may send NAT openers here
-        owners.push_back(s.get());
-        if (s->playing) {
-          const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-              std::min(s->next_due, s->next_report) - now);
-          timeout_ms = std::max(0, std::min<int>(timeout_ms, int(wait.count()) + 1));
-        }
-      }
-      first_push = fds.size();
-      for (auto& p : pushes_) {
-        fds.push_back(
-            {p->setup.fd.get(), short(POLLIN | POLLRDHUP | (p->pending.empty() ? 0 : POLLOUT)), 0});
-        owners.push_back(nullptr);
-        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(p->next_due - now);
-        timeout_ms = std::max(0, std::min<int>(timeout_ms, int(wait.count()) + 1));
-      }
-    }
-    const int r = ::poll(fds.data(), fds.size(), timeout_ms);
-    if (r < 0 && errno != EINTR) break;
-    if (fds[0].revents & POLLIN) {
+    const int timeout_ms = BuildPollSet(set);
+    if (::poll(set.fds.data(), set.fds.size(), timeout_ms) < 0 && errno != EINTR) break;
+    if (set.fds[0].revents & POLLIN) {
       uint64_t v;
       [[maybe_unused]] auto n = ::read(wake_fd_.get(), &v, sizeof(v));
     }
-    std::vector<std::string> expired;
     {
-      MutexLock lock(mu_);
-      for (size_t i = 1; i < fds.size(); ++i) {
-        if (!(fds[i].revents & POLLIN)) continue;
-        Stream* s = owners[i];
-        if (!s) continue;
-        // The stream may have been removed meanwhile; it then sits in the
-        // graveyard with open sockets, and reading from it is harmless.
-        if (fds[i].fd == s->rtcp_fd.get()) {
-          ReceiveRtcp(*s);
-        } else {
-          char sink[2048];
-          while (::recv(fds[i].fd, sink, sizeof(sink), MSG_DONTWAIT) >= 0) {
-          }
-        }
-      }
+      korvela::MutexLock lock(mu_);
+      DrainClientDatagrams(set);
       const auto now = Clock::now();
-      for (auto it = streams_.begin(); it != streams_.end();) {
-        Stream& s = *it->second;
-        if (now - s.last_activity > s.setup.timeout) {
-          if (s.setup.log)
-            s.setup.log("RTSP session stream " + std::to_string(s.id) + " timed out");
-          graveyard_.push_back(std::move(it->second));
-          it = streams_.erase(it);
-          continue;
-        }
-        if (s.playing) SendDue(s, now, &deltas[s.setup.observations]);
-        ++it;
-      }
-      // Pushes added since the poll have no pollfd yet; they get theirs next round.
-      for (size_t i = 0; i < pushes_.size();) {
-        Push& p = *pushes_[i];
-        const size_t slot = first_push + i;
-        const short revents =
-            slot < fds.size() && fds[slot].fd == p.setup.fd.get() ? fds[slot].revents : 0;
-        if (ServicePush(p, revents, now, &deltas[p.setup.observations])) {
-          ++i;
-        } else {
-          push_graveyard_.push_back(std::move(pushes_[i]));
-          pushes_.erase(pushes_.begin() + long(i));
-          first_push = fds.size();  // later pushes moved; their pollfds no longer line up
-        }
+      ServiceStreams(now, deltas);
+      ServicePushes(set, now, deltas);
+    }
+    PublishCounters(deltas);
+  }
+}
+
+int MediaPump::BuildPollSet(PollSet& set) {
+  int timeout_ms = kMaxPollMs;
+  // Poll until the earliest due time, plus one so it has passed on wake-up.
+  auto shorten_to = [&timeout_ms](Clock::duration wait) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wait);
+    timeout_ms = std::max(0, std::min<int>(timeout_ms, int(ms.count()) + 1));
+  };
+  korvela::MutexLock lock(mu_);
+  graveyard_.clear();  // closes the sockets of removed streams
+  push_graveyard_.clear();
+  set.fds.clear();
+  set.owners.clear();
+  set.fds.push_back({wake_fd_.get(), POLLIN, 0});
+  set.owners.push_back(nullptr);
+  const auto now = Clock::now();
+  for (auto& [id, s] : streams_) {
+    set.fds.push_back({s->rtcp_fd.get(), POLLIN, 0});
+    set.owners.push_back(s.get());
+    set.fds.push_back({s->rtp_fd.get(), POLLIN, 0});  // clients may send NAT openers here
+    set.owners.push_back(s.get());
+    if (s->playing) shorten_to(std::min(s->next_due, s->next_report) - now);
+  }
+  set.first_push = set.fds.size();
+  for (auto& p : pushes_) {
+    const short events = short(POLLIN | POLLRDHUP | (p->pending.empty() ? 0 : POLLOUT));
+    set.fds.push_back({p->setup.fd.get(), events, 0});
+    set.owners.push_back(nullptr);
+    shorten_to(p->next_due - now);
+  }
+  return timeout_ms;
+}
+
+void MediaPump::DrainClientDatagrams(const PollSet& set) {
+  for (size_t i = 1; i < set.fds.size(); ++i) {
+    if (!(set.fds[i].revents & POLLIN)) continue;
+    Stream* s = set.owners[i];
+    if (!s) continue;
+    // The stream may have been removed meanwhile; it then sits in the
+    // graveyard with open sockets, and reading from it is harmless.
+    if (set.fds[i].fd == s->rtcp_fd.get()) {
+      ReceiveRtcp(*s);
+    } else {
+      char sink[2048];
+      while (::recv(set.fds[i].fd, sink, sizeof(sink), MSG_DONTWAIT) >= 0) {
       }
     }
-    for (auto& [obs, delta] : deltas) {
-      if (obs &&
-          (delta.rtp_packets_sent || delta.rtp_packets_dropped || delta.rtcp_sender_reports ||
-           delta.audio_packets_sent || delta.video_access_units_sent || delta.jpeg_frames_sent)) {
-        obs->CountMedia(delta);
-      }
-      delta = MediaCounters{};
+  }
+}
+
+void MediaPump::ServiceStreams(Clock::time_point now, CounterDeltas& deltas) {
+  for (auto it = streams_.begin(); it != streams_.end();) {
+    Stream& s = *it->second;
+    if (now - s.last_activity > s.setup.timeout) {
+      if (s.setup.log) s.setup.log("RTSP session stream " + std::to_string(s.id) + " timed out");
+      graveyard_.push_back(std::move(it->second));
+      it = streams_.erase(it);
+      continue;
     }
+    if (s.playing) SendDue(s, now, &deltas[s.setup.observations]);
+    ++it;
+  }
+}
+
+void MediaPump::ServicePushes(PollSet& set, Clock::time_point now, CounterDeltas& deltas) {
+  // Pushes added since the poll have no pollfd yet; they get theirs next round.
+  for (size_t i = 0; i < pushes_.size();) {
+    Push& p = *pushes_[i];
+    const size_t slot = set.first_push + i;
+    const short revents =
+        slot < set.fds.size() && set.fds[slot].fd == p.setup.fd.get() ? set.fds[slot].revents : 0;
+    if (ServicePush(p, revents, now, &deltas[p.setup.observations])) {
+      ++i;
+    } else {
+      push_graveyard_.push_back(std::move(pushes_[i]));
+      pushes_.erase(pushes_.begin() + long(i));
+      set.first_push = set.fds.size();  // later pushes moved; their pollfds no longer line up
+    }
+  }
+}
+
+void MediaPump::PublishCounters(CounterDeltas& deltas) {
+  for (auto& [obs, delta] : deltas) {
+    if (obs &&
+        (delta.rtp_packets_sent || delta.rtp_packets_dropped || delta.rtcp_sender_reports ||
+         delta.audio_packets_sent || delta.video_access_units_sent || delta.jpeg_frames_sent)) {
+      obs->CountMedia(delta);
+    }
+    delta = MediaCounters{};
   }
 }
 

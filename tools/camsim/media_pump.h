@@ -27,10 +27,10 @@
 #include "camsim.h"
 #include "faults.h"
 #include "h264_clip.h"
-#include "mutex.h"
 #include "net.h"
 #include "observations.h"
 #include "rtp_packetiser.h"
+#include "util/mutex.h"
 #include "util/thread_annotations.h"
 
 namespace camsim {
@@ -109,9 +109,22 @@ class MediaPump {
  private:
   struct Stream;
   struct Push;
+  struct PollSet;
   using Clock = std::chrono::steady_clock;
+  // Media counted in one round, per camera record; published outside mu_.
+  using CounterDeltas = std::map<Observations*, MediaCounters>;
 
+  // The pump thread: poll, drain what clients sent, send what is due,
+  // publish the counts, until Stop.
   void Run();
+  // Refills `set` and clears the graveyards; returns the poll time-out.
+  int BuildPollSet(PollSet& set) EXCLUDES(mu_);
+  void DrainClientDatagrams(const PollSet& set) REQUIRES(mu_);
+  // Sends what is due on every playing stream; ends streams that timed out.
+  void ServiceStreams(Clock::time_point now, CounterDeltas& deltas) REQUIRES(mu_);
+  // Serves every push; ends those that are over.
+  void ServicePushes(PollSet& set, Clock::time_point now, CounterDeltas& deltas) REQUIRES(mu_);
+  static void PublishCounters(CounterDeltas& deltas);
   void Wake();
   void SendDue(Stream& s, Clock::time_point now, MediaCounters* delta) REQUIRES(mu_);
   void SendUnit(Stream& s, MediaCounters* delta) REQUIRES(mu_);
@@ -123,7 +136,7 @@ class MediaPump {
   bool ServicePush(Push& p, short revents, Clock::time_point now, MediaCounters* delta)
       REQUIRES(mu_);
 
-  mutable Mutex mu_;
+  mutable korvela::Mutex mu_;
   std::map<uint64_t, std::unique_ptr<Stream>> streams_ GUARDED_BY(mu_);
   std::vector<std::unique_ptr<Push>> pushes_ GUARDED_BY(mu_);
   std::vector<std::unique_ptr<Stream>> graveyard_ GUARDED_BY(mu_);

@@ -1,6 +1,6 @@
 #include "observations.h"
 
-#include <strings.h>
+#include "util/ascii.h"
 
 namespace camsim {
 
@@ -15,44 +15,44 @@ void Observations::Push(std::deque<T>& list, T record) {
 
 void Observations::AddOidWrite(OidWrite write) {
   {
-    MutexLock lock(mu_);
+    korvela::MutexLock lock(mu_);
     Push(oid_writes_, std::move(write));
   }
-  cv_.notify_all();
+  cv_.NotifyAll();
 }
 
 void Observations::AddHttpRequest(HttpRequestRecord record) {
   {
-    MutexLock lock(mu_);
+    korvela::MutexLock lock(mu_);
     Push(http_, std::move(record));
   }
-  cv_.notify_all();
+  cv_.NotifyAll();
 }
 
 void Observations::AddRtspRequest(RtspRequestRecord record) {
   {
-    MutexLock lock(mu_);
+    korvela::MutexLock lock(mu_);
     Push(rtsp_, std::move(record));
   }
-  cv_.notify_all();
+  cv_.NotifyAll();
 }
 
 void Observations::AddRtcp(RtcpRecord record) {
   {
-    MutexLock lock(mu_);
+    korvela::MutexLock lock(mu_);
     Push(rtcp_, std::move(record));
   }
-  cv_.notify_all();
+  cv_.NotifyAll();
 }
 
 size_t Observations::BeginAudioPost() {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   return audio_posts_++;
 }
 
 void Observations::AddAudio(size_t post, const char* data, size_t size) {
   {
-    MutexLock lock(mu_);
+    korvela::MutexLock lock(mu_);
     audio_total_ += size;
     const size_t room = kMaxAudioBytes - audio_kept_;
     const size_t keep = size < room ? size : room;
@@ -62,13 +62,13 @@ void Observations::AddAudio(size_t post, const char* data, size_t size) {
       audio_kept_ += keep;
     }
   }
-  cv_.notify_all();
+  cv_.NotifyAll();
 }
 
 void Observations::AddAudio(const char* data, size_t size) {
   size_t post;
   {
-    MutexLock lock(mu_);
+    korvela::MutexLock lock(mu_);
     post = audio_posts_ > 0 ? audio_posts_ - 1 : 0;
   }
   AddAudio(post, data, size);
@@ -76,7 +76,7 @@ void Observations::AddAudio(const char* data, size_t size) {
 
 void Observations::CountMedia(const MediaCounters& d) {
   {
-    MutexLock lock(mu_);
+    korvela::MutexLock lock(mu_);
     counters_.rtp_packets_sent += d.rtp_packets_sent;
     counters_.rtp_packets_dropped += d.rtp_packets_dropped;
     counters_.rtcp_sender_reports += d.rtcp_sender_reports;
@@ -84,47 +84,47 @@ void Observations::CountMedia(const MediaCounters& d) {
     counters_.video_access_units_sent += d.video_access_units_sent;
     counters_.audio_packets_sent += d.audio_packets_sent;
   }
-  cv_.notify_all();
+  cv_.NotifyAll();
 }
 
 std::vector<OidWrite> Observations::oid_writes() const {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   return {oid_writes_.begin(), oid_writes_.end()};
 }
 std::vector<HttpRequestRecord> Observations::http_requests() const {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   return {http_.begin(), http_.end()};
 }
 std::vector<RtspRequestRecord> Observations::rtsp_requests() const {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   return {rtsp_.begin(), rtsp_.end()};
 }
 std::vector<RtcpRecord> Observations::rtcp_received() const {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   return {rtcp_.begin(), rtcp_.end()};
 }
 std::vector<uint8_t> Observations::audio_received() const {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   std::vector<uint8_t> all;
   all.reserve(audio_kept_);
   for (const auto& [post, bytes] : audio_) all.insert(all.end(), bytes.begin(), bytes.end());
   return all;
 }
 uint64_t Observations::audio_bytes_total() const {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   return audio_total_;
 }
 MediaCounters Observations::counters() const {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   return counters_;
 }
 uint64_t Observations::dropped_records() const {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   return dropped_;
 }
 
 void Observations::Clear() {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   oid_writes_.clear();
   http_.clear();
   rtsp_.clear();
@@ -139,19 +139,14 @@ void Observations::Clear() {
 bool Observations::WaitUntil(const std::function<bool()>& pred,
                              std::chrono::milliseconds timeout) const {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  std::unique_lock<Mutex> lock(mu_);
   while (true) {
-    lock.unlock();
-    const bool done = pred();  // may call the accessors, which take mu_
-    lock.lock();
-    if (done) return true;
-    // Bounded slices: a predicate may also depend on state outside this object.
-    const auto slice = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-    if (cv_.wait_until(lock, std::min(slice, deadline)) == std::cv_status::timeout &&
-        std::chrono::steady_clock::now() >= deadline) {
-      lock.unlock();
-      return pred();
-    }
+    if (pred()) return true;  // may call the accessors, which take mu_
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    // Bounded slices: a predicate may also depend on state outside this
+    // object, and a change between pred() and the wait is seen a slice late.
+    korvela::MutexLock lock(mu_);
+    cv_.WaitUntil(mu_, std::min(now + std::chrono::milliseconds(50), deadline));
   }
 }
 
@@ -159,8 +154,8 @@ HeaderList RedactHeaders(const HeaderList& headers) {
   HeaderList out;
   out.reserve(headers.size());
   for (const auto& [name, value] : headers) {
-    if (strcasecmp(name.c_str(), "Authorization") == 0 ||
-        strcasecmp(name.c_str(), "Proxy-Authorization") == 0) {
+    if (korvela::EqualsIgnoreAsciiCase(name, "Authorization") ||
+        korvela::EqualsIgnoreAsciiCase(name, "Proxy-Authorization")) {
       out.emplace_back(name, value.substr(0, value.find(' ')));
     } else {
       out.emplace_back(name, value);

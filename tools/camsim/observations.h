@@ -7,16 +7,15 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "camsim.h"
-#include "mutex.h"
+#include "util/cond_var.h"
+#include "util/mutex.h"
 #include "util/thread_annotations.h"
 
 namespace camsim {
@@ -51,14 +50,14 @@ class Observations {
   void Clear();
 
   bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) const
-      NO_THREAD_SAFETY_ANALYSIS;  // std::unique_lock is not annotated
+      EXCLUDES(mu_);
 
  private:
   template <typename T>
   void Push(std::deque<T>& list, T record) REQUIRES(mu_);
 
-  mutable Mutex mu_;
-  mutable std::condition_variable_any cv_;
+  mutable korvela::Mutex mu_;
+  mutable korvela::CondVar cv_;
   std::deque<OidWrite> oid_writes_ GUARDED_BY(mu_);
   std::deque<HttpRequestRecord> http_ GUARDED_BY(mu_);
   std::deque<RtspRequestRecord> rtsp_ GUARDED_BY(mu_);

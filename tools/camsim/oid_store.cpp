@@ -117,14 +117,14 @@ OidStore::OidStore(ModelSpec model_spec, std::string mac_address, uint16_t rtsp_
 }
 
 std::optional<std::string> OidStore::Read(std::string_view oid) const {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   const auto it = values_.find(oid);
   if (it == values_.end()) return std::nullopt;
   return it->second;
 }
 
 void OidStore::Force(std::string_view oid, std::string_view value) {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   values_[std::string(oid)] = std::string(value);
 }
 
@@ -202,7 +202,7 @@ std::optional<std::string> OidStore::ValidateWrite(std::string_view oid,
 }
 
 OidStore::WriteResult OidStore::Write(std::string_view oid, std::string_view value) {
-  MutexLock lock(mu_);
+  korvela::MutexLock lock(mu_);
   if (auto error = ValidateWrite(oid, value)) return {false, *error};
   values_[std::string(oid)] = std::string(value);
   return {true, {}};

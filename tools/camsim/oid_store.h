@@ -15,7 +15,7 @@
 
 #include "camsim.h"
 #include "device_model.h"
-#include "mutex.h"
+#include "util/mutex.h"
 #include "util/thread_annotations.h"
 
 namespace camsim {
@@ -54,7 +54,7 @@ class OidStore {
       REQUIRES(mu_);
 
   const ModelSpec spec_;
-  mutable Mutex mu_;
+  mutable korvela::Mutex mu_;
   std::map<std::string, std::string, std::less<>> values_ GUARDED_BY(mu_);
 };
 

@@ -200,12 +200,12 @@ class RtspConnection {
   }
 
   bool SessionExists(const std::string& id) {
-    MutexLock lock(cam_.sessions_mu);
+    korvela::MutexLock lock(cam_.sessions_mu);
     return cam_.sessions.count(id) != 0;
   }
 
   void KeepAlive(const std::string& id) {
-    MutexLock lock(cam_.sessions_mu);
+    korvela::MutexLock lock(cam_.sessions_mu);
     const auto it = cam_.sessions.find(id);
     if (it == cam_.sessions.end()) return;
     for (uint64_t stream : it->second.streams) cam_.pump->KeepAlive(stream);
@@ -310,7 +310,7 @@ class RtspConnection {
     }
     if (!udp || rtp_port == 0) return {461, {}, {}};
 
-    MutexLock lock(cam_.sessions_mu);
+    korvela::MutexLock lock(cam_.sessions_mu);
     std::string id = session_id;
     if (!id.empty()) {
       const auto it = cam_.sessions.find(id);
@@ -365,7 +365,7 @@ class RtspConnection {
 
   RtspReply Play(const std::string& session_id) {
     if (session_id.empty()) return {454, {}, {}};
-    MutexLock lock(cam_.sessions_mu);
+    korvela::MutexLock lock(cam_.sessions_mu);
     const auto it = cam_.sessions.find(session_id);
     if (it == cam_.sessions.end()) return {454, {}, {}};
     std::string rtp_info;
@@ -389,7 +389,7 @@ class RtspConnection {
 
   RtspReply Teardown(const std::string& session_id) {
     if (session_id.empty()) return {454, {}, {}};
-    MutexLock lock(cam_.sessions_mu);
+    korvela::MutexLock lock(cam_.sessions_mu);
     const auto it = cam_.sessions.find(session_id);
     if (it == cam_.sessions.end()) return {454, {}, {}};
     for (uint64_t stream : it->second.streams) cam_.pump->Remove(stream);

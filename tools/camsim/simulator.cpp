@@ -179,7 +179,7 @@ class SimulatorImpl final : public Simulator {
   UniqueFd wake_fd_;
   std::atomic<bool> stop_{false};
   std::thread acceptor_;
-  Mutex conn_mu_;
+  korvela::Mutex conn_mu_;
   std::list<std::unique_ptr<Connection>> connections_ GUARDED_BY(conn_mu_);
 };
 
@@ -246,7 +246,7 @@ SimulatorImpl::~SimulatorImpl() {
 }
 
 void SimulatorImpl::ShutdownConnections(CameraImpl* camera) {
-  MutexLock lock(conn_mu_);
+  korvela::MutexLock lock(conn_mu_);
   for (auto& c : connections_) {
     if (!camera || c->camera == camera) ::shutdown(c->fd.get(), SHUT_RDWR);
   }
@@ -255,7 +255,7 @@ void SimulatorImpl::ShutdownConnections(CameraImpl* camera) {
 void SimulatorImpl::Reap(bool all) {
   std::list<std::unique_ptr<Connection>> finished;
   {
-    MutexLock lock(conn_mu_);
+    korvela::MutexLock lock(conn_mu_);
     for (auto it = connections_.begin(); it != connections_.end();) {
       if (all || (*it)->done) {
         finished.push_back(std::move(*it));
@@ -276,7 +276,7 @@ void SimulatorImpl::Accept(CameraImpl& camera, int listener, bool rtsp) {
     if (!fd.valid()) return;
     const int one = 1;
     ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    MutexLock lock(conn_mu_);
+    korvela::MutexLock lock(conn_mu_);
     size_t open = 0;
     for (auto& c : connections_) open += (c->camera == &camera && !c->done) ? 1 : 0;
     if (open >= kMaxConnectionsPerCamera) {
@@ -309,7 +309,7 @@ void SimulatorImpl::Restart(CameraImpl& camera, int ms) {
   ShutdownConnections(&camera);
   pump_.RemoveCamera(ctx.id);
   {
-    MutexLock lock(ctx.sessions_mu);
+    korvela::MutexLock lock(ctx.sessions_mu);
     ctx.sessions.clear();
   }
   camera.refusing_ = true;

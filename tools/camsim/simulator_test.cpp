@@ -335,10 +335,10 @@ TEST(SimulatorLimitsTest, ConnectionsSessionsAndIgnoredBodiesAtTheLimitAndOnePas
 // through the camera (the connection object is gone by then).
 TEST(SimulatorRtspTest, SessionTimesOutAfterItsConnectionClosed) {
   struct Log {
-    Mutex mu;
+    korvela::Mutex mu;
     std::vector<std::string> lines GUARDED_BY(mu);
     bool Has(const std::string& text) {
-      MutexLock lock(mu);
+      korvela::MutexLock lock(mu);
       return std::any_of(lines.begin(), lines.end(),
                          [&](auto& l) { return l.find(text) != std::string::npos; });
     }
@@ -348,7 +348,7 @@ TEST(SimulatorRtspTest, SessionTimesOutAfterItsConnectionClosed) {
   o.camera.auth = AuthMode::kNone;
   o.camera.session_timeout_s = 1;
   o.log = [log](std::string_view line) {
-    MutexLock lock(log->mu);
+    korvela::MutexLock lock(log->mu);
     log->lines.emplace_back(line);
   };
   SimFixture f(o);

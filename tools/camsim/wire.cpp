@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "net.h"
+#include "util/ascii.h"
 
 namespace camsim {
 namespace {
@@ -27,26 +28,16 @@ bool IsToken(std::string_view s) {
 
 }  // namespace
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  }
-  return out;
-}
-
 std::string Request::Header(std::string_view name) const {
-  const std::string want = Lower(name);
   for (const auto& [n, v] : headers) {
-    if (Lower(n) == want) return v;
+    if (korvela::EqualsIgnoreAsciiCase(n, name)) return v;
   }
   return {};
 }
 
 bool Request::HasHeader(std::string_view name) const {
-  const std::string want = Lower(name);
   for (const auto& [n, v] : headers) {
-    if (Lower(n) == want) return true;
+    if (korvela::EqualsIgnoreAsciiCase(n, name)) return true;
   }
   return false;
 }

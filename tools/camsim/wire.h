@@ -63,7 +63,4 @@ class StreamReader {
   size_t pos_ = 0;
 };
 
-// Lower-case copy.
-std::string Lower(std::string_view text);
-
 }  // namespace camsim

@@ -1,10 +1,15 @@
 // Sub-commands of the `veltrano` program register themselves with
 // VELTRANO_COMMAND in their own source file, so adding a command touches no
-// other file.
+// other file. Each declares its options on its own CLI11 subcommand.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
+
+namespace CLI {
+class App;
+}
 
 namespace veltrano_cli {
 
@@ -21,8 +26,9 @@ enum ExitCode : int {
 struct Command {
   const char* name;
   const char* summary;
-  const char* usage;
-  int (*run)(const std::vector<std::string>& args);
+  // Declares the command's options on `app`, bound to state the returned
+  // function owns; that function runs the command once the line parsed.
+  std::function<int()> (*setup)(CLI::App& app);
 };
 
 std::vector<Command>& Commands();
@@ -30,6 +36,11 @@ std::vector<Command>& Commands();
 struct CommandRegistration {
   explicit CommandRegistration(const Command& c) { Commands().push_back(c); }
 };
+
+// Runs `veltrano <args>` (args[0] names the command): prints the help or a
+// usage error when asked for or when the line does not parse, otherwise
+// runs the command. Returns the exit code.
+int RunCommandLine(const std::vector<std::string>& args);
 
 }  // namespace veltrano_cli
 

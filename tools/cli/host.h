@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "args.h"
+#include "options.h"
 #include "recorder/debug_sink.h"
 #include "recorder/device_setup.h"
 #include "recorder/driver_library.h"

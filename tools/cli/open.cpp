@@ -2,43 +2,35 @@
 // prints every log line the driver reports, then closes and deletes it. The
 // quickest check that the library loads and accepts a setup.
 #include <cstdio>
+#include <memory>
 #include <string>
-#include <vector>
 
-#include "args.h"
+#include <CLI/CLI.hpp>
+
 #include "command.h"
 #include "host.h"
+#include "options.h"
 
 namespace veltrano_cli {
+namespace {
 
-int RunOpen(const std::vector<std::string>& args) {
-  ArgParser parser;
-  AddDeviceOptions(parser);
-  parser.Option("model", "device model name as the recorder knows it", "");
-  parser.Option("stream", "stream type: mjpeg or h264", "mjpeg");
+struct OpenOptions {
   DeviceOptions device;
-  std::string error;
-  if (!parser.Parse(args) || !ReadDeviceOptions(parser, &device, &error)) {
-    std::fprintf(stderr, "veltrano open: %s\n",
-                 parser.error().empty() ? error.c_str() : parser.error().c_str());
-    std::fprintf(stderr, "%s", parser.Help().c_str());
-    return kExitUsage;
-  }
-  const std::string stream = parser.Get("stream");
-  if (stream != "mjpeg" && stream != "h264") {
-    std::fprintf(stderr, "veltrano open: --stream must be mjpeg or h264\n");
-    return kExitUsage;
-  }
+  std::string model;
+  std::string stream = "mjpeg";
+};
 
+int RunOpen(const OpenOptions& options) {
   CliHost host;
   host.sink().SetEcho(stdout);
+  std::string error;
   if (!host.Load(&error)) {
     std::fprintf(stderr, "veltrano open: %s\n", error.c_str());
     return kExitLoadFailed;
   }
-  const uint32_t stream_type =
-      stream == "h264" ? korvela::ipcapture::kStreamH264Rtsp : korvela::ipcapture::kStreamMjpegHttp;
-  if (!host.Open(device, stream_type, parser.Get("model"), &error)) {
+  const uint32_t stream_type = options.stream == "h264" ? korvela::ipcapture::kStreamH264Rtsp
+                                                        : korvela::ipcapture::kStreamMjpegHttp;
+  if (!host.Open(options.device, stream_type, options.model, &error)) {
     std::fprintf(stderr, "veltrano open: %s\n", error.c_str());
     return kExitDeviceFailed;
   }
@@ -46,9 +38,18 @@ int RunOpen(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
+std::function<int()> SetupOpen(CLI::App& app) {
+  auto options = std::make_shared<OpenOptions>();
+  AddDeviceOptions(app, options->device);
+  app.add_option("--model", options->model, "device model name as the recorder knows it");
+  app.add_option("--stream", options->stream, "stream type")
+      ->check(CLI::IsMember({"mjpeg", "h264"}))
+      ->capture_default_str();
+  return [options] { return RunOpen(*options); };
+}
+
+}  // namespace
 }  // namespace veltrano_cli
 
 VELTRANO_COMMAND(open, "open", "create and open a driver, print its log lines, close it",
-                 "--host H [--port P] [--user U] [--password W] [--model M] "
-                 "[--stream mjpeg|h264] [--param N=V ...]",
-                 veltrano_cli::RunOpen);
+                 veltrano_cli::SetupOpen);

@@ -3,11 +3,13 @@
 // one JSON object that mirrors every call the driver made on the result sink.
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
-#include <vector>
 
-#include "args.h"
+#include <CLI/CLI.hpp>
+
 #include "command.h"
+#include "options.h"
 #include "recorder/capability_host.h"
 #include "recorder/driver_library.h"
 
@@ -18,22 +20,13 @@ namespace {
 // at most 5 s each); past it the module is deleted, which aborts the query.
 constexpr std::chrono::seconds kProbeTimeout{150};
 
-}  // namespace
-
-int RunProbe(const std::vector<std::string>& args) {
-  ArgParser parser;
-  AddDeviceOptions(parser);
-  parser.Flag("ntsc", "video standard flag: 30 fps fallback (default: 25 fps)");
-  parser.Flag("json", "print one JSON object instead of the table");
+struct ProbeOptions {
   DeviceOptions device;
-  std::string error;
-  if (!parser.Parse(args) || !ReadDeviceOptions(parser, &device, &error)) {
-    std::fprintf(stderr, "veltrano probe: %s\n",
-                 parser.error().empty() ? error.c_str() : parser.error().c_str());
-    std::fprintf(stderr, "%s", parser.Help().c_str());
-    return kExitUsage;
-  }
+  bool ntsc = false;
+  bool json = false;
+};
 
+int RunProbe(const ProbeOptions& options) {
   korvela::recorder::DriverLibrary library;
   if (!library.Load()) {
     std::fprintf(stderr, "veltrano probe: %s\n", library.error().c_str());
@@ -42,11 +35,12 @@ int RunProbe(const std::vector<std::string>& args) {
 
   korvela::recorder::CapabilityHost host;
   korvela::recorder::CapabilityQueryRequest request;
-  request.address = device.host;
-  request.port = device.port;
-  request.user = device.user;
-  request.password = device.password;
-  request.ntsc = parser.Has("ntsc");
+  request.address = options.device.host;
+  request.port = options.device.port;
+  request.user = options.device.user;
+  request.password = options.device.password;
+  request.ntsc = options.ntsc;
+  std::string error;
   if (!korvela::recorder::RunCapabilityQuery(library.exports(), request, kProbeTimeout, host,
                                              &error)) {
     std::fprintf(stderr, "veltrano probe: %s\n", error.c_str());
@@ -54,7 +48,7 @@ int RunProbe(const std::vector<std::string>& args) {
   }
 
   const korvela::recorder::CapabilityResult result = host.Snapshot();
-  if (parser.Has("json")) {
+  if (options.json) {
     std::printf("%s\n", host.ToJson().c_str());
   } else {
     std::printf("%s", korvela::recorder::FormatCapabilityTable(result).c_str());
@@ -65,8 +59,16 @@ int RunProbe(const std::vector<std::string>& args) {
   return kExitDeviceFailed;
 }
 
+std::function<int()> SetupProbe(CLI::App& app) {
+  auto options = std::make_shared<ProbeOptions>();
+  AddDeviceOptions(app, options->device);
+  app.add_flag("--ntsc", options->ntsc, "video standard flag: 30 fps fallback (default: 25 fps)");
+  app.add_flag("--json", options->json, "print one JSON object instead of the table");
+  return [options] { return RunProbe(*options); };
+}
+
+}  // namespace
 }  // namespace veltrano_cli
 
 VELTRANO_COMMAND(probe, "probe", "identify a device and list what it can do",
-                 "--host H [--port P] --user U --password W [--ntsc] [--json]",
-                 veltrano_cli::RunProbe);
+                 veltrano_cli::SetupProbe);

@@ -5,6 +5,14 @@
 #include "recorder/frame_allocator.h"
 
 namespace korvela::recorder {
+namespace {
+
+bool HasState(const std::vector<StateReport>& states, uint32_t state) {
+  return std::any_of(states.begin(), states.end(),
+                     [&](const StateReport& r) { return r.second == state; });
+}
+
+}  // namespace
 
 bool AudioCallback::OnAudioFrame(ipcapture::IAudioFrame* frame) {
   if (frame == nullptr) return false;
@@ -21,70 +29,73 @@ bool AudioCallback::OnAudioFrame(ipcapture::IAudioFrame* frame) {
     copy.time = own->time();
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (frames_.size() == kMaxKeptFrames) frames_.pop_front();
     frames_.push_back(std::move(copy));
     ++frame_count_;
   }
-  changed_.notify_all();
+  changed_.NotifyAll();
   return true;
 }
 
 void AudioCallback::OnStateChanged(uint32_t input, uint32_t state) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     states_.emplace_back(input, state);
   }
-  changed_.notify_all();
+  changed_.NotifyAll();
 }
 
 std::vector<ReceivedAudio> AudioCallback::Frames() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return {frames_.begin(), frames_.end()};
 }
 
 size_t AudioCallback::frame_count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return frame_count_;
 }
 
 std::vector<StateReport> AudioCallback::States() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return states_;
 }
 
 bool AudioCallback::WaitForFrames(size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return frame_count_ >= count; });
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  MutexLock lock(mutex_);
+  while (frame_count_ < count && changed_.WaitUntil(mutex_, deadline)) {
+  }
+  return frame_count_ >= count;
 }
 
 bool AudioCallback::WaitForState(uint32_t state, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] {
-    return std::any_of(states_.begin(), states_.end(),
-                       [&](const StateReport& r) { return r.second == state; });
-  });
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  MutexLock lock(mutex_);
+  while (!HasState(states_, state) && changed_.WaitUntil(mutex_, deadline)) {
+  }
+  return HasState(states_, state);
 }
 
 void AudioSenderCallback::OnStateChanged(uint32_t key, uint32_t state) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     states_.emplace_back(key, state);
   }
-  changed_.notify_all();
+  changed_.NotifyAll();
 }
 
 std::vector<StateReport> AudioSenderCallback::States() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return states_;
 }
 
 bool AudioSenderCallback::WaitForState(uint32_t state, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] {
-    return std::any_of(states_.begin(), states_.end(),
-                       [&](const StateReport& r) { return r.second == state; });
-  });
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  MutexLock lock(mutex_);
+  while (!HasState(states_, state) && changed_.WaitUntil(mutex_, deadline)) {
+  }
+  return HasState(states_, state);
 }
 
 AudioFormatList::AudioFormatList(const std::vector<FormatSpec>& formats) {

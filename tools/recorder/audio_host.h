@@ -8,14 +8,15 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "korvela/ipcapture.h"
+
+#include "util/cond_var.h"
+#include "util/mutex.h"
 
 namespace korvela::recorder {
 
@@ -47,11 +48,11 @@ class AudioCallback final : public ipcapture::IAudioCallback {
   bool WaitForState(uint32_t state, std::chrono::milliseconds timeout) const;
 
  private:
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  std::deque<ReceivedAudio> frames_;  // guarded by mutex_
-  size_t frame_count_ = 0;            // guarded by mutex_
-  std::vector<StateReport> states_;   // guarded by mutex_
+  mutable Mutex mutex_;
+  mutable CondVar changed_;
+  std::deque<ReceivedAudio> frames_ GUARDED_BY(mutex_);
+  size_t frame_count_ GUARDED_BY(mutex_) = 0;
+  std::vector<StateReport> states_ GUARDED_BY(mutex_);
 };
 
 class AudioSenderCallback final : public ipcapture::IAudioSenderCallback {
@@ -61,9 +62,9 @@ class AudioSenderCallback final : public ipcapture::IAudioSenderCallback {
   bool WaitForState(uint32_t state, std::chrono::milliseconds timeout) const;
 
  private:
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  std::vector<StateReport> states_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  mutable CondVar changed_;
+  std::vector<StateReport> states_ GUARDED_BY(mutex_);
 };
 
 struct FormatSpec {

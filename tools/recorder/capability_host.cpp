@@ -2,13 +2,17 @@
 
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 namespace korvela::recorder {
+
+using ipcapture::kFieldPassword;
 
 class CapabilityHost::Field : public ipcapture::IConnectionField {
  public:
   Field(CapabilityHost& host, uint32_t index) : host_(host), index_(index) {}
   void SetValue(const char* value) override {
-    std::lock_guard<std::mutex> guard(host_.mutex_);
+    MutexLock guard(host_.mutex_);
     host_.result_.connection[index_] = value != nullptr ? value : "";
   }
 
@@ -39,7 +43,7 @@ class CapabilityHost::Property : public ipcapture::ICapabilityProperty {
  private:
   template <typename F>
   void Update(const char* step, F f) {
-    std::lock_guard<std::mutex> guard(host_.mutex_);
+    MutexLock guard(host_.mutex_);
     CapabilityProperty& p = host_.result_.properties[number_];
     if (!p.fill_order.empty()) p.fill_order += ",";
     p.fill_order += step;
@@ -53,7 +57,7 @@ class CapabilityHost::ResolutionList : public ipcapture::IResolutionList {
  public:
   explicit ResolutionList(CapabilityHost& host) : host_(host) {}
   void Add(const char* text, uint32_t width, uint32_t height, uint32_t interval) override {
-    std::lock_guard<std::mutex> guard(host_.mutex_);
+    MutexLock guard(host_.mutex_);
     host_.result_.resolutions.push_back({text != nullptr ? text : "", width, height, interval});
   }
 
@@ -65,11 +69,11 @@ class CapabilityHost::FrameRateList : public ipcapture::IFrameRateList {
  public:
   explicit FrameRateList(CapabilityHost& host) : host_(host) {}
   void SetDefault(uint32_t interval) override {
-    std::lock_guard<std::mutex> guard(host_.mutex_);
+    MutexLock guard(host_.mutex_);
     host_.result_.default_interval = interval;
   }
   void Add(uint32_t interval) override {
-    std::lock_guard<std::mutex> guard(host_.mutex_);
+    MutexLock guard(host_.mutex_);
     host_.result_.frame_intervals.push_back(interval);
   }
 
@@ -84,26 +88,26 @@ CapabilityHost::CapabilityHost()
 CapabilityHost::~CapabilityHost() = default;
 
 void CapabilityHost::SetCapability(uint32_t number, uint32_t value) {
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock guard(mutex_);
   result_.capabilities[number] = value;
 }
 
 void CapabilityHost::SetName(const char* name) {
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock guard(mutex_);
   result_.name = name != nullptr ? name : "";
   result_.name_set = true;
 }
 
 ipcapture::IConnectionField* CapabilityHost::GetConnectionField(uint32_t i) {
   if (i < 1 || i > 4) return nullptr;
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock guard(mutex_);
   std::unique_ptr<Field>& field = fields_[i];
   if (!field) field = std::make_unique<Field>(*this, i);
   return field.get();
 }
 
 ipcapture::ICapabilityProperty* CapabilityHost::AddProperty(uint32_t number) {
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock guard(mutex_);
   std::unique_ptr<Property>& property = property_objects_[number];
   if (!property) property = std::make_unique<Property>(*this, number);
   result_.properties[number];  // listed even when never filled
@@ -119,7 +123,7 @@ ipcapture::IFrameRateList* CapabilityHost::GetFrameRateList(uint32_t which) {
 void CapabilityHost::Report(CapabilityResult::Outcome outcome, uint32_t status,
                             const char* message) {
   {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     ++result_.reports;
     // The first report decides; a second one is a driver fault the count shows.
     if (result_.outcome == CapabilityResult::Outcome::kPending) {
@@ -128,7 +132,7 @@ void CapabilityHost::Report(CapabilityResult::Outcome outcome, uint32_t status,
       result_.failure_message = message != nullptr ? message : "";
     }
   }
-  reported_.notify_all();
+  reported_.NotifyAll();
 }
 
 void CapabilityHost::OnCompleted() { Report(CapabilityResult::Outcome::kCompleted, 0, ""); }
@@ -140,122 +144,76 @@ void CapabilityHost::OnFailed(uint32_t status, const char* message) {
 void CapabilityHost::OnTerminated() { Report(CapabilityResult::Outcome::kTerminated, 0, ""); }
 
 bool CapabilityHost::WaitForReport(std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return reported_.wait_for(lock, timeout, [this] { return result_.reports > 0; });
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  MutexLock lock(mutex_);
+  while (result_.reports == 0) {
+    if (!reported_.WaitUntil(mutex_, deadline)) break;
+  }
+  return result_.reports > 0;
 }
 
 CapabilityResult CapabilityHost::Snapshot() const {
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock guard(mutex_);
   return result_;
 }
 
 std::map<uint32_t, std::string> CapabilityHost::CameraParameters() const {
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock guard(mutex_);
   std::map<uint32_t, std::string> parameters;
   for (const auto& [number, property] : result_.properties) parameters[number] = property.value;
   return parameters;
 }
 
-std::string JsonQuote(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20 || c >= 0x7F) {
-          // Device texts are not guaranteed UTF-8: every byte outside ASCII is
-          // written as its own code point so the output always parses.
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += "\"";
-  return out;
+std::string JsonText(const nlohmann::ordered_json& value) {
+  return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
+
+namespace {
+
+const char* OutcomeName(CapabilityResult::Outcome outcome) {
+  switch (outcome) {
+    case CapabilityResult::Outcome::kCompleted:
+      return "completed";
+    case CapabilityResult::Outcome::kFailed:
+      return "failed";
+    case CapabilityResult::Outcome::kTerminated:
+      return "terminated";
+    case CapabilityResult::Outcome::kPending:
+      break;
+  }
+  return "pending";
+}
+
+}  // namespace
 
 std::string CapabilityHost::ToJson() const {
   const CapabilityResult r = Snapshot();
-  std::string out = "{";
-  switch (r.outcome) {
-    case CapabilityResult::Outcome::kCompleted:
-      out += "\"result\": \"completed\"";
-      break;
-    case CapabilityResult::Outcome::kFailed:
-      out += "\"result\": \"failed\"";
-      break;
-    case CapabilityResult::Outcome::kTerminated:
-      out += "\"result\": \"terminated\"";
-      break;
-    case CapabilityResult::Outcome::kPending:
-      out += "\"result\": \"pending\"";
-      break;
-  }
-  if (r.outcome == CapabilityResult::Outcome::kFailed) {
-    out += ", \"failure\": {\"status\": " + std::to_string(r.failure_status) +
-           ", \"message\": " + JsonQuote(r.failure_message) + "}";
-  }
-  if (r.name_set) out += ", \"name\": " + JsonQuote(r.name);
-  out += ", \"connection\": {";
-  bool first = true;
-  for (const auto& [index, value] : r.connection) {
-    if (!first) out += ", ";
-    first = false;
-    out += "\"" + std::to_string(index) + "\": " + JsonQuote(index == 4 ? "***" : value);
-  }
-  out += "}, \"properties\": {";
-  first = true;
+  nlohmann::ordered_json out;
+  out["result"] = OutcomeName(r.outcome);
+  if (r.outcome == CapabilityResult::Outcome::kFailed)
+    out["failure"] = {{"status", r.failure_status}, {"message", r.failure_message}};
+  if (r.name_set) out["name"] = r.name;
+  nlohmann::ordered_json& connection = out["connection"] = nlohmann::ordered_json::object();
+  for (const auto& [index, value] : r.connection)
+    connection[std::to_string(index)] = index == kFieldPassword ? "***" : value;
+  nlohmann::ordered_json& properties = out["properties"] = nlohmann::ordered_json::object();
   for (const auto& [number, p] : r.properties) {
-    if (!first) out += ", ";
-    first = false;
-    out += "\"" + std::to_string(number) + "\": {\"label\": " + JsonQuote(p.label) +
-           ", \"value\": " + JsonQuote(p.value) +
-           ", \"readOnly\": " + (p.read_only ? "true" : "false") + "}";
+    properties[std::to_string(number)] = {
+        {"label", p.label}, {"value", p.value}, {"readOnly", p.read_only}};
   }
-  out += "}, \"capabilities\": {";
-  first = true;
-  for (const auto& [number, value] : r.capabilities) {
-    if (!first) out += ", ";
-    first = false;
-    out += "\"" + std::to_string(number) + "\": " + std::to_string(value);
-  }
-  out += "}, \"resolutions\": [";
-  first = true;
+  nlohmann::ordered_json& capabilities = out["capabilities"] = nlohmann::ordered_json::object();
+  for (const auto& [number, value] : r.capabilities) capabilities[std::to_string(number)] = value;
+  nlohmann::ordered_json& resolutions = out["resolutions"] = nlohmann::ordered_json::array();
   for (const CapabilityResolution& res : r.resolutions) {
-    if (!first) out += ", ";
-    first = false;
-    out += "{\"label\": " + JsonQuote(res.label) + ", \"width\": " + std::to_string(res.width) +
-           ", \"height\": " + std::to_string(res.height) +
-           ", \"interval\": " + std::to_string(res.interval_ms) + "}";
+    resolutions.push_back({{"label", res.label},
+                           {"width", res.width},
+                           {"height", res.height},
+                           {"interval", res.interval_ms}});
   }
-  out += "], \"frameRates\": {\"intervals\": [";
-  first = true;
-  for (uint32_t interval : r.frame_intervals) {
-    if (!first) out += ", ";
-    first = false;
-    out += std::to_string(interval);
-  }
-  out += "]";
-  if (r.default_interval) out += ", \"default\": " + std::to_string(*r.default_interval);
-  out += "}}";
-  return out;
+  nlohmann::ordered_json& rates = out["frameRates"] = nlohmann::ordered_json::object();
+  rates["intervals"] = r.frame_intervals;
+  if (r.default_interval) rates["default"] = *r.default_interval;
+  return JsonText(out);
 }
 
 namespace {
@@ -263,6 +221,11 @@ namespace {
 std::string PropertyValue(const CapabilityResult& r, uint32_t number) {
   auto it = r.properties.find(number);
   return it == r.properties.end() ? "" : it->second.value;
+}
+
+// "none" when the driver did not report the property.
+std::string OptionalProperty(const CapabilityResult& r, uint32_t number) {
+  return r.properties.count(number) != 0 ? PropertyValue(r, number) : "none";
 }
 
 bool HasCapability(const CapabilityResult& r, uint32_t number) {
@@ -314,20 +277,20 @@ std::string FormatCapabilityTable(const CapabilityResult& r) {
     Row(out, "Device", it->second + (port != r.connection.end() ? ":" + port->second : ""));
   }
   if (r.properties.empty() && r.capabilities.empty()) return out;
-  Row(out, "Firmware", PropertyValue(r, 4));
-  Row(out, "MAC address", PropertyValue(r, 5));
-  Row(out, "Camera group", PropertyValue(r, 3));
-  Row(out, "Maximum resolution", PropertyValue(r, 6));
-  Row(out, "RTSP port", PropertyValue(r, 2));
+  Row(out, "Firmware", PropertyValue(r, ipcapture::kParamFirmwareVersion));
+  Row(out, "MAC address", PropertyValue(r, ipcapture::kParamMacAddress));
+  Row(out, "Camera group", PropertyValue(r, ipcapture::kParamCameraGroup));
+  Row(out, "Maximum resolution", PropertyValue(r, ipcapture::kParamMaximumResolution));
+  Row(out, "RTSP port", PropertyValue(r, ipcapture::kParamRtspPort));
+  const std::string standard = PropertyValue(r, ipcapture::kParamVideoStandard);
   Row(out, "Video standard",
-      PropertyValue(r, 1) == "0" ? "0 (25 fps fallback)"
-                                 : PropertyValue(r, 1) + " (30 fps fallback)");
+      standard == "0" ? "0 (25 fps fallback)" : standard + " (30 fps fallback)");
   std::string streams;
-  if (HasCapability(r, 8)) streams += "H.264 ";
-  if (HasCapability(r, 7)) streams += "Motion-JPEG ";
-  if (HasCapability(r, 6)) streams += "type-2 ";
+  if (HasCapability(r, ipcapture::kCapH264)) streams += "H.264 ";
+  if (HasCapability(r, ipcapture::kCapMotionJpeg)) streams += "Motion-JPEG ";
+  if (HasCapability(r, ipcapture::kCapStreamType2)) streams += "type-2 ";
   Row(out, "Stream types", streams.empty() ? "none" : streams.substr(0, streams.size() - 1));
-  Row(out, "Loaded", std::to_string(CapabilityValue(r, 0)));
+  Row(out, "Loaded", std::to_string(CapabilityValue(r, ipcapture::kCapLoaded)));
   out += "Picture sizes\n";
   for (const CapabilityResolution& res : r.resolutions) {
     char buf[96];
@@ -345,15 +308,16 @@ std::string FormatCapabilityTable(const CapabilityResult& r) {
       r.default_interval
           ? std::to_string(*r.default_interval) + " ms (" + RateText(*r.default_interval) + ")"
           : "none");
-  Row(out, "Digital inputs", std::to_string(CapabilityValue(r, 2)));
-  Row(out, "Digital outputs", std::to_string(CapabilityValue(r, 3)));
+  Row(out, "Digital inputs", std::to_string(CapabilityValue(r, ipcapture::kCapDigitalInputs)));
+  Row(out, "Digital outputs", std::to_string(CapabilityValue(r, ipcapture::kCapDigitalOutputs)));
   Row(out, "Privacy zones",
-      PropertyValue(r, 7) == "1" ? std::to_string(CapabilityValue(r, 13)) + " rectangles"
-                                 : "not supported");
-  Row(out, "Audio bit rate", PropertyValue(r, 8) + " bit/s");
-  Row(out, "Audio input", r.properties.count(101) ? PropertyValue(r, 101) : "none");
-  Row(out, "Audio output", r.properties.count(102) ? PropertyValue(r, 102) : "none");
-  Row(out, "Settings flag", std::to_string(CapabilityValue(r, 11)));
+      PropertyValue(r, ipcapture::kParamPrivacyZones) == "1"
+          ? std::to_string(CapabilityValue(r, ipcapture::kCapPrivacyZoneCount)) + " rectangles"
+          : "not supported");
+  Row(out, "Audio bit rate", PropertyValue(r, ipcapture::kParamAudioBitRate) + " bit/s");
+  Row(out, "Audio input", OptionalProperty(r, ipcapture::kParamAudioInput));
+  Row(out, "Audio output", OptionalProperty(r, ipcapture::kParamAudioOutput));
+  Row(out, "Settings flag", std::to_string(CapabilityValue(r, ipcapture::kCapSettingsFlag)));
   return out;
 }
 

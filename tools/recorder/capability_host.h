@@ -5,25 +5,26 @@
 //
 // Threading: the driver calls the sink and the callback on the query's worker
 // thread; the owner reads snapshots and waits for the report on its own
-// thread. `mutex_` guards result_, fields_ and property_objects_ (the
-// property and connection-field objects write through their host); it is a
-// std::mutex for the condition variable, which carries no capability
-// annotation, hence no GUARDED_BY.
+// thread. mutex_ guards result_, fields_ and property_objects_ (the property
+// and connection-field objects write through their host); reported_ wakes
+// WaitForReport.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "korvela/capability_query.h"
 
 #include "recorder/driver_library.h"
+#include "util/cond_var.h"
+#include "util/mutex.h"
 
 namespace korvela::recorder {
 
@@ -51,7 +52,7 @@ struct CapabilityResult {
   int reports = 0;  // OnCompleted + OnFailed + OnTerminated calls
   bool name_set = false;
   std::string name;
-  std::map<uint32_t, std::string> connection;  // 1 address, 2 port, 3 user, 4 password
+  std::map<uint32_t, std::string> connection;  // by ipcapture::ConnectionFieldNumber
   std::map<uint32_t, CapabilityProperty> properties;
   std::map<uint32_t, uint32_t> capabilities;
   std::vector<CapabilityResolution> resolutions;
@@ -99,18 +100,20 @@ class CapabilityHost : public ipcapture::ICapabilityResultSink,
 
   void Report(CapabilityResult::Outcome outcome, uint32_t status, const char* message);
 
-  mutable std::mutex mutex_;
-  mutable std::condition_variable reported_;
-  CapabilityResult result_;
+  mutable Mutex mutex_;
+  mutable CondVar reported_;
+  CapabilityResult result_ GUARDED_BY(mutex_);
   // Recorder objects handed to the driver; they live as long as the host.
-  std::map<uint32_t, std::unique_ptr<Field>> fields_;
-  std::map<uint32_t, std::unique_ptr<Property>> property_objects_;
-  std::unique_ptr<ResolutionList> resolution_list_;
-  std::unique_ptr<FrameRateList> frame_rate_list_;
+  std::map<uint32_t, std::unique_ptr<Field>> fields_ GUARDED_BY(mutex_);
+  std::map<uint32_t, std::unique_ptr<Property>> property_objects_ GUARDED_BY(mutex_);
+  const std::unique_ptr<ResolutionList> resolution_list_;
+  const std::unique_ptr<FrameRateList> frame_rate_list_;
 };
 
-// JSON string literal of `text` (quotes included, control characters escaped).
-std::string JsonQuote(const std::string& text);
+// `value` as JSON text on one line. Device texts need not be UTF-8: valid
+// UTF-8 (a camera named "Kamera Süd") comes out as it is, any other byte
+// sequence as U+FFFD, so the output always parses.
+std::string JsonText(const nlohmann::ordered_json& value);
 
 // The readable form of a result: identity, video, I/O, privacy zones, audio.
 std::string FormatCapabilityTable(const CapabilityResult& result);

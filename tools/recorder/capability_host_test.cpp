@@ -3,6 +3,7 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace korvela::recorder {
 namespace {
@@ -54,22 +55,28 @@ TEST(CapabilityHostTest, JsonMirrorsTheCallsAndHidesThePassword) {
   host.GetFrameRateList(1)->SetDefault(33);
   host.OnCompleted();
   EXPECT_EQ(host.ToJson(),
-            "{\"result\": \"completed\", \"name\": \"Lobby \\\"A\\\" IQ765\", "
-            "\"connection\": {\"1\": \"127.0.0.1\", \"4\": \"***\"}, "
-            "\"properties\": {\"2\": {\"label\": \"RTSP port\", \"value\": \"554\", "
-            "\"readOnly\": true}}, \"capabilities\": {\"0\": 1, \"8\": 1}, "
-            "\"resolutions\": [{\"label\": \"720x480\", \"width\": 720, \"height\": 480, "
-            "\"interval\": 33}], \"frameRates\": {\"intervals\": [1000, 33], \"default\": 33}}");
+            R"({"result":"completed","name":"Lobby \"A\" IQ765",)"
+            R"("connection":{"1":"127.0.0.1","4":"***"},)"
+            R"("properties":{"2":{"label":"RTSP port","value":"554","readOnly":true}},)"
+            R"("capabilities":{"0":1,"8":1},)"
+            R"("resolutions":[{"label":"720x480","width":720,"height":480,"interval":33}],)"
+            R"("frameRates":{"intervals":[1000,33],"default":33}})");
   EXPECT_EQ(host.ToJson().find("secret"), std::string::npos);
 }
 
-TEST(CapabilityHostTest, JsonOfAFailureAndOfHostileText) {
+TEST(CapabilityHostTest, JsonKeepsUtf8TextAndReplacesBytesThatAreNotUtf8) {
   CapabilityHost host;
+  const std::string name =
+      "Kamera S\xc3\xbc"
+      "d \xe6\x91\x84\xe5\x83\x8f IQ765";
+  host.SetName(name.c_str());
   host.OnFailed(3, "line1\nline2\t\x01\xff");
-  EXPECT_EQ(host.ToJson(),
-            "{\"result\": \"failed\", \"failure\": {\"status\": 3, \"message\": "
-            "\"line1\\nline2\\t\\u0001\\u00ff\"}, \"connection\": {}, \"properties\": {}, "
-            "\"capabilities\": {}, \"resolutions\": [], \"frameRates\": {\"intervals\": []}}");
+  const std::string json = host.ToJson();
+  EXPECT_NE(json.find(name), std::string::npos) << json;  // as it is, not byte by byte
+  const nlohmann::json parsed = nlohmann::json::parse(json);
+  EXPECT_EQ(parsed["name"], name);
+  EXPECT_EQ(parsed["failure"]["status"], 3);
+  EXPECT_EQ(parsed["failure"]["message"], "line1\nline2\t\x01\xef\xbf\xbd");  // U+FFFD
 }
 
 TEST(CapabilityHostTest, TableNamesWhatTheDeviceOffers) {

@@ -3,7 +3,7 @@
 namespace korvela::recorder {
 
 void DebugSink::SetEcho(std::FILE* out) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   echo_ = out;
 }
 
@@ -15,22 +15,22 @@ void DebugSink::Report(const CDebugInfoIf* info) {
   line.has_text = text != nullptr;
   if (text != nullptr) line.text = text;  // the driver's object dies after this call
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (echo_ != nullptr) std::fprintf(echo_, "[%u] %s\n", line.level, line.text.c_str());
     if (lines_.size() == kMaxKeptLines) lines_.pop_front();
     lines_.push_back(std::move(line));
     ++total_;
   }
-  changed_.notify_all();
+  changed_.NotifyAll();
 }
 
 std::vector<DebugLine> DebugSink::Lines() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return {lines_.begin(), lines_.end()};
 }
 
 size_t DebugSink::total() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return total_;
 }
 
@@ -42,24 +42,27 @@ size_t DebugSink::CountLocked(std::string_view part) const {
 }
 
 size_t DebugSink::Count(std::string_view part) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return CountLocked(part);
 }
 
 int DebugSink::LevelOf(std::string_view part) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (const auto& line : lines_)
     if (line.text.find(part) != std::string::npos) return line.level;
   return -1;
 }
 
 bool DebugSink::WaitFor(std::string_view part, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return CountLocked(part) > 0; });
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  MutexLock lock(mutex_);
+  while (CountLocked(part) == 0 && changed_.WaitUntil(mutex_, deadline)) {
+  }
+  return CountLocked(part) > 0;
 }
 
 void DebugSink::Clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   lines_.clear();
 }
 

@@ -7,16 +7,17 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "korvela/ipcapture.h"
+
+#include "util/cond_var.h"
+#include "util/mutex.h"
 
 namespace korvela::recorder {
 
@@ -50,13 +51,13 @@ class DebugSink final : public ipcapture::IDebugInfoSink {
   void Clear();
 
  private:
-  size_t CountLocked(std::string_view part) const;
+  size_t CountLocked(std::string_view part) const REQUIRES(mutex_);
 
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  std::deque<DebugLine> lines_;  // guarded by mutex_
-  size_t total_ = 0;             // guarded by mutex_
-  std::FILE* echo_ = nullptr;    // guarded by mutex_
+  mutable Mutex mutex_;
+  mutable CondVar changed_;
+  std::deque<DebugLine> lines_ GUARDED_BY(mutex_);
+  size_t total_ GUARDED_BY(mutex_) = 0;
+  std::FILE* echo_ GUARDED_BY(mutex_) = nullptr;
 };
 
 }  // namespace korvela::recorder

@@ -5,28 +5,29 @@
 namespace korvela::recorder {
 
 void DeviceSetup::FillReferenceParameters(std::map<uint32_t, std::string>& parameters) {
-  parameters[1] = "0";          // video standard
-  parameters[2] = "554";        // RTSP port
-  parameters[3] = "0";          // camera group
-  parameters[4] = "(none)";     // firmware version
-  parameters[5] = "(none)";     // MAC address
-  parameters[6] = "1280x1024";  // maximum resolution
-  parameters[7] = "0";          // privacy zones support
-  parameters[8] = "(none)";     // audio bit rate
+  using namespace ipcapture;
+  parameters[kParamVideoStandard] = "0";
+  parameters[kParamRtspPort] = "554";
+  parameters[kParamCameraGroup] = "0";
+  parameters[kParamFirmwareVersion] = "(none)";
+  parameters[kParamMacAddress] = "(none)";
+  parameters[kParamMaximumResolution] = "1280x1024";
+  parameters[kParamPrivacyZones] = "0";
+  parameters[kParamAudioBitRate] = "(none)";
 }
 
 std::vector<std::string> DeviceSetup::calls() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return calls_;
 }
 
 void DeviceSetup::ClearCalls() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   calls_.clear();
 }
 
 void DeviceSetup::Record(std::string call) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   calls_.push_back(std::move(call));
 }
 

@@ -9,11 +9,13 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "korvela/ipcapture.h"
+
+#include "util/cond_var.h"
+#include "util/mutex.h"
 
 namespace korvela::recorder {
 
@@ -69,8 +71,8 @@ class DeviceSetup final : public ipcapture::IDeviceSetup,
 
   void Record(std::string call);
 
-  mutable std::mutex mutex_;
-  std::vector<std::string> calls_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::vector<std::string> calls_ GUARDED_BY(mutex_);
 };
 
 }  // namespace korvela::recorder

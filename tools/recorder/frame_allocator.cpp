@@ -50,7 +50,7 @@ ipcapture::IVideoFrame* FrameAllocator::AllocateVideoFrame(uint32_t compression,
                                                            uint32_t buffer_size,
                                                            const char* source) {
   if (buffer_size > kMaxVideoFrameBytes) return nullptr;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (refuse_) return nullptr;
   auto* frame = new (std::nothrow) VideoFrame(compression, buffer_size, source ? source : "");
   if (frame == nullptr) return nullptr;
@@ -62,7 +62,7 @@ ipcapture::IVideoFrame* FrameAllocator::AllocateVideoFrame(uint32_t compression,
 ipcapture::IAudioFrame* FrameAllocator::AllocateAudioFrame(uint32_t format, uint32_t data_size,
                                                            const char* source) {
   if (data_size > kMaxAudioFrameBytes) return nullptr;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (refuse_) return nullptr;
   auto* frame = new (std::nothrow) AudioFrame(format, data_size, source ? source : "");
   if (frame == nullptr) return nullptr;
@@ -72,7 +72,7 @@ ipcapture::IAudioFrame* FrameAllocator::AllocateAudioFrame(uint32_t format, uint
 }
 
 void FrameAllocator::ReleaseAudioFrame(ipcapture::IAudioFrame* frame) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (frame == nullptr || live_audio_.erase(frame) == 0) {
     ++bad_releases_;
     return;
@@ -81,7 +81,7 @@ void FrameAllocator::ReleaseAudioFrame(ipcapture::IAudioFrame* frame) {
 }
 
 void FrameAllocator::ReleaseVideoFrame(ipcapture::IVideoFrame* frame) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (frame == nullptr || live_video_.erase(frame) == 0) {
     ++bad_releases_;
     return;
@@ -104,28 +104,28 @@ ipcapture::IAudioFrame* FrameAllocator::NewTalkbackFrame(const uint8_t* data, ui
 }
 
 void FrameAllocator::set_refuse(bool refuse) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   refuse_ = refuse;
 }
 
 size_t FrameAllocator::live_video() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return live_video_.size();
 }
 size_t FrameAllocator::live_audio() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return live_audio_.size();
 }
 size_t FrameAllocator::video_allocated() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return video_allocated_;
 }
 size_t FrameAllocator::audio_allocated() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return audio_allocated_;
 }
 size_t FrameAllocator::bad_releases() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return bad_releases_;
 }
 

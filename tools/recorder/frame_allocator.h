@@ -9,12 +9,14 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "korvela/ipcapture.h"
+
+#include "util/cond_var.h"
+#include "util/mutex.h"
 
 namespace korvela::recorder {
 
@@ -127,13 +129,13 @@ class FrameAllocator final : public ipcapture::IFrameAllocator {
   size_t bad_releases() const;
 
  private:
-  mutable std::mutex mutex_;
-  std::set<ipcapture::IVideoFrame*> live_video_;  // guarded by mutex_
-  std::set<ipcapture::IAudioFrame*> live_audio_;  // guarded by mutex_
-  size_t video_allocated_ = 0;                    // guarded by mutex_
-  size_t audio_allocated_ = 0;                    // guarded by mutex_
-  size_t bad_releases_ = 0;                       // guarded by mutex_
-  bool refuse_ = false;                           // guarded by mutex_
+  mutable Mutex mutex_;
+  std::set<ipcapture::IVideoFrame*> live_video_ GUARDED_BY(mutex_);
+  std::set<ipcapture::IAudioFrame*> live_audio_ GUARDED_BY(mutex_);
+  size_t video_allocated_ GUARDED_BY(mutex_) = 0;
+  size_t audio_allocated_ GUARDED_BY(mutex_) = 0;
+  size_t bad_releases_ GUARDED_BY(mutex_) = 0;
+  bool refuse_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace korvela::recorder

@@ -7,12 +7,12 @@
 namespace korvela::recorder {
 
 void FrameReceiver::set_accept(bool accept) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   accept_ = accept;
 }
 
 void FrameReceiver::SetObserver(Observer observer) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   observer_ = std::move(observer);
 }
 
@@ -23,7 +23,7 @@ bool FrameReceiver::OnFrame(ipcapture::IVideoFrame* frame) {
   Observer observer;
   ReceivedFrame copy;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (own == nullptr || !accept_) {
       ++refused_;
       return false;
@@ -46,53 +46,59 @@ bool FrameReceiver::OnFrame(ipcapture::IVideoFrame* frame) {
       kept_.push_back(copy);
     }
   }
-  changed_.notify_all();
+  changed_.NotifyAll();
   if (observer) observer(copy);
   return true;
 }
 
 void FrameReceiver::OnSignalLost() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     ++signal_lost_;
   }
-  changed_.notify_all();
+  changed_.NotifyAll();
 }
 
 std::vector<ReceivedFrame> FrameReceiver::Frames() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return {kept_.begin(), kept_.end()};
 }
 
 size_t FrameReceiver::frame_count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return frames_;
 }
 size_t FrameReceiver::key_frame_count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return key_frames_;
 }
 uint64_t FrameReceiver::byte_count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return bytes_;
 }
 size_t FrameReceiver::refused_count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return refused_;
 }
 size_t FrameReceiver::signal_lost_count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return signal_lost_;
 }
 
 bool FrameReceiver::WaitForFrames(size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return frames_ >= count; });
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  MutexLock lock(mutex_);
+  while (frames_ < count && changed_.WaitUntil(mutex_, deadline)) {
+  }
+  return frames_ >= count;
 }
 
 bool FrameReceiver::WaitForSignalLost(size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return signal_lost_ >= count; });
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  MutexLock lock(mutex_);
+  while (signal_lost_ < count && changed_.WaitUntil(mutex_, deadline)) {
+  }
+  return signal_lost_ >= count;
 }
 
 }  // namespace korvela::recorder

@@ -9,15 +9,16 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "korvela/ipcapture.h"
+
+#include "util/cond_var.h"
+#include "util/mutex.h"
 
 namespace korvela::recorder {
 
@@ -64,16 +65,16 @@ class FrameReceiver final : public ipcapture::IFrameReceiver {
 
  private:
   const size_t keep_;
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  bool accept_ = true;              // guarded by mutex_
-  Observer observer_;               // guarded by mutex_
-  std::deque<ReceivedFrame> kept_;  // guarded by mutex_
-  size_t frames_ = 0;               // guarded by mutex_
-  size_t key_frames_ = 0;           // guarded by mutex_
-  uint64_t bytes_ = 0;              // guarded by mutex_
-  size_t refused_ = 0;              // guarded by mutex_
-  size_t signal_lost_ = 0;          // guarded by mutex_
+  mutable Mutex mutex_;
+  mutable CondVar changed_;
+  bool accept_ GUARDED_BY(mutex_) = true;
+  Observer observer_ GUARDED_BY(mutex_);
+  std::deque<ReceivedFrame> kept_ GUARDED_BY(mutex_);
+  size_t frames_ GUARDED_BY(mutex_) = 0;
+  size_t key_frames_ GUARDED_BY(mutex_) = 0;
+  uint64_t bytes_ GUARDED_BY(mutex_) = 0;
+  size_t refused_ GUARDED_BY(mutex_) = 0;
+  size_t signal_lost_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace korvela::recorder

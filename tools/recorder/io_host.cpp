@@ -18,30 +18,33 @@ void IoHost::OnDeviceError() { Push({IoEvent::Kind::kDeviceError, 0, 0, clock_()
 
 void IoHost::Push(IoEvent event) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (events_.size() >= kMaxIoEvents) {
       events_.pop_front();
       ++dropped_;
     }
     events_.push_back(event);
   }
-  changed_.notify_all();
+  changed_.NotifyAll();
 }
 
 std::vector<IoEvent> IoHost::Take() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   std::vector<IoEvent> taken(events_.begin(), events_.end());
   events_.clear();
   return taken;
 }
 
 bool IoHost::WaitFor(size_t count, std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return events_.size() >= count; });
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  MutexLock lock(mutex_);
+  while (events_.size() < count && changed_.WaitUntil(mutex_, deadline)) {
+  }
+  return events_.size() >= count;
 }
 
 uint64_t IoHost::Dropped() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return dropped_;
 }
 
@@ -56,8 +59,18 @@ std::string FormatIoEvent(const IoEvent& event) {
                 utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
                 static_cast<int>(millis));
   if (event.kind == IoEvent::Kind::kDeviceError) return std::string(stamp) + " device error";
-  static constexpr const char* kStateNames[] = {"undetermined", "open", "closed"};
-  const char* name = event.state < 3 ? kStateNames[event.state] : "unknown";
+  const char* name = "unknown";
+  switch (event.state) {
+    case ipcapture::kInputUndetermined:
+      name = "undetermined";
+      break;
+    case ipcapture::kInputOpen:
+      name = "open";
+      break;
+    case ipcapture::kInputClosed:
+      name = "closed";
+      break;
+  }
   char line[96];
   std::snprintf(line, sizeof(line), "%s input %u %s", stamp, event.input, name);
   return line;

@@ -3,20 +3,20 @@
 //
 // Threading: the driver's "Digital Input thread" and "Digital Output thread"
 // call OnInputChanged/OnDeviceError; any other thread calls Take/WaitFor.
-// mutex_ guards events_ and dropped_ (std::mutex carries no capability
-// annotation, hence no GUARDED_BY); changed_ signals a new event.
+// mutex_ guards events_ and dropped_; changed_ signals a new event.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "korvela/ipcapture.h"
+
+#include "util/cond_var.h"
+#include "util/mutex.h"
 
 namespace korvela::recorder {
 
@@ -24,7 +24,7 @@ struct IoEvent {
   enum class Kind { kInputChanged, kDeviceError };
   Kind kind = Kind::kDeviceError;
   uint32_t input = 0;  // kInputChanged only
-  uint32_t state = 0;  // kInputChanged only: 0 undetermined, 1 open, 2 closed
+  uint32_t state = 0;  // kInputChanged only: an ipcapture::DigitalInputState
   std::chrono::system_clock::time_point when;
 };
 
@@ -53,13 +53,13 @@ class IoHost : public ipcapture::ICaptureIOCallback {
   uint64_t Dropped() const;
 
  private:
-  void Push(IoEvent event);
+  void Push(IoEvent event) EXCLUDES(mutex_);
 
   Clock clock_;
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<IoEvent> events_;  // guarded by mutex_
-  uint64_t dropped_ = 0;        // guarded by mutex_
+  mutable Mutex mutex_;
+  CondVar changed_;
+  std::deque<IoEvent> events_ GUARDED_BY(mutex_);
+  uint64_t dropped_ GUARDED_BY(mutex_) = 0;
 };
 
 // "2026-12-06T14:40:29.123Z input 0 open" / "... device error" (UTC, so a
