@@ -2,7 +2,8 @@
 
 #include <new>
 
-#include "base/log_levels.h"
+#include "korvela/debug_message.h"
+
 #include "base/log_throttle.h"
 #include "util/str_format.h"
 
