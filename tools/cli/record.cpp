@@ -315,6 +315,60 @@ nlohmann::ordered_json SummaryJson(const Recording& recording,
   return summary;
 }
 
+// Opens the driver with the queried parameters and starts video input 0;
+// null (after saying why) when either fails.
+ipcapture::IIPVideoCapture* StartVideo(const RecordOptions& options, const DeviceOptions& device,
+                                       const std::string& model,
+                                       korvela::recorder::PictureSize& size, CliHost& host,
+                                       korvela::recorder::FrameReceiver& receiver,
+                                       Recording& recording) {
+  const uint32_t stream_type =
+      options.stream == "h264" ? ipcapture::kStreamH264Rtsp : ipcapture::kStreamMjpegHttp;
+  std::string error;
+  if (!host.Open(device, stream_type, model, &error)) {
+    std::fprintf(stderr, "veltrano record: %s\n", error.c_str());
+    return nullptr;
+  }
+  ipcapture::IIPVideoCapture* video = host.driver()->GetVideoCapture();
+  // The driver reads the parameters during StartChannel only.
+  korvela::recorder::VideoParams params(static_cast<uint32_t>(options.fps),
+                                        static_cast<uint32_t>(options.quality), size.GetWidth(),
+                                        size.GetHeight());
+  recording.MarkStart();
+  if (video == nullptr || !video->StartChannel(0, &receiver, &params)) {
+    std::fprintf(stderr, "veltrano record: the driver did not start video input 0\n");
+    return nullptr;
+  }
+  std::fprintf(stderr, "veltrano record: %s %ux%u at %llu fps, quality %llu, for %llu s\n",
+               options.stream.c_str(), size.GetWidth(), size.GetHeight(),
+               static_cast<unsigned long long>(options.fps),
+               static_cast<unsigned long long>(options.quality),
+               static_cast<unsigned long long>(options.seconds));
+  return video;
+}
+
+// Closes the files, prints the summary and says how the recording went.
+int Summarise(const RecordOptions& options, Recording& recording,
+              const std::vector<StatusChange>& changes, size_t signal_lost,
+              const korvela::recorder::DebugSink& sink) {
+  const bool written = recording.Finish();
+  if (options.json) {
+    std::printf(
+        "%s\n",
+        korvela::recorder::JsonText(SummaryJson(recording, changes, signal_lost, sink)).c_str());
+  } else {
+    std::printf("frames %llu, bytes %llu, signal lost %zu, files in %s\n",
+                static_cast<unsigned long long>(recording.frames()),
+                static_cast<unsigned long long>(recording.bytes()), signal_lost,
+                options.out.c_str());
+  }
+  if (!written) {
+    std::fprintf(stderr, "veltrano record: %s\n", recording.write_error().c_str());
+    return kExitIoFailed;
+  }
+  return recording.frames() > 0 ? kExitOk : kExitDataFailed;
+}
+
 int RunRecord(const RecordOptions& options) {
   if (!MakeOutputFolder(options.out)) return kExitIoFailed;
 
@@ -332,49 +386,14 @@ int RunRecord(const RecordOptions& options) {
   std::string model;
   if (!QueryCameraParameters(host, device, model)) return kExitDeviceFailed;
   korvela::recorder::PictureSize size = ChoosePictureSize(options.size, device.params);
-
-  const uint32_t stream_type =
-      options.stream == "h264" ? ipcapture::kStreamH264Rtsp : ipcapture::kStreamMjpegHttp;
-  if (!host.Open(device, stream_type, model, &error)) {
-    std::fprintf(stderr, "veltrano record: %s\n", error.c_str());
-    return kExitDeviceFailed;
-  }
-  ipcapture::IIPVideoCapture* video = host.driver()->GetVideoCapture();
-  korvela::recorder::VideoParams video_params(static_cast<uint32_t>(options.fps),
-                                              static_cast<uint32_t>(options.quality),
-                                              size.GetWidth(), size.GetHeight());
-  recording.MarkStart();
-  if (video == nullptr || !video->StartChannel(0, &receiver, &video_params)) {
-    std::fprintf(stderr, "veltrano record: the driver did not start video input 0\n");
-    return kExitDeviceFailed;
-  }
-  std::fprintf(stderr, "veltrano record: %s %ux%u at %llu fps, quality %llu, for %llu s\n",
-               options.stream.c_str(), size.GetWidth(), size.GetHeight(),
-               static_cast<unsigned long long>(options.fps),
-               static_cast<unsigned long long>(options.quality),
-               static_cast<unsigned long long>(options.seconds));
+  ipcapture::IIPVideoCapture* video =
+      StartVideo(options, device, model, size, host, receiver, recording);
+  if (video == nullptr) return kExitDeviceFailed;
 
   const std::vector<StatusChange> changes = WatchChannel(*video, recording, options.seconds);
   video->StopChannel(0);
   host.Close();
-
-  const bool written = recording.Finish();
-  const size_t signal_lost = receiver.signal_lost_count();
-  if (options.json) {
-    std::printf("%s\n", korvela::recorder::JsonText(
-                            SummaryJson(recording, changes, signal_lost, host.sink()))
-                            .c_str());
-  } else {
-    std::printf("frames %llu, bytes %llu, signal lost %zu, files in %s\n",
-                static_cast<unsigned long long>(recording.frames()),
-                static_cast<unsigned long long>(recording.bytes()), signal_lost,
-                options.out.c_str());
-  }
-  if (!written) {
-    std::fprintf(stderr, "veltrano record: %s\n", recording.write_error().c_str());
-    return kExitIoFailed;
-  }
-  return recording.frames() > 0 ? kExitOk : kExitDataFailed;
+  return Summarise(options, recording, changes, receiver.signal_lost_count(), host.sink());
 }
 
 std::function<int()> SetupRecord(CLI::App& app) {
