@@ -34,7 +34,7 @@ Web::CResultDef ParseAudioOutputOptions(std::string_view reply, const char* orig
   const std::string address_text(address);
   auto missing = [&](const char* option, const char* oid) {
     return Web::CResultDef(
-        HUtils::kLevelFailure, kCodeUnsupportedOption,
+        kLogFailure, kCodeUnsupportedOption,
         StrFormat("%s: the %s device (IP=%s) doesn't support \"%s\" option (OID=%s)", origin,
                   model_text.c_str(), address_text.c_str(), option, oid));
   };
@@ -49,7 +49,7 @@ Web::CResultDef ParseAudioOutputOptions(std::string_view reply, const char* orig
   options.duplex = AudioOidValue(reply, kOidAudioDuplexMode);
   if (options.duplex.empty()) return missing("Audio Duplex Mode", kOidAudioDuplexMode);
   options.password = AudioOidValue(reply, kOidTalkbackPassword);
-  return Web::CResultDef(HUtils::kLevelState, HUtils::kCodeOk, "");
+  return Web::CResultDef(kLogState, HUtils::kCodeOk, "");
 }
 
 std::string BuildOutputOptionWrites(const AudioOutputOptions& options, std::string_view password) {

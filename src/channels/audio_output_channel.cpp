@@ -3,7 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "base/log_levels.h"
+#include "korvela/debug_message.h"
+
 #include "base/log_throttle.h"
 #include "device/oid_request.h"
 #include "device/text_utils.h"
@@ -74,7 +75,7 @@ bool CQuarnoAudioOutputChannel::IsFrameAcceptable(ipcapture::IAudioFrame* frame)
 Web::CResultDef CQuarnoAudioOutputChannel::GetAudioOptions(AudioOutputOptions& options) {
   const std::string address = oid_sender_.GetAddress();
   if (IsStopSignalled()) {
-    return Web::CResultDef(HUtils::kLevelSilent, 6,
+    return Web::CResultDef(kLogNever, 6,
                            StrFormat("%s: audio output thread is stopping now (device %s)",
                                      kGetOptionsOrigin, address.c_str()));
   }
@@ -141,7 +142,7 @@ bool CQuarnoAudioOutputChannel::OpenPost(const std::vector<uint8_t>& bytes) {
 
 void CQuarnoAudioOutputChannel::LogResult(const Web::CResultDef& result) {
   if (!LogThrottle(error_counter_)) return;
-  if (result.message.empty() || result.level == HUtils::kLevelSilent) return;
+  if (result.message.empty() || result.level == kLogNever) return;
   driver()->Message(result.level, "%s", result.message.c_str());
 }
 

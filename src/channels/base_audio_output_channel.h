@@ -36,13 +36,14 @@ class CBaseAudioOutputChannel : public CQueueThread<CAudioItem>, public IAudioOu
  public:
   static constexpr const char* kThreadName = "Base Audio Output Channel";
 
+  // The recorder's talk-back states, by shorter names.
   enum State : uint32_t {
-    kStopped = 0,
-    kStarting = 1,
-    kSending = 2,
-    kStopping = 3,
-    kNoFormat = 4,
-    kUnreachable = 5,
+    kStopped = ipcapture::kAudioOutputStopped,
+    kStarting = ipcapture::kAudioOutputStarting,
+    kSending = ipcapture::kAudioOutputSending,
+    kStopping = ipcapture::kAudioOutputStopping,
+    kNoFormat = ipcapture::kAudioOutputNoFormat,
+    kUnreachable = ipcapture::kAudioOutputUnreachable,
   };
 
   // `value` is the recorder's second OpenChannel value, kept and not used.
