@@ -22,7 +22,8 @@ DEVICE_INFO DeviceOf(IDriver* driver) {
 }
 
 uint32_t ParameterBitRate(IDriver* driver) {
-  const int32_t rate = driver != nullptr ? driver->GetParameterInt(8) : kParameterNotANumber;
+  const int32_t rate = driver != nullptr ? driver->GetParameterInt(ipcapture::kParamAudioBitRate)
+                                         : kParameterNotANumber;
   return rate > CQuarnoAudioOutputChannel::kMinParameterBitRate ? static_cast<uint32_t>(rate) : 0;
 }
 
