@@ -1,6 +1,7 @@
 #include "media/g711_rtp_audio_parser.h"
 
-#include "base/log_levels.h"
+#include "korvela/debug_message.h"
+
 #include "base/log_throttle.h"
 
 namespace korvela {
