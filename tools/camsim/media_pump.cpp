@@ -177,11 +177,6 @@ bool MediaPump::AddPush(PushSetup setup, std::string* error) {
   return true;
 }
 
-size_t MediaPump::push_count() const {
-  korvela::MutexLock lock(mu_);
-  return pushes_.size();
-}
-
 bool MediaPump::ServicePush(Push& p, short revents, Clock::time_point now, MediaCounters* delta) {
   const int fd = p.setup.fd.get();
   if (revents & (POLLERR | POLLHUP | POLLNVAL | POLLRDHUP)) return false;  // client gone
@@ -292,11 +287,6 @@ void MediaPump::RemoveCamera(int camera_id) {
     }
   }
   Wake();
-}
-
-size_t MediaPump::stream_count() const {
-  korvela::MutexLock lock(mu_);
-  return streams_.size();
 }
 
 void MediaPump::SendDatagram(Stream& s, const std::string& packet, MediaCounters* delta) {

@@ -98,13 +98,11 @@ class MediaPump {
 
   std::optional<StreamPorts> AddStream(StreamSetup setup, std::string* error);
   bool AddPush(PushSetup setup, std::string* error);
-  size_t push_count() const;
   std::optional<PlayInfo> Play(uint64_t id);
   bool Exists(uint64_t id) const;
   void KeepAlive(uint64_t id);
   void Remove(uint64_t id);
   void RemoveCamera(int camera_id);
-  size_t stream_count() const;
 
  private:
   struct Stream;

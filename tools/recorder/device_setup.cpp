@@ -21,11 +21,6 @@ std::vector<std::string> DeviceSetup::calls() const {
   return calls_;
 }
 
-void DeviceSetup::ClearCalls() {
-  MutexLock lock(mutex_);
-  calls_.clear();
-}
-
 void DeviceSetup::Record(std::string call) {
   MutexLock lock(mutex_);
   calls_.push_back(std::move(call));

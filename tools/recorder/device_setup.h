@@ -49,7 +49,6 @@ class DeviceSetup final : public ipcapture::IDeviceSetup,
   // "Connection.GetStreamType", "Description.GetModel",
   // "Setup.GetParameter(7)", ... in call order.
   std::vector<std::string> calls() const;
-  void ClearCalls();
 
   // IDeviceSetup
   ipcapture::IDeviceDescription* GetDescription() override;
