@@ -4,9 +4,10 @@
 #include <cstdio>
 #include <exception>
 
+#include <pugixml.hpp>
+
 #include "base/falo_file_base.h"
 #include "platform/process.h"
-#include <pugixml.hpp>
 
 namespace korvela {
 
