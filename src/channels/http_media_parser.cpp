@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "base/log_throttle.h"
-#include "channels/resolution_class.h"
+#include "core/resolution_class.h"
 
 namespace korvela {
 

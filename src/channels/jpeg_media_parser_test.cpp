@@ -5,9 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "channels/resolution_class.h"
 #include "channels/testing/jpeg_picture.h"
 #include "channels/testing/recording_frame_allocator.h"
+#include "core/resolution_class.h"
 #include "core/testing/fake_driver.h"
 
 namespace korvela {
