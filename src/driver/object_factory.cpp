@@ -7,6 +7,7 @@
 #include <new>
 
 #include "channels/audio_output_channel.h"
+#include "channels/h264_channel_rtsp.h"
 #include "channels/mjpeg_channel_http.h"
 #include "device/digital_io.h"
 #include "device/privacy_zone_quarno.h"
@@ -18,8 +19,9 @@ ICameraChannel* NewMjpegChannel(IDriver* driver, uint32_t input,
   return new (std::nothrow) CMjpegChannelHTTP(driver, input, receiver);
 }
 
-ICameraChannel* NewH264Channel(IDriver*, uint32_t, ipcapture::IFrameReceiver*) {
-  return nullptr;  // HOOK(h264): new (std::nothrow) CH264ChannelRTSP(input, driver, receiver)
+ICameraChannel* NewH264Channel(IDriver* driver, uint32_t input,
+                               ipcapture::IFrameReceiver* receiver) {
+  return new (std::nothrow) CH264ChannelRTSP(driver, input, receiver);
 }
 
 IAudioInputChannel* NewAudioCaptureChannel(IDriver*, uint32_t, uint32_t, ipcapture::IAudioCallback*,

@@ -9,7 +9,22 @@
 namespace korvela {
 
 CRTPMediaParser::CRTPMediaParser(IDriver* driver, std::string name, const platform::Clock& clock)
-    : driver_(driver), name_(std::move(name)), clock_(clock) {}
+    : driver_(driver), name_(std::move(name)), clock_(clock), converter_(clock) {}
+
+void CRTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
+  std::span<const uint8_t> payload = packet.Payload();
+  if (packet.GetPadding() != 0) {
+    // The last byte counts the padding bytes, itself included.
+    const size_t padding = payload.empty() ? 0 : payload.back();
+    if (padding == 0 || padding > payload.size()) {
+      ++stats_.bad_payloads;
+      return;
+    }
+    payload = payload.first(payload.size() - padding);
+  }
+  ProcessPacket(RtpPacketView{packet.GetSequenceNumber(), packet.GetMarker() != 0,
+                              packet.GetTimestamp(), payload});
+}
 
 RtpParserCounters CRTPMediaParser::counters() const {
   RtpParserCounters c;
@@ -70,9 +85,8 @@ void CRTPMediaParser::ResetFrameState() {
   frame_.clear();  // keeps its capacity: no allocation per frame
   width_ = 0;
   height_ = 0;
+  converter_.Reset();
 }
-
-void CRTPMediaParser::UpdateTime(uint32_t) {}  // PENDING(converter)
 
 bool CRTPMediaParser::CanDeliver() const {
   return driver_ != nullptr && receiver_ != nullptr && driver_->GetFrameAllocator() != nullptr;
@@ -105,7 +119,9 @@ CRTPMediaParser::Delivery CRTPMediaParser::DeliverFrameBuffer(uint32_t compressi
   record->SetResolutionClass(ResolutionClass(width_, height_));
   record->SetDataLength(length);
   record->SetCompression(compression);
-  const ipcapture::FrameTime time = clock_.NowFileTime();  // PENDING(converter)
+  // The converter has no time only for an RTP timestamp of 0.
+  const uint64_t converted = converter_.GetFileTime();
+  const ipcapture::FrameTime time = converted != 0 ? converted : clock_.NowFileTime();
   record->SetTime(&time);
   ++stats_.delivered;
   const bool accepted = receiver_->DeliverFrame(record);

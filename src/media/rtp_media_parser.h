@@ -20,6 +20,8 @@
 #include "core/idriver.h"
 #include "media/media_parser_client.h"
 #include "platform/clock.h"
+#include "rtsp/rtp_packet.h"
+#include "rtsp/time_stamp_converter.h"
 
 namespace korvela {
 
@@ -63,6 +65,10 @@ class CRTPMediaParser {
   // Drops the frame in progress and starts over.
   virtual void Reset() = 0;
 
+  // A received packet; its padding (RFC 3550 5.1) is not payload. A packet
+  // whose padding count exceeds its payload is dropped.
+  void ProcessPacket(const CRTPPacket& packet);
+
   // Not owned; set by the channel before packets flow.
   void SetReceiver(IMediaParserClient* receiver) { receiver_ = receiver; }
 
@@ -87,7 +93,7 @@ class CRTPMediaParser {
   // True when a finished frame could be delivered (allocator and receiver).
   bool CanDeliver() const;
   // Advances the time conversion with a finished frame's RTP timestamp.
-  void UpdateTime(uint32_t timestamp);
+  void UpdateTime(uint32_t timestamp) { converter_.Update(timestamp); }
 
   enum class Delivery { kAccepted, kRefused, kDropped };
   // Allocates a record, fills it with the frame buffer, the picture size and
@@ -112,6 +118,7 @@ class CRTPMediaParser {
   const std::string name_;
   IMediaParserClient* receiver_ = nullptr;
   const platform::Clock& clock_;
+  CTimeStampConverter converter_;
   std::vector<uint8_t> frame_;
   uint32_t width_ = 0;
   uint32_t height_ = 0;

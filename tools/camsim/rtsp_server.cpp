@@ -164,12 +164,24 @@ class RtspConnection {
     return SendAll(fd_, out);
   }
 
+  // IQeye cameras also take a Digest answer to SETUP whose uri is the
+  // presentation URL rather than the track URL on the request line.
+  bool Authorized(const Request& r) {
+    const std::string authorization = r.Header("Authorization");
+    if (cam_.auth.Check(r.method, r.target, authorization, cam_.credentials()) ==
+        Authenticator::Verdict::kOk) {
+      return true;
+    }
+    const size_t track = r.target.rfind("/trackID=");
+    return r.method == "SETUP" && track != std::string::npos &&
+           cam_.auth.Check(r.method, r.target.substr(0, track), authorization,
+                           cam_.credentials()) == Authenticator::Verdict::kOk;
+  }
+
   RtspReply Dispatch(const Request& r) {
     if (const int forced = cam_.faults.forced_status(); forced > 0) return {forced, {}, {}};
     const bool public_method = r.method == "OPTIONS";
-    if (cam_.faults.always_unauthorized() ||
-        (!public_method && cam_.auth.Check(r.method, r.target, r.Header("Authorization"),
-                                           cam_.credentials()) != Authenticator::Verdict::kOk)) {
+    if (cam_.faults.always_unauthorized() || (!public_method && !Authorized(r))) {
       const AuthMode mode =
           cam_.auth.mode() == AuthMode::kNone ? AuthMode::kBasic : cam_.auth.mode();
       return {401, {{"WWW-Authenticate", cam_.auth.Challenge(false, mode)}}, {}};

@@ -1,0 +1,59 @@
+// RtpPortPair: reception of one RTP session on a local port pair — the RTP
+// receiver on an even port from kFirstRtpPort up, the RTCP handler on the
+// odd port above — and the filter that lets only the camera's packets
+// through.
+//
+// A port is taken only when no RTP from the camera arrives on it during a
+// short probe: packets there belong to an earlier session (the camera may
+// still be sending to it), and taking the port would mix two streams.
+//
+// Threading: Start, Stop and the ports are used by the owner's worker
+// thread; Accept runs on the receiver's queue thread and touches only the
+// data event and the RTCP statistics (under the handler's lock).
+#pragma once
+
+#include <cstdint>
+
+#include "base/event.h"
+#include "rtsp/rtcp_handler.h"
+#include "rtsp/rtp_receiver.h"
+
+namespace korvela {
+
+class RtpPortPair {
+ public:
+  // RTP ports tried: even numbers from kFirstRtpPort below kRtpPortEnd (500
+  // pairs).
+  static constexpr uint16_t kFirstRtpPort = 3556;
+  static constexpr uint16_t kRtpPortEnd = 4556;
+
+  // `camera_address`: IPv4 in network order, 0 when it could not be resolved
+  // (then no port is ever taken: RTCP refuses to start).
+  RtpPortPair(IDebugMessage* log, uint32_t camera_address);
+  ~RtpPortPair();
+  RtpPortPair(const RtpPortPair&) = delete;
+  RtpPortPair& operator=(const RtpPortPair&) = delete;
+
+  // Starts reception for `user` on the first free pair; false when the stop
+  // event comes or every pair is busy (the user is then cleared).
+  bool Start(IRTPReceiverUser* user, CEvent& stop, uint32_t probe_ms);
+  void Stop();
+
+  // A packet has arrived from `sender`: true when it comes from the camera;
+  // then the data event is set and RTCP counts its sequence number.
+  bool Accept(const platform::Endpoint& sender, const CRTPPacket& packet);
+  // A packet from the camera (the sender is known).
+  void Accept(const CRTPPacket& packet);
+
+  uint16_t rtp_port() { return receiver_.GetPort(); }
+  uint16_t rtcp_port() { return rtcp_.GetPort(); }
+  uint32_t camera_address() const { return camera_address_; }
+
+ private:
+  CRTPReceiver receiver_;
+  CRTCPHandler rtcp_;
+  const uint32_t camera_address_;
+  CManualEvent data_event_;  // an RTP packet from the camera arrived
+};
+
+}  // namespace korvela
