@@ -30,14 +30,15 @@ class GstRtspPeer {
   // Starts the server with `auth` ("none", "basic", "digest"); `shared`: one
   // media for all sessions. False with error() set when it does not report
   // READY within 20 s. The interpreter is Debian's: only it has the bindings.
-  bool Start(const std::string& auth, bool shared = false) {
+  // `options` go to the script as they are (e.g. "--session-timeout 5").
+  bool Start(const std::string& auth, bool shared = false, const std::string& options = "") {
     platform::UdpSocket probe;  // a free port number (the server takes TCP)
     probe.Bind(0);
     port_ = probe.LocalPort();
     probe.Close();
     const std::string command = "exec /usr/bin/python3 " KORVELA_GST_SERVER_SCRIPT " --port " +
                                 std::to_string(port_) + " --auth " + auth +
-                                (shared ? " --shared" : "") + " 2>&1";
+                                (shared ? " --shared" : "") + " " + options + " 2>&1";
     pipe_ = ::popen(command.c_str(), "r");
     if (pipe_ == nullptr) return false;
     reader_ = std::thread([this] {
@@ -71,6 +72,14 @@ class GstRtspPeer {
     changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
                       [&] { return found() || ended_; });
     return found();
+  }
+  // Lines starting with `prefix`.
+  size_t CountLines(const std::string& prefix) const {
+    std::lock_guard lock(mu_);
+    size_t n = 0;
+    for (size_t at = 0; (at = ("\n" + output_).find("\n" + prefix, at)) != std::string::npos; ++at)
+      ++n;
+    return n;
   }
   std::string Output() const {
     std::lock_guard lock(mu_);

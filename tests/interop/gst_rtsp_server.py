@@ -13,6 +13,9 @@ options); --shared serves one media to all sessions. Events go to stdout, one li
   REQUEST <METHOD> <uri>         for every request the server handles
   RTCP <ssrc>                    RTCP from a client SSRC (a receiver report)
   BYE <ssrc>                     a client SSRC said BYE
+  REMOVED <session>              a session ended (TEARDOWN or time-out)
+With --session-timeout S every session times out after S s without requests
+or receiver reports.
 Runs until killed. Needs Debian's /usr/bin/python3 with python3-gi and
 gir1.2-gst-rtsp-server-1.0.
 """
@@ -74,6 +77,7 @@ def main():
     parser.add_argument("--user", default="user")
     parser.add_argument("--password", default="pw")
     parser.add_argument("--shared", action="store_true", help="one media for all sessions")
+    parser.add_argument("--session-timeout", type=int, default=0, help="seconds; 0: default")
     args = parser.parse_args()
 
     Gst.init(None)
@@ -100,6 +104,13 @@ def main():
             "user, media.factory.access=(boolean)true, media.factory.construct=(boolean)true")[0])
     server.get_mount_points().add_factory("/now.mp4", factory)
     server.connect("client-connected", on_client)
+    pool = server.get_session_pool()
+    pool.connect("session-removed", lambda p, session: say("REMOVED", session.get_sessionid()))
+    if args.session_timeout > 0:
+        server.connect("client-connected", lambda s, client: client.connect(
+            "new-session", lambda c, session: session.set_timeout(args.session_timeout)))
+        # Expired sessions are only noticed when the pool is cleaned up.
+        GLib.timeout_add(500, lambda: pool.cleanup() >= 0)
     if server.attach(None) == 0:
         sys.exit("cannot listen on port %d" % args.port)
     say("READY", args.port)
