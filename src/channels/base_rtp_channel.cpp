@@ -17,7 +17,7 @@ uint32_t CBaseRTPChannel::Run() {
   last_frame_time().Reset();  // silence counts from the start
   const uint32_t limit_ms = device().receive_timeout_ms;
   for (;;) {
-    if (GetState() == kCameraReceiving) {
+    if (GetState() == kChannelReceiving) {
       CheckKeepAlive();
     } else {
       Reconnect();
@@ -26,13 +26,13 @@ uint32_t CBaseRTPChannel::Run() {
     const uint64_t silent_ms = last_frame_time().ElapsedMs();
     if (silent_ms < limit_ms / 2 && !stopping) continue;
     if (stopping) break;
-    SetStatus(kCameraSignalLost);
+    SetStatus(kChannelSignalLost);
     if (silent_ms >= limit_ms) {
       if (receiver() != nullptr) receiver()->OnSignalLost();
       SetCameraState(false);
     }
   }
-  SetStatus(kCameraStopped);
+  SetStatus(kChannelStopped);
   StopSession();
   SetCameraState(false);
   return 0;
@@ -40,17 +40,17 @@ uint32_t CBaseRTPChannel::Run() {
 
 void CBaseRTPChannel::Reconnect() {
   frame_event_.Reset();
-  SetStatus(kCameraStopped);
+  SetStatus(kChannelStopped);
   StopSession();
   if (!PrepareDevice()) {
-    SetStatus(kCameraStopped);
+    SetStatus(kChannelStopped);
     StopSession();
     return;
   }
   if (!StartSession()) return;  // the next pass tears the partial session down
   // The session counts as receiving once its first frame is delivered.
   if (WaitForAny(stop_event(), frame_event_, device().receive_timeout_ms) == 1) {
-    SetStatus(kCameraReceiving);
+    SetStatus(kChannelReceiving);
   }
 }
 

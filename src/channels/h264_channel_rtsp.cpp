@@ -4,6 +4,9 @@
 #include <string>
 #include <utility>
 
+#include "korvela/capability_query.h"
+#include "korvela/debug_message.h"
+
 #include "base/log_throttle.h"
 #include "channels/h264_stream_config.h"
 #include "channels/sender_stream_link.h"
@@ -12,13 +15,9 @@ namespace korvela {
 
 namespace {
 
-// Camera parameter 2: the RTSP port; parameter 3: the camera group.
-constexpr uint32_t kParamRtspPort = 2;
-constexpr uint32_t kParamCameraGroup = 3;
-
 uint32_t ReadCameraGroup(IDriver* driver) {
   if (driver == nullptr) return 0;
-  const int value = std::atoi(driver->GetParameter(kParamCameraGroup).c_str());
+  const int value = std::atoi(driver->GetParameter(ipcapture::kParamCameraGroup).c_str());
   return value > 0 ? static_cast<uint32_t>(value) : 0;
 }
 
@@ -65,7 +64,7 @@ bool CH264ChannelRTSP::SetFrameRate(uint32_t fps) {
   if (!control_link_) return false;
   const IHttpStreamLink::Result result = control_link_->RequestStatus(H264FrameRateRequest(fps));
   if (result.code == 0) return true;
-  if (LogThrottle(frame_rate_errors_) && !result.message.empty() && result.level != 4 &&
+  if (LogThrottle(frame_rate_errors_) && !result.message.empty() && result.level != kLogNever &&
       driver() != nullptr) {
     driver()->Message(result.level, "%s", result.message.c_str());
   }
@@ -87,7 +86,7 @@ bool CH264ChannelRTSP::PrepareDevice() {
 
 void CH264ChannelRTSP::PrepareSettings(RtspClientSettings& settings) {
   const std::string port_text =
-      driver() != nullptr ? driver()->GetParameter(kParamRtspPort) : std::string();
+      driver() != nullptr ? driver()->GetParameter(ipcapture::kParamRtspPort) : std::string();
   if (const std::optional<uint16_t> port = RtspPortFromParameter(port_text)) settings.port = *port;
   settings.path = H264StreamPath(camera_group_, GetSettings().width);
 }

@@ -165,7 +165,7 @@ TEST_F(H264ChannelFixture, RunsTheSessionAndDeliversFramesFromTheCameraOnly) {
   EXPECT_EQ(frame.compression, ipcapture::kCompressionH264);
   EXPECT_EQ(frame.width, 640u);
   const auto online = [&] {
-    return channel->GetState() == kCameraReceiving &&
+    return channel->GetState() == kChannelReceiving &&
            driver.log.Count("Camera 127.0.0.1 is online") == 1;
   };
   for (int i = 0; i < 500 && !online(); ++i) std::this_thread::sleep_for(10ms);
@@ -222,7 +222,7 @@ TEST_F(H264ChannelFixture, StopDuringDescribeReturnsAtOnce) {
   const auto start = std::chrono::steady_clock::now();
   channel->Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);  // the reply wait is 5 s
-  EXPECT_EQ(channel->GetState(), kCameraStopped);
+  EXPECT_EQ(channel->GetState(), kChannelStopped);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "korvela/debug_message.h"
+
 #include "base/log_throttle.h"
 #include "core/resolution_class.h"
 
@@ -73,7 +75,7 @@ bool CRTPMediaParser::CheckBufferSize() {
   // the counter keeps the full count.
   if (driver_ != nullptr && LogThrottle(overflow_log_counter_)) {
     const DEVICE_INFO* device = driver_->GetDeviceInfo();
-    driver_->Message(1, "%s: Frame buffer overflow detected, device %s:%u",
+    driver_->Message(kLogFailure, "%s: Frame buffer overflow detected, device %s:%u",
                      "korvela::CRTPMediaParser::CheckBufferSize",
                      device != nullptr ? device->address.c_str() : "",
                      device != nullptr ? unsigned{device->port} : 0u);

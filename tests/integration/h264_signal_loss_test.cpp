@@ -49,11 +49,11 @@ TEST(H264SignalLossTest, SilenceIsReportedInTwoStepsAndRecovered) {
       RtpChannelTiming{.port_probe_ms = 200, .keep_alive_interval_ms = 30000, .pass_ms = 100});
   ASSERT_TRUE(channel->Start({25, 50, 1280, 720}));
   ASSERT_TRUE(receiver.WaitForFrames(5, 30s));
-  EXPECT_EQ(channel->GetState(), kCameraReceiving);
+  EXPECT_EQ(channel->GetState(), kChannelReceiving);
 
   camera.InjectFault({camsim::Fault::Kind::kStopMedia, 0});
   const Clock::time_point silent = Clock::now();
-  while (channel->GetState() == kCameraReceiving && Clock::now() - silent < 30s) {
+  while (channel->GetState() == kChannelReceiving && Clock::now() - silent < 30s) {
     std::this_thread::sleep_for(20ms);
   }
   const auto status_two_after = Clock::now() - silent;
@@ -69,7 +69,7 @@ TEST(H264SignalLossTest, SilenceIsReportedInTwoStepsAndRecovered) {
   EXPECT_EQ(driver.log.Count("Signal was lost for camera 127.0.0.1", 1), 1u);
   EXPECT_EQ(driver.log.Count("Camera 127.0.0.1 is online"), 2u);
   channel->Stop();
-  EXPECT_EQ(channel->GetState(), kCameraStopped);
+  EXPECT_EQ(channel->GetState(), kChannelStopped);
   EXPECT_EQ(allocator.live_video(), 0u);
 }
 
