@@ -26,7 +26,6 @@ bool CBaseThread::StartThread(const char* name) {
   // A running thread keeps its name and its stop request: resetting the stop
   // event under a worker that is being stopped would leave it running.
   if (IsRunning()) return false;
-  if (!stop_event_.IsValid()) return false;  // it could never be stopped
   stop_event_.Reset();
   name_ = name != nullptr ? name : "";
   return thread_.Start(name_, [this] { Run(); });

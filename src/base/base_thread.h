@@ -3,8 +3,8 @@
 //
 // The stop event is manual-reset: it stays signalled after a stop until the
 // next StartThread, so a worker started and stopped in quick succession sees
-// the stop at once. Workers wait on it (together with their sockets through
-// StopEvent().Raw()) so every blocking wait ends when a stop is requested.
+// the stop at once. It holds no descriptor: a worker that blocks on a socket
+// gives it an event of its own (platform::Event) that its stop sets.
 //
 // No forced termination: when the thread does not end in time, StopThread
 // logs a warning and keeps waiting; terminating a thread from outside would
@@ -39,8 +39,7 @@ class CBaseThread {
   CBaseThread& operator=(const CBaseThread&) = delete;
 
   // Starts Run() on a new thread called `name`. False when the thread still
-  // runs (the name stays), when the stop event is unusable, or when the OS
-  // refuses.
+  // runs (the name stays) or when the OS refuses.
   virtual bool StartThread(const char* name);
   // Signals the stop event and waits up to `timeout_ms`; on time-out logs a
   // warning and waits on without limit. False only when called from the

@@ -1,9 +1,11 @@
 // Event wrappers used by the driver's threads: CEvent is an auto-reset event,
-// CManualEvent a manual-reset one, both initially not signalled.
+// CManualEvent a manual-reset one, both initially not signalled. Neither is
+// ever waited on together with a socket, so neither holds a descriptor (a
+// mutex and a condition variable; creation cannot fail). A wait that must
+// also end on a socket uses platform::Event.
 //
-// Threading: Set/Reset/IsSet/Wait may be called from any thread; the wrapped
-// eventfd is the only state. The owner keeps the event alive until every
-// waiter has returned.
+// Threading: Set/Reset/IsSet/Wait may be called from any thread. The owner
+// keeps the event alive until every waiter has returned.
 #pragma once
 
 #include <cstdint>
@@ -15,12 +17,13 @@ namespace korvela {
 class CEvent {
  public:
   CEvent() : CEvent(platform::Event::Mode::kAutoReset) {}
+  // Shares `partner`'s condition variable, so that WaitForAny can wait for
+  // both.
+  explicit CEvent(CEvent& partner) : event_(platform::Event::Mode::kAutoReset, partner.event_) {}
   virtual ~CEvent() = default;
   CEvent(const CEvent&) = delete;
   CEvent& operator=(const CEvent&) = delete;
 
-  // False when the event could not be created; every wait on it then fails.
-  bool IsValid() const { return event_.valid(); }
   void Set() { event_.Set(); }
   void Reset() { event_.Reset(); }
   // Zero-time check that does not consume an auto-reset signal.
@@ -28,15 +31,12 @@ class CEvent {
   // True when signalled within `timeout_ms` (platform::kInfinite: no limit).
   bool Wait(uint32_t timeout_ms) { return event_.Wait(timeout_ms); }
 
-  // The underlying event, to wait on it together with a socket
-  // (platform::WaitEventOrFd).
-  platform::Event& Raw() { return event_; }
-
  protected:
   explicit CEvent(platform::Event::Mode mode) : event_(mode) {}
 
  private:
-  platform::Event event_;
+  friend int WaitForAny(CEvent& first, CEvent& second, uint32_t timeout_ms);
+  platform::CondEvent event_;
 };
 
 class CManualEvent : public CEvent {
@@ -44,10 +44,10 @@ class CManualEvent : public CEvent {
   CManualEvent() : CEvent(platform::Event::Mode::kManualReset) {}
 };
 
-// Waits for either event: 0 or 1 for the one signalled, -1 on time-out or
-// error (also when either event is invalid).
+// Waits for either event: 0 or 1 for the one signalled, -1 on time-out, and
+// at once when the two are not partners.
 inline int WaitForAny(CEvent& first, CEvent& second, uint32_t timeout_ms) {
-  return platform::WaitForAny(first.Raw(), second.Raw(), timeout_ms);
+  return platform::WaitForAny(first.event_, second.event_, timeout_ms);
 }
 
 }  // namespace korvela

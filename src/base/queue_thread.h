@@ -47,7 +47,6 @@ class CQueueThread : public CBaseThread {
 
   // Resets the item event and starts the worker.
   virtual bool Start(const char* name) {
-    if (!item_event_.IsValid()) return false;
     item_event_.Reset();
     // Items queued before the start are announced again, or they would wait
     // for the worker's idle time-out.
@@ -146,7 +145,8 @@ class CQueueThread : public CBaseThread {
   }
 
   const size_t max_items_;
-  CEvent item_event_;
+  // Partner of the stop event: the worker waits for either.
+  CEvent item_event_{StopEvent()};
   mutable CSyncLock queue_lock_;
   std::deque<std::unique_ptr<T>> queue_ GUARDED_BY(queue_lock_);
   uint64_t dropped_ GUARDED_BY(queue_lock_) = 0;

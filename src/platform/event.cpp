@@ -130,4 +130,61 @@ int WaitEventOrFd(Event& e, int fd, short poll_events, uint32_t timeout_ms) {
   }
 }
 
+CondEvent::CondEvent(Mode mode, bool initially_set)
+    : mode_(mode), shared_(std::make_shared<Shared>()), set_(initially_set) {}
+
+CondEvent::CondEvent(Mode mode, CondEvent& partner) : mode_(mode), shared_(partner.shared_) {}
+
+void CondEvent::Set() {
+  {
+    std::lock_guard<std::mutex> lock(shared_->mu);
+    set_ = true;
+  }
+  // Partners share the variable, and a waiter may wait for either of them.
+  shared_->cv.notify_all();
+}
+
+void CondEvent::Reset() {
+  std::lock_guard<std::mutex> lock(shared_->mu);
+  set_ = false;
+}
+
+bool CondEvent::IsSet() const {
+  std::lock_guard<std::mutex> lock(shared_->mu);
+  return set_;
+}
+
+bool CondEvent::TakeLocked() {
+  if (!set_) return false;
+  if (mode_ == Mode::kAutoReset) set_ = false;
+  return true;
+}
+
+namespace {
+
+// Waits on `cv` until `ready()` (called with the lock held) or the time-out.
+template <typename Ready>
+bool WaitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, uint32_t timeout_ms,
+               Ready ready) {
+  if (timeout_ms == kInfinite) {
+    cv.wait(lock, ready);
+    return true;
+  }
+  return cv.wait_until(lock, SteadyClock::now() + std::chrono::milliseconds(timeout_ms), ready);
+}
+
+}  // namespace
+
+bool CondEvent::Wait(uint32_t timeout_ms) {
+  std::unique_lock<std::mutex> lock(shared_->mu);
+  return WaitUntil(shared_->cv, lock, timeout_ms, [this] { return set_; }) && TakeLocked();
+}
+
+int WaitForAny(CondEvent& a, CondEvent& b, uint32_t timeout_ms) {
+  if (a.shared_ != b.shared_) return -1;
+  std::unique_lock<std::mutex> lock(a.shared_->mu);
+  if (!WaitUntil(a.shared_->cv, lock, timeout_ms, [&] { return a.set_ || b.set_; })) return -1;
+  return a.TakeLocked() ? 0 : (b.TakeLocked() ? 1 : -1);
+}
+
 }  // namespace korvela::platform

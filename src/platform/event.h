@@ -1,16 +1,22 @@
-// Win32-style events on Linux, one eventfd each.
+// Win32-style events on Linux, in two kinds. An Event holds an eventfd, which
+// is readable exactly while the event is set, so a worker can poll it
+// together with a socket and every blocking wait stays abortable; use it only
+// for that, since a recorder runs out of descriptors long before anything
+// else. A CondEvent, for every wait that involves no socket, is a mutex and a
+// condition variable and costs no descriptor.
 //
-// The eventfd is readable exactly while the event is set, so a worker can poll
-// its stop event together with a socket and every blocking wait stays
-// abortable. An auto-reset event is consumed by a successful non-blocking read
-// of the eventfd; that read is atomic, so exactly one waiter wins a signal.
+// An auto-reset Event is consumed by a successful non-blocking read of the
+// eventfd; that read is atomic, so exactly one waiter wins a signal. A
+// CondEvent's signal is taken under its mutex, with the same outcome.
 //
-// Threading: every method may be called from any thread at any time (the
-// object itself holds no mutable state beside the kernel counter). The object
-// must outlive every thread that waits on it.
+// Threading: every method of both kinds may be called from any thread at any
+// time. The object must outlive every thread that waits on it.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 
 namespace korvela::platform {
 
@@ -52,6 +58,44 @@ class Event {
 // one wins when both are), -1 on time-out or error. Consumes an auto-reset
 // signal of the event returned only.
 int WaitForAny(Event& a, Event& b, uint32_t timeout_ms);
+
+class CondEvent {
+ public:
+  using Mode = Event::Mode;
+
+  explicit CondEvent(Mode mode, bool initially_set = false);
+  // Shares `partner`'s mutex and condition variable, so that WaitForAny can
+  // wait for both (each keeps its own state and mode).
+  CondEvent(Mode mode, CondEvent& partner);
+  CondEvent(const CondEvent&) = delete;
+  CondEvent& operator=(const CondEvent&) = delete;
+
+  void Set();
+  void Reset();
+  // Zero-time check; does not consume an auto-reset signal.
+  bool IsSet() const;
+  // True when signalled within `timeout_ms` (kInfinite: no limit). Consumes the
+  // signal of an auto-reset event.
+  bool Wait(uint32_t timeout_ms);
+  Mode mode() const { return mode_; }
+
+ private:
+  struct Shared {
+    std::mutex mu;
+    std::condition_variable cv;
+  };
+  friend int WaitForAny(CondEvent& a, CondEvent& b, uint32_t timeout_ms);
+  // Takes the signal when set (consuming it in auto-reset mode); `shared_->mu` held.
+  bool TakeLocked();
+
+  const Mode mode_;
+  const std::shared_ptr<Shared> shared_;
+  bool set_ = false;  // guarded by shared_->mu
+};
+
+// As WaitForAny for Events; `a` and `b` must share their condition variable
+// (constructed as partners), else -1 at once.
+int WaitForAny(CondEvent& a, CondEvent& b, uint32_t timeout_ms);
 
 // Waits for the event or for `fd` to report `poll_events` (POLLERR, POLLHUP and
 // POLLNVAL always count). Returns 0 for the event (it has priority, so a stop

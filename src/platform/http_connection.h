@@ -140,6 +140,8 @@ class HttpConnection {
   // Any thread: makes the owner's current and next blocking step fail at once.
   void Abort() { abort_.Set(); }
   bool aborted() const { return abort_.IsSet(); }
+  // False when the abort event could not be made: waits could not be cut.
+  bool usable() const { return abort_.valid(); }
   // Owner: re-arms after an abort; drops the connection it interrupted.
   void ClearAbort();
 
@@ -194,7 +196,8 @@ class HttpConnection {
   Event abort_{Event::Mode::kManualReset};
   HostResolver resolver_;
 
-  TcpSocket socket_;
+  // Woken by abort_ alone: one descriptor per blocked thread.
+  TcpSocket socket_{&abort_};
   uint32_t connects_ = 0;
   bool reused_ = false;                 // the socket already carried a request
   bool device_ignores_expect_ = false;  // it let a continue wait run out

@@ -323,7 +323,7 @@ SocketBase::~SocketBase() { Close(); }
 
 void SocketBase::Adopt(int fd) {
   Close();
-  shut_down_.Reset();
+  if (own_shut_down_) own_shut_down_->Reset();
   MutexLock lock(fd_mu_);
   fd_.store(fd, std::memory_order_release);
 }
@@ -335,7 +335,7 @@ void SocketBase::Close() {
 }
 
 void SocketBase::Shutdown() {
-  shut_down_.Set();
+  shut_down_->Set();
   // Under the lock the descriptor cannot be closed, and its number reused by
   // another socket of the process, between the load and the shutdown.
   MutexLock lock(fd_mu_);
@@ -357,7 +357,7 @@ SocketError SocketBase::Wait(short events, uint32_t timeout_ms, Event* stop) con
   for (;;) {
     // A negative descriptor is ignored by poll().
     pollfd fds[3] = {
-        {fd, events, 0}, {stop ? stop->fd() : -1, POLLIN, 0}, {shut_down_.fd(), POLLIN, 0}};
+        {fd, events, 0}, {stop ? stop->fd() : -1, POLLIN, 0}, {shut_down_->fd(), POLLIN, 0}};
     const int rc = ::poll(fds, 3, timeout_ms == kInfinite ? -1 : RemainingMs(end));
     if (rc < 0) {
       if (errno == EINTR) continue;
@@ -369,7 +369,7 @@ SocketError SocketBase::Wait(short events, uint32_t timeout_ms, Event* stop) con
     // The shutdown may wake the socket itself before its event shows (a
     // connect in progress fails at once): an error then asks the flag.
     if ((fds[2].revents & POLLIN) ||
-        ((fds[0].revents & (POLLERR | POLLHUP)) && shut_down_.IsSet())) {
+        ((fds[0].revents & (POLLERR | POLLHUP)) && shut_down_->IsSet())) {
       return SocketError::kShutdown;
     }
     if (rc == 0) return SocketError::kTimedOut;
@@ -391,13 +391,13 @@ SocketError TcpSocket::Connect(const Endpoint& remote, uint32_t timeout_ms, Even
   }
   if (errno != EINPROGRESS) {
     const SocketError err =
-        shut_down_.IsSet() ? SocketError::kShutdown : SocketErrorFromErrno(errno);
+        shut_down_->IsSet() ? SocketError::kShutdown : SocketErrorFromErrno(errno);
     Close();
     return err;
   }
   SocketError err = Wait(POLLOUT, timeout_ms, stop);
   if (err == SocketError::kNone) err = PendingSocketError(fd);
-  if (err != SocketError::kNone && shut_down_.IsSet()) err = SocketError::kShutdown;
+  if (err != SocketError::kNone && shut_down_->IsSet()) err = SocketError::kShutdown;
   if (err != SocketError::kNone) Close();
   return err;
 }

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -140,7 +141,12 @@ class SocketBase {
   SocketError Wait(short events, uint32_t timeout_ms, Event* stop) const;
 
  protected:
-  SocketBase() = default;
+  SocketBase() : shut_down_(&own_shut_down_.emplace(Event::Mode::kManualReset)) {}
+  // Shutdown() sets `shutdown_event` (the owner's abort event, which must
+  // outlive the socket) instead of an event of the socket's own: a thread
+  // blocked in a wait is then woken through one descriptor, not two. Such a
+  // socket leaves re-arming the event to its owner.
+  explicit SocketBase(Event* shutdown_event) : shut_down_(shutdown_event) {}
   ~SocketBase();
   void Adopt(int fd) EXCLUDES(fd_mu_);
 
@@ -149,12 +155,14 @@ class SocketBase {
   std::atomic<int> fd_{-1};
   Mutex fd_mu_;
   // Set by Shutdown(); polled by every wait.
-  Event shut_down_{Event::Mode::kManualReset};
+  std::optional<Event> own_shut_down_;
+  Event* const shut_down_;
 };
 
 class TcpSocket : public SocketBase {
  public:
   TcpSocket() = default;
+  explicit TcpSocket(Event* shutdown_event) : SocketBase(shutdown_event) {}
 
   // Creates the socket and connects within `timeout_ms`. Any earlier socket
   // is closed first.

@@ -30,7 +30,6 @@ bool Thread::Start(std::string_view name, std::function<void()> body) {
     id_.store(0, std::memory_order_release);
     held_.store(false, std::memory_order_release);
   }
-  if (!started_.valid() || !done_.valid() || !go_.valid()) return false;
   done_.Reset();
   started_.Reset();
   go_.Reset();

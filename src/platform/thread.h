@@ -58,11 +58,12 @@ class Thread {
   std::thread worker_;  // touched by the controlling thread only
   std::atomic<bool> held_{false};
   std::atomic<uint32_t> id_{0};
-  Event started_{Event::Mode::kAutoReset};
+  // No descriptors: nothing here is waited on together with a socket.
+  CondEvent started_{CondEvent::Mode::kAutoReset};
   // Holds the body back until Start has stored worker_, so that the body may
   // ask IsHeld()/IsCurrentThread() from its first instruction.
-  Event go_{Event::Mode::kAutoReset};
-  Event done_{Event::Mode::kManualReset};
+  CondEvent go_{CondEvent::Mode::kAutoReset, started_};
+  CondEvent done_{CondEvent::Mode::kManualReset, started_};
 };
 
 }  // namespace korvela::platform
