@@ -28,24 +28,44 @@ CBaseCameraChannel::CBaseCameraChannel(uint32_t input_index, IDriver* driver,
 CBaseCameraChannel::~CBaseCameraChannel() {
   // Derived classes stop first (their Run needs their parts); this is for a
   // channel that was never started or already stopped.
-  SetStatus(kChannelStopped);
-  SetCameraState(false);
-  StopWorker();
+  MutexLock lock(lifecycle_mu_);
+  StopLocked();
 }
 
 bool CBaseCameraChannel::Start(const StreamSettings& settings) {
-  Stop();
+  MutexLock lock(lifecycle_mu_);
+  StopLocked();
   {
     CSyncLockGuard guard(settings_lock_);
     settings_ = settings;
   }
-  return StartWorker();
+  started_ = OnStarting() && StartWorker();
+  return started_;
 }
 
 void CBaseCameraChannel::Stop() {
+  if (OnWorkerThread()) {
+    // The worker only asks itself to end: a stopping thread may hold the
+    // lifecycle lock while it waits for the worker.
+    SetStatus(kChannelStopped);
+    SetCameraState(false);
+    StopWorker();
+    return;
+  }
+  MutexLock lock(lifecycle_mu_);
+  StopLocked();
+}
+
+void CBaseCameraChannel::StopLocked() {
+  started_ = false;
   SetStatus(kChannelStopped);
   SetCameraState(false);
   StopWorker();
+}
+
+bool CBaseCameraChannel::IsStarted() {
+  MutexLock lock(lifecycle_mu_);
+  return started_;
 }
 
 bool CBaseCameraChannel::ChangeSettings(const StreamSettings& settings) {
@@ -143,8 +163,8 @@ void CBaseCameraChannel::StopWorker() {
   // stopping thread holds while it waits for the worker.
   if (OnWorkerThread()) return;
   CSyncLockGuard guard(worker_lock_);
-  if (!worker_.IsHeld()) return;
   OnStopping();
+  if (!worker_.IsHeld()) return;
   const uint32_t timeout_ms = 2 * device_.connect_timeout_ms;
   if (worker_.Join(timeout_ms)) return;
   // No forced termination (it would leave locks held and memory leaked):

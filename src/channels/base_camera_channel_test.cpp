@@ -68,6 +68,10 @@ class TestChannel : public CBaseCameraChannel {
     return accept_resolution;
   }
   void OnStopping() override { unblock.Set(); }
+  bool OnStarting() override {
+    unblock.Reset();
+    return true;
+  }
 };
 
 struct ChannelFixture : ::testing::Test {

@@ -7,26 +7,35 @@
 // Signal loss is measured from the last accepted frame. A new connection gets
 // a full receive time-out to deliver its first frame, but reconnecting does
 // not restart the count: a camera that keeps accepting connections without
-// sending pictures is still reported lost. A pass that delivered no frame is
+// sending pictures is still reported lost. Opening a connection counts too:
+// its exchanges (zones, configuration, stream request) must end by the time
+// the signal would count as lost, so a camera that trickles its answers is
+// reported lost after the usual time. A pass that delivered no frame is
 // followed by a pause (kRetryAfterFailureMs) rather than an immediate retry,
 // so a device that refuses at once is not hammered; after a loss the pause is
 // kRetryAfterLossMs.
 //
 // Threading: Run, OpenStream, OnStreamClosed, the parser and ReceiveFrame run
 // on the worker thread and use stream_link_ and the parser alone. The
-// recorder's thread uses control_link_ (SetFrameRate in derived classes) and
-// calls OnStopping, which only aborts stream_link_ (safe from any thread).
-// Status, settings and the last frame time are guarded in the base class.
+// recorder's thread sends control requests (SetFrameRate in derived classes)
+// on a link made for each request; control_mu_ lets one such request run at
+// a time, and control_abort_mu_ guards the link in use and the abort flag, so
+// that OnStopping (any thread) aborts it. Status, settings and the last frame
+// time are guarded in the base class.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "channels/base_camera_channel.h"
 #include "channels/http_media_parser.h"
 #include "channels/http_stream_link.h"
 #include "core/media_receiver.h"
+#include "device/http_sender.h"
+#include "util/mutex.h"
 
 namespace korvela {
 
@@ -44,10 +53,10 @@ class CBaseHttpChannel : public CBaseCameraChannel, private IMediaReceiver {
   static constexpr uint32_t kRetryAfterLossMs = 5000;
   static constexpr uint32_t kRetryAfterFailureMs = 1000;
 
-  // Two links are made with `make_link` from the driver's device
-  // description: one for the stream (worker), one for requests the recorder's
-  // thread sends while the worker streams. `parser` may be null (allocation
-  // failed): chunks are then read and dropped.
+  // Links are made with `make_link` from the driver's device description:
+  // one for the stream (worker) at construction, and one for each request
+  // the recorder's thread sends while the worker streams. `parser` may be
+  // null (allocation failed): chunks are then read and dropped.
   CBaseHttpChannel(uint32_t input_index, IDriver* driver, ipcapture::IFrameReceiver* receiver,
                    std::unique_ptr<CHttpMediaParser> parser, const HttpStreamLinkFactory& make_link,
                    const platform::Clock& clock, HttpChannelTiming timing);
@@ -59,16 +68,17 @@ class CBaseHttpChannel : public CBaseCameraChannel, private IMediaReceiver {
  protected:
   uint32_t Run() override;
   void OnStopping() override;
+  bool OnStarting() override;
   // Configures the camera and opens the stream on stream_link().
   virtual bool OpenStream() = 0;
   // After every connection attempt.
   virtual void OnStreamClosed() = 0;
 
-  // Valid whenever Run or SetFrameRate can run (Run refuses to start
-  // without links, and SetFrameRate checks has_links()).
+  // Valid whenever Run runs (it refuses to start without a usable link).
   IHttpStreamLink& stream_link() { return *stream_link_; }
-  IHttpStreamLink& control_link() { return *control_link_; }
-  bool has_links() const { return stream_link_ && control_link_; }
+  // Recorder's thread: sends `path` on a link of its own, judged by the
+  // status. Stop aborts it; a stopped channel sends nothing.
+  Web::CResultDef ControlRequest(const std::string& path) EXCLUDES(control_mu_, control_abort_mu_);
 
  private:
   bool ReceiveFrame(ipcapture::IVideoFrame* frame) override;
@@ -77,11 +87,18 @@ class CBaseHttpChannel : public CBaseCameraChannel, private IMediaReceiver {
   // least one frame was accepted.
   bool ReadStream();
   bool SignalLost() const;
+  // Time left before the signal counts as lost (at least 1 ms, so that an
+  // attempt cut by it finds the signal lost); nullopt once it is.
+  std::optional<uint32_t> MsUntilSignalLoss() const;
   // Milliseconds since the later of the last accepted frame and `since_ms`.
   uint64_t MsWithoutFrameSince(uint64_t since_ms) const;
 
+  const HttpStreamLinkFactory make_link_;
   const std::unique_ptr<IHttpStreamLink> stream_link_;
-  const std::unique_ptr<IHttpStreamLink> control_link_;
+  Mutex control_mu_;  // one control request at a time
+  Mutex control_abort_mu_;
+  IHttpStreamLink* control_link_ GUARDED_BY(control_abort_mu_) = nullptr;
+  bool control_stopped_ GUARDED_BY(control_abort_mu_) = true;
   const std::unique_ptr<CHttpMediaParser> parser_;
   const HttpChannelTiming timing_;
   std::vector<uint8_t> chunk_;  // worker thread only

@@ -1,6 +1,7 @@
 // IHttpStreamLink: what an HTTP video channel needs of its connection to the
-// device — OID writes, one streaming GET read chunk by chunk, and an abort
-// that another thread may call to end a blocked read at once.
+// device — OID writes, one streaming GET read chunk by chunk, a deadline for
+// the exchanges of a connection attempt, and an abort that another thread
+// may call to end a blocked call at once.
 //
 // The production link runs over the channel's own HTTP client and the OID
 // request functions; unit tests script it.
@@ -17,31 +18,30 @@
 #include <vector>
 
 #include "core/device_info.h"
+#include "device/http_sender.h"
 
 namespace korvela {
 
 class IHttpStreamLink {
  public:
-  // Outcome of a write judged by its status code: code 0 is success; on
-  // failure `message` is a finished log line for level `level` (4: not to be
-  // logged).
-  struct Result {
-    uint32_t code = 0;
-    uint32_t level = 3;
-    std::string message;
-  };
-
   virtual ~IHttpStreamLink() = default;
+  // False when the link lacks what an abortable wait needs (an event
+  // descriptor could not be made): no channel runs on it.
+  virtual bool Usable() const = 0;
   // A request whose reply must be a successful, non-empty body.
   virtual bool RequestOk(const std::string& path) = 0;
   // A request judged by its status code alone.
-  virtual Result RequestStatus(const std::string& path) = 0;
+  virtual Web::CResultDef RequestStatus(const std::string& path) = 0;
   // Sends the streaming GET and leaves it open for ReadChunk.
   virtual bool OpenStream(const std::string& path) = 0;
   // One read of the open stream into `chunk` (emptied first); the number of
   // bytes, 0 at its end, on failure or when nothing is open.
   virtual size_t ReadChunk(std::vector<uint8_t>& chunk) = 0;
   virtual void CloseStream() = 0;
+  // Every request from now on ends within `ms` of this call (besides each
+  // exchange's own deadline); ClearDeadline lifts it.
+  virtual void SetDeadlineIn(uint32_t ms) = 0;
+  virtual void ClearDeadline() = 0;
   virtual void Abort() = 0;
   virtual void Rearm() = 0;
 };

@@ -8,6 +8,7 @@
 #include "channels/jpeg_media_parser.h"
 #include "channels/mjpeg_stream_config.h"
 #include "channels/sender_stream_link.h"
+#include "device/privacy_zone.h"
 
 namespace korvela {
 
@@ -44,25 +45,36 @@ CMjpegChannelHTTP::~CMjpegChannelHTTP() { Stop(); }
 bool CMjpegChannelHTTP::SetResolution(uint32_t, uint32_t) { return false; }
 
 bool CMjpegChannelHTTP::SetFrameRate(uint32_t fps) {
-  if (!has_links()) return false;
-  const IHttpStreamLink::Result result = control_link().RequestStatus(FrameRateRequest(fps));
+  // A stopped channel stays stopped: nothing to write, nothing to restart.
+  if (!IsStarted()) return false;
+  const Web::CResultDef result = ControlRequest(FrameRateRequest(fps));
   if (result.code != 0) {
+    MutexLock lock(log_mu_);
     if (LogThrottle(frame_rate_errors_) && !result.message.empty() && result.level != 4 &&
         driver() != nullptr) {
       driver()->Message(result.level, "%s", result.message.c_str());
     }
     return false;
   }
-  SetStatus(kChannelStopped);
-  StopWorker();
-  StoreFrameRate(fps);
-  return StartWorker();
+  // False when the channel was stopped meanwhile: it is not restarted.
+  return RestartWorker([&] { StoreFrameRate(fps); });
+}
+
+void CMjpegChannelHTTP::ApplyPrivacyZones() {
+  ipcapture::IPrivacyZones* zones = driver() != nullptr ? driver()->GetPrivacyZones() : nullptr;
+  if (zones == nullptr) return;
+  // Our own zone object writes over this worker's link, which Stop aborts;
+  // any other is applied the plain way.
+  if (auto* own = dynamic_cast<CBasePrivacyZone*>(zones)) {
+    own->ApplyThrough(
+        [this](const std::string& path) { return stream_link().RequestStatus(path); });
+  } else {
+    zones->Apply();
+  }
 }
 
 bool CMjpegChannelHTTP::OpenStream() {
-  if (driver() != nullptr) {
-    if (ipcapture::IPrivacyZones* zones = driver()->GetPrivacyZones()) zones->Apply();
-  }
+  ApplyPrivacyZones();
   const StreamSettings s = GetSettings();
   const std::string sensor =
       driver() != nullptr ? driver()->GetParameter(ipcapture::kParamMaximumResolution) : "";

@@ -10,7 +10,7 @@
 // settings).
 //
 // Threading: as CBaseHttpChannel. camera_group_ is fixed at construction;
-// frame_rate_errors_ is touched only by SetFrameRate (recorder's thread).
+// log_mu_ guards frame_rate_errors_ (SetFrameRate, recorder's threads).
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,8 @@
 
 #include "channels/base_http_channel.h"
 #include "channels/http_stream_link.h"
+#include "util/mutex.h"
+#include "util/thread_annotations.h"
 
 namespace korvela {
 
@@ -40,8 +42,12 @@ class CMjpegChannelHTTP : public CBaseHttpChannel {
   void OnStreamClosed() override;
 
  private:
+  // Before each configuration, on the worker.
+  void ApplyPrivacyZones();
+
   const uint32_t camera_group_;
-  uint32_t frame_rate_errors_ = 0;
+  Mutex log_mu_;
+  uint32_t frame_rate_errors_ GUARDED_BY(log_mu_) = 0;
 };
 
 }  // namespace korvela

@@ -1,6 +1,7 @@
 #include "channels/mjpeg_channel_http.h"
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <fstream>
 #include <iterator>
@@ -14,7 +15,10 @@
 #include "base/event.h"
 #include "channels/testing/recording_frame_allocator.h"
 #include "core/testing/fake_driver.h"
+#include "device/privacy_zone_quarno.h"
 #include "platform/clock.h"
+#include "platform/testing/scripted_server.h"
+#include "recorder/video_params.h"
 
 namespace korvela {
 namespace {
@@ -64,7 +68,10 @@ struct DeviceScript {
   std::deque<Read> reads;         // guarded by mutex
   std::deque<bool> configure_ok;  // results of configuration writes, default true
   std::deque<bool> open_ok;       // results of stream opens, default true
-  IHttpStreamLink::Result status_result;
+  // The camera trickles its answers to configuration writes: each ends at
+  // the link's deadline, or, without one, not before an abort.
+  bool configure_trickles = false;
+  Web::CResultDef status_result;
   CManualEvent parked;  // set whenever a read finds the script empty
   int links_made = 0;
 };
@@ -73,18 +80,26 @@ class ScriptedLink : public IHttpStreamLink {
  public:
   ScriptedLink(DeviceScript& script, std::string name) : script_(script), name_(std::move(name)) {}
 
+  bool Usable() const override { return true; }
   bool RequestOk(const std::string& path) override {
     if (aborted_.IsSet()) return false;
     script_.Record(name_ + ":" + path);
+    const bool configure = path.find("OidTR1.2.7=") != std::string::npos;
+    if (configure && script_.configure_trickles) {
+      if (deadline_ms_ == 0) return Park();
+      script_.clock.AdvanceMs(deadline_ms_);
+      return false;
+    }
     std::lock_guard<std::mutex> lock(script_.mutex);
-    if (path.find("OidTR1.2.7=") != std::string::npos && !script_.configure_ok.empty()) {
+    if (configure && !script_.configure_ok.empty()) {
       const bool ok = script_.configure_ok.front();
       script_.configure_ok.pop_front();
       return ok;
     }
     return true;
   }
-  Result RequestStatus(const std::string& path) override {
+  Web::CResultDef RequestStatus(const std::string& path) override {
+    if (aborted_.IsSet()) return {4, 10, {}, platform::NetError::kAborted};
     script_.Record(name_ + ":" + path);
     return script_.status_result;
   }
@@ -110,22 +125,28 @@ class ScriptedLink : public IHttpStreamLink {
         read.advance_ms = UINT64_MAX;  // park
       }
     }
-    if (read.advance_ms == UINT64_MAX) {
-      script_.parked.Set();
-      aborted_while_parked_ = aborted_.Wait(30000);
-      return 0;
-    }
+    if (read.advance_ms == UINT64_MAX) return Park();
     script_.clock.AdvanceMs(read.advance_ms);
     chunk = read.bytes;
     return chunk.size();
   }
   void CloseStream() override {}
+  void SetDeadlineIn(uint32_t ms) override { deadline_ms_ = ms; }
+  void ClearDeadline() override { deadline_ms_ = 0; }
   void Abort() override { aborted_.Set(); }
   void Rearm() override { aborted_.Reset(); }
 
   std::atomic<bool> aborted_while_parked_{false};
 
  private:
+  // Blocks as a silent camera would, until the link is aborted.
+  bool Park() {
+    script_.parked.Set();
+    aborted_while_parked_ = aborted_.Wait(30000);
+    return false;
+  }
+
+  std::atomic<uint32_t> deadline_ms_{0};
   DeviceScript& script_;
   const std::string name_;
   CManualEvent aborted_;
@@ -282,6 +303,29 @@ TEST_F(MjpegChannelFixture, SilentCameraThatKeepsAcceptingConnectionsIsReportedL
             "korvela::CBaseCameraChannel::SetCameraState: Camera 10.0.0.5 is online");
 }
 
+TEST_F(MjpegChannelFixture, CameraTricklingItsConfigurationAnswerIsReportedLost) {
+  // The configuration write ends only at the link's deadline: the time spent
+  // opening counts, so the loss is reported after the usual time-out.
+  script.configure_trickles = true;
+  auto channel = MakeChannel();
+  ASSERT_TRUE(channel->Start({25, 50, 640, 512}));
+  WaitParked();  // the attempt after the loss, which has no deadline of its own
+  EXPECT_EQ(receiver.signal_lost, 1);
+  EXPECT_EQ(channel->GetState(), kChannelSignalLost);
+}
+
+TEST_F(MjpegChannelFixture, StoppedChannelStaysStopped) {
+  auto channel = MakeChannel();
+  ASSERT_TRUE(channel->Start({25, 50, 640, 512}));
+  WaitParked();
+  channel->Stop();
+  const size_t requests = script.Log().size();
+  EXPECT_FALSE(channel->ChangeSettings({10, 0, 640, 512}));
+  EXPECT_EQ(channel->GetState(), kChannelStopped);
+  EXPECT_EQ(script.Log().size(), requests);  // nothing written, no worker restarted
+  EXPECT_EQ(channel->GetSettings().frame_rate, 25u);
+}
+
 TEST_F(MjpegChannelFixture, NewConnectionGetsAFullTimeOutForItsFirstFrame) {
   // Lost after 21 s of silence; the reconnection then needs 15 s of reading
   // before its first picture, which is within one time-out of the connection.
@@ -324,7 +368,7 @@ TEST_F(MjpegChannelFixture, NewFrameRateIsWrittenOnTheControlLinkAndRestartsTheW
 }
 
 TEST_F(MjpegChannelFixture, RefusedFrameRateIsLoggedAndTheStreamKeepsRunning) {
-  script.status_result = {7, 1, "korvela::HUtils::RequestGetRD: 10.0.0.5:80 sent does not process"};
+  script.status_result = {1, 7, "korvela::HUtils::RequestGetRD: 10.0.0.5:80 sent does not process"};
   auto channel = MakeChannel();
   ASSERT_TRUE(channel->Start({25, 50, 640, 512}));
   WaitParked();
@@ -335,7 +379,7 @@ TEST_F(MjpegChannelFixture, RefusedFrameRateIsLoggedAndTheStreamKeepsRunning) {
   EXPECT_FALSE(stream_link->aborted_while_parked_);
 
   // A level-4 result is not logged.
-  script.status_result = {10, 4, "korvela::HUtils::RequestGetRD: can not send request"};
+  script.status_result = {4, 10, "korvela::HUtils::RequestGetRD: can not send request"};
   EXPECT_FALSE(channel->ChangeSettings({10, 0, 640, 512}));
   EXPECT_FALSE(driver.log.Contains("can not send request"));
 }
@@ -367,6 +411,31 @@ TEST_F(MjpegChannelFixture, CameraGroupThatIsNoNumberCountsAsZero) {
   EXPECT_EQ(MakeChannel()->camera_group(), 0u);
   driver.SetParameter(3, "abc");
   EXPECT_EQ(MakeChannel()->camera_group(), 0u);
+}
+
+TEST(MjpegChannelStopTest, StopEndsAPrivacyZoneWriteTheCameraDoesNotAnswer) {
+  korvela::testing::ScriptedServer server;
+  ASSERT_TRUE(server.ok());
+  server.AddConnection({korvela::testing::HangAfterRequest()});
+  testing::FakeDriver driver;
+  driver.device.address = "127.0.0.1";
+  driver.device.port = server.port();
+  driver.device.connect_timeout_ms = 60000;  // only the abort can end the write in time
+  driver.SetParameter(6, "1280x1024");
+  CQuarnoPrivacyZone zones(&driver);
+  recorder::VideoParams params;
+  params.SetZones({{0, 0, 1, 10, 20, 50, 60}});
+  zones.SetZones(&params);
+  driver.privacy_zones = &zones;
+  CountingReceiver receiver;
+  CMjpegChannelHTTP channel(&driver, 0, &receiver);
+  ASSERT_TRUE(channel.Start({25, 50, 640, 512}));
+  ASSERT_TRUE(server.WaitForRequests(1, 30000));
+  const auto start = std::chrono::steady_clock::now();
+  channel.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_THAT(server.Requests()[0].head,
+              ::testing::StartsWith("GET /set.oid?OidTB1.2.26.4=ON HTTP/1.1"));
 }
 
 }  // namespace

@@ -1,18 +1,15 @@
 // CSenderStreamLink: the production IHttpStreamLink, over a channel-owned
 // Web::CHttpSender and the OID request functions.
 //
-// The abort is sticky: once Abort has been called every operation fails at
-// once until Rearm, so a worker that is between two requests when the stop
-// comes does not start a new one. (A request that had already passed that
-// check is cut by the sender's own abort, or ends within its time-outs.)
+// The abort holds until Rearm (the sender's StopRequests/AllowRequests):
+// a request that a worker starts just after the abort fails at once instead
+// of running to its time-out, whatever point the worker had reached.
 //
-// Threading: one thread uses the link (the channel's worker or the recorder's
-// thread for the control link); Abort may come from any thread. aborted_ is
-// atomic; the sender allows CloseRequest from another thread.
+// Threading: one thread uses the link (the channel's worker, or the
+// recorder's thread for the control link); Abort may come from any thread.
+// The sender serialises itself.
 #pragma once
 
-#include <atomic>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,17 +22,19 @@ class CSenderStreamLink : public IHttpStreamLink {
  public:
   explicit CSenderStreamLink(const DEVICE_INFO& device);
 
+  bool Usable() const override;
   bool RequestOk(const std::string& path) override;
-  Result RequestStatus(const std::string& path) override;
+  Web::CResultDef RequestStatus(const std::string& path) override;
   bool OpenStream(const std::string& path) override;
   size_t ReadChunk(std::vector<uint8_t>& chunk) override;
   void CloseStream() override;
+  void SetDeadlineIn(uint32_t ms) override;
+  void ClearDeadline() override;
   void Abort() override;
   void Rearm() override;
 
  private:
   Web::CHttpSender sender_;
-  std::atomic<bool> aborted_{false};
 };
 
 // Factory of CSenderStreamLink for the channels' constructors.

@@ -13,7 +13,8 @@ CHttpOidDevice::CHttpOidDevice(const DEVICE_INFO& device)
 CHttpOidDevice::~CHttpOidDevice() = default;
 
 uint32_t CHttpOidDevice::GetStatus(const std::string& path) {
-  sender_->SendRequest(Web::HttpRequest("GET", path));
+  // Judged by the status alone; a failed request leaves the last one.
+  static_cast<void>(sender_->SendRequest(Web::HttpRequest("GET", path)));
   const uint32_t status = sender_->GetStatusCode();
   sender_->CloseRequest();
   return status;
@@ -31,7 +32,7 @@ bool CHttpOidDevice::GetBody(const std::string& path, std::string& body) {
 }
 
 void CHttpOidDevice::SendWithoutAnswer(const std::string& path) {
-  HUtils::SendGet(path, *sender_);
+  static_cast<void>(HUtils::SendGet(path, *sender_));
   sender_->CloseRequest();
 }
 

@@ -21,6 +21,17 @@ CQuarnoDigitalIO::CQuarnoDigitalIO(IDriver* driver)
 
 CQuarnoDigitalIO::~CQuarnoDigitalIO() { StopThreads(); }
 
+bool CQuarnoDigitalIO::Start() {
+  if (!input_sender_.Usable() || !output_sender_.Usable()) {
+    if (driver() != nullptr) {
+      driver()->Message(1, "%s: Digital I/O of %s not started: no link to the device",
+                        "korvela::CQuarnoDigitalIO::Start", input_sender_.GetAddress().c_str());
+    }
+    return false;
+  }
+  return CIOBase::Start();
+}
+
 bool CQuarnoDigitalIO::PollInputs(uint32_t /*count*/) {
   std::vector<uint8_t> body;
   if (HUtils::RequestGet(std::string(kInputPollPath), body, input_sender_)) {

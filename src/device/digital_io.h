@@ -29,6 +29,9 @@ class CQuarnoDigitalIO : public CIOBase {
   // 9: reads input 0. True when the reply holds "OPEN" or "CLOSED"; any
   // other outcome sets input 0 to undetermined and gives false.
   bool PollInputs(uint32_t count) override;
+  // 2: false, with a log line, when a sender lacks its abort event (a
+  // worker blocked in it could not be stopped).
+  bool Start() override;
 
  protected:
   void AbortRequests() override;

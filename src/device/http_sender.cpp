@@ -1,6 +1,7 @@
 #include "device/http_sender.h"
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 
 namespace korvela::Web {
@@ -60,16 +61,41 @@ void CHttpSender::AllowRequests() {
   stopped_ = false;
 }
 
-bool CHttpSender::SendRequest(const HttpRequest& request) {
+void CHttpSender::SetDeadlineIn(uint32_t ms) {
+  MutexLock lock(mu_);
+  deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+}
+
+void CHttpSender::ClearDeadline() {
+  MutexLock lock(mu_);
+  deadline_ = platform::SteadyTime::max();
+}
+
+bool CHttpSender::Usable() const { return connection_.usable(); }
+
+platform::NetError CHttpSender::Fail(platform::NetError cause) {
+  last_error_ = cause;
+  return cause;
+}
+
+platform::NetError CHttpSender::TransportError() const {
+  if (connection_.aborted()) return platform::NetError::kAborted;
+  const platform::NetError cause = connection_.last_error();
+  return cause != platform::NetError::kNone ? cause : platform::NetError::kIo;
+}
+
+SendResult CHttpSender::SendRequest(const HttpRequest& request) {
+  using platform::NetError;
   MutexLock lock(mu_);
   CloseRequestLocked();
-  if (stopped_) return false;
+  if (stopped_) return {Fail(NetError::kAborted)};
+  if (std::chrono::steady_clock::now() >= deadline_) return {Fail(NetError::kTimeout)};
   connection_.ClearAbort();
-  if (request.verb.empty() || request.object.empty()) return false;
+  if (request.verb.empty() || request.object.empty()) return {Fail(NetError::kIo)};
   // No TLS in this client; a secure request fails rather than going out
   // in clear text.
-  if (request.secure != 0) return false;
-  if (request.auth_type > kAuthTypeNone) return false;
+  if (request.secure != 0) return {Fail(NetError::kTlsRequired)};
+  if (request.auth_type > kAuthTypeNone) return {Fail(NetError::kIo)};
 
   platform::HttpRequestParams params;
   params.method = request.verb;
@@ -77,6 +103,7 @@ bool CHttpSender::SendRequest(const HttpRequest& request) {
   params.extra_headers = request.headers;
   params.body = request.body;
   params.total_length = request.total_length;
+  params.not_after = deadline_;
   // The connection answers the device's challenge itself, with the
   // strongest scheme offered; nothing goes out before it asks.
   if (!device_.user_name.empty() && request.auth_type != kAuthTypeNone) {
@@ -92,9 +119,10 @@ bool CHttpSender::SendRequest(const HttpRequest& request) {
   if (ok && wait_for_response) ok = connection_.ReceiveResponse();
   lock.Lock();
   if (!LeaveCallLocked() || !ok) {
+    const NetError cause = TransportError();
     connection_.EndRequest();
     request_open_ = false;
-    return false;
+    return {Fail(cause)};
   }
   if (!wait_for_response) {
     if (upload_continues && connection_.has_response()) {
@@ -103,10 +131,10 @@ bool CHttpSender::SendRequest(const HttpRequest& request) {
       status_code_ = static_cast<uint32_t>(connection_.response().status_code);
       connection_.EndRequest();
       request_open_ = false;
-      return false;
+      return {Fail(status_code_ == 401 ? NetError::kAuthRefused : NetError::kIo)};
     }
     request_open_ = true;
-    return true;
+    return {Fail(NetError::kNone)};
   }
 
   const platform::HttpResponseHead& head = connection_.response();
@@ -122,7 +150,8 @@ bool CHttpSender::SendRequest(const HttpRequest& request) {
 
   auth_scheme_ = connection_.auth_scheme();
   request_open_ = true;
-  return true;
+  // A 401 that came back is a response: its status says the rest.
+  return {Fail(NetError::kNone)};
 }
 
 uint32_t CHttpSender::ReadAll(std::vector<uint8_t>& body, uint32_t max_bytes) {
@@ -133,9 +162,9 @@ uint32_t CHttpSender::ReadAll(std::vector<uint8_t>& body, uint32_t max_bytes) {
   in_call_ = true;
   lock.Unlock();
   // Bounded by the exchange deadline as well as by the cap.
-  connection_.ReadToEnd(&body, cap);
+  const bool ok = connection_.ReadToEnd(&body, cap);
   lock.Lock();
-  LeaveCallLocked();
+  Fail(LeaveCallLocked() && ok ? platform::NetError::kNone : TransportError());
   return static_cast<uint32_t>(body.size());
 }
 
@@ -149,7 +178,11 @@ uint32_t CHttpSender::ReadChunk(std::vector<uint8_t>& chunk) {
   std::vector<uint8_t> buffer(size);
   const auto n = connection_.Read(buffer);
   lock.Lock();
-  if (!LeaveCallLocked() || !n) return 0;
+  if (!LeaveCallLocked() || !n) {
+    Fail(TransportError());
+    return 0;
+  }
+  Fail(platform::NetError::kNone);
   chunk.assign(buffer.begin(), buffer.begin() + static_cast<long>(*n));
   return static_cast<uint32_t>(*n);
 }
@@ -162,7 +195,12 @@ bool CHttpSender::WriteData(const std::vector<uint8_t>& data) {
   lock.Unlock();
   const bool ok = connection_.Write(data);
   lock.Lock();
-  return LeaveCallLocked() && ok;
+  if (!LeaveCallLocked() || !ok) {
+    Fail(TransportError());
+    return false;
+  }
+  Fail(platform::NetError::kNone);
+  return true;
 }
 
 void CHttpSender::SetCredentials(const std::string& user, const std::string& password) {
@@ -170,6 +208,11 @@ void CHttpSender::SetCredentials(const std::string& user, const std::string& pas
   device_.user_name = user;
   device_.password = password;
   CloseRequestLocked();
+}
+
+platform::NetError CHttpSender::last_error() const {
+  MutexLock lock(mu_);
+  return last_error_;
 }
 
 uint32_t CHttpSender::GetStatusCode() const {

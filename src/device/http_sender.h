@@ -17,6 +17,7 @@
 
 #include "core/device_info.h"
 #include "platform/http_connection.h"
+#include "platform/net_error.h"
 #include "util/mutex.h"
 #include "util/thread_annotations.h"
 
@@ -52,13 +53,21 @@ struct HttpRequest {
   uint32_t flags = kDefaultRequestFlags;
 };
 
+// Outcome of SendRequest: success, or why the request failed.
+struct [[nodiscard]] SendResult {
+  explicit operator bool() const { return cause == platform::NetError::kNone; }
+  platform::NetError cause = platform::NetError::kNone;
+};
+
 // Outcome of a device request: code 0 is success; `message` is the finished
-// log text of a failure, logged by the caller at `level` (4: not logged).
+// log text of a failure, logged by the caller at `level` (4: not logged);
+// `cause` says why an exchange failed when it did not complete.
 class CResultDef {
  public:
   CResultDef() = default;
-  CResultDef(uint32_t level_in, uint32_t code_in, std::string message_in)
-      : level(level_in), code(code_in), message(std::move(message_in)) {}
+  CResultDef(uint32_t level_in, uint32_t code_in, std::string message_in,
+             platform::NetError cause_in = platform::NetError::kNone)
+      : level(level_in), code(code_in), message(std::move(message_in)), cause(cause_in) {}
   CResultDef(const CResultDef&) = default;
   CResultDef& operator=(const CResultDef&) = default;
   virtual ~CResultDef() = default;
@@ -73,6 +82,7 @@ class CResultDef {
   uint32_t level = 3;
   uint32_t code = 0;
   std::string message;
+  platform::NetError cause = platform::NetError::kNone;
 };
 
 class CHttpSender {
@@ -89,13 +99,13 @@ class CHttpSender {
   CHttpSender& operator=(const CHttpSender&) = delete;
 
   // Sends one request and, unless the body continues with WriteData or
-  // kFlagNoWaitForResponse is set, waits for the response head. On true the
-  // request stays open for reading. Credentials go out only once the device
+  // kFlagNoWaitForResponse is set, waits for the response head. On success
+  // the request stays open for reading. Credentials go out only once the device
   // has asked (the connection answers its challenge, Digest over Basic); a
   // 401 that comes back is a response like any other, except for an upload
   // that continues with WriteData: a final answer before its body fails it
   // (the status code is kept).
-  bool SendRequest(const HttpRequest& request);
+  SendResult SendRequest(const HttpRequest& request);
   // Reads the whole body into `body` within the exchange deadline, stopping once
   // `max_bytes` (at most kMaxReadAllBytes) have been collected; returns its
   // size. Replies that are small by nature pass their own limit plus one, so
@@ -117,6 +127,19 @@ class CHttpSender {
   // that starts just after it.
   void StopRequests();
   void AllowRequests();
+
+  // Owner: every exchange from now on also ends within `ms` of this call
+  // (the caller's own limit, e.g. the time left before signal loss), until
+  // ClearDeadline.
+  void SetDeadlineIn(uint32_t ms);
+  void ClearDeadline();
+
+  // False when the sender could not get the event that aborts its waits.
+  bool Usable() const;
+
+  // Why the last SendRequest, read or write failed; kNone after a success
+  // and after a body that ended cleanly.
+  platform::NetError last_error() const;
 
   uint32_t GetStatusCode() const;
   uint32_t GetContentLength() const;
@@ -140,6 +163,10 @@ class CHttpSender {
   // Marks the end of a blocking step (the caller has taken `mu_` back);
   // false when the request was aborted meanwhile.
   bool LeaveCallLocked() REQUIRES(mu_);
+  // Records and returns the cause of a failure (kNone: clears it).
+  platform::NetError Fail(platform::NetError cause) REQUIRES(mu_);
+  // Why the transport's last call failed.
+  platform::NetError TransportError() const REQUIRES(mu_);
 
   mutable Mutex mu_;
   DEVICE_INFO device_ GUARDED_BY(mu_);
@@ -149,6 +176,8 @@ class CHttpSender {
   bool request_open_ GUARDED_BY(mu_) = false;
   bool in_call_ GUARDED_BY(mu_) = false;
   bool stopped_ GUARDED_BY(mu_) = false;  // StopRequests until AllowRequests
+  platform::NetError last_error_ GUARDED_BY(mu_) = platform::NetError::kNone;
+  platform::SteadyTime deadline_ GUARDED_BY(mu_) = platform::SteadyTime::max();
   uint32_t read_chunk_size_ GUARDED_BY(mu_) = kDefaultReadChunkSize;
   // Used under `mu_`, or by the owner alone while `in_call_` is set; Abort()
   // may come from any thread.

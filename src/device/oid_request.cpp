@@ -30,8 +30,9 @@ bool IsSecretItemName(std::string_view name) {
 
 bool IsSuccessStatus(uint32_t status) { return status / 100 == 2 || status / 100 == 3; }
 
-Web::CResultDef MakeResult(uint32_t level, uint32_t code, std::string message = {}) {
-  return Web::CResultDef(level, code, std::move(message));
+Web::CResultDef MakeResult(uint32_t level, uint32_t code, std::string message = {},
+                           platform::NetError cause = platform::NetError::kNone) {
+  return Web::CResultDef(level, code, std::move(message), cause);
 }
 
 std::string QuotableErrorText(const std::string& text) {
@@ -49,6 +50,12 @@ bool ReadReply(Web::CHttpSender& sender, std::vector<uint8_t>& body) {
   body.clear();
   body.shrink_to_fit();
   return false;
+}
+
+// " (timed out)" after a log line whose exchange failed; nothing otherwise.
+std::string CauseSuffix(platform::NetError cause) {
+  if (cause == platform::NetError::kNone) return {};
+  return StrFormat(" (%s)", platform::NetErrorText(cause));
 }
 
 std::string DeviceWithPort(const Web::CHttpSender& sender) {
@@ -86,29 +93,37 @@ Web::CResultDef RequestGetRD(const std::string& path, std::vector<uint8_t>& body
   const Web::HttpRequest request("GET", path);
   body.clear();
 
-  const bool sent = sender.SendRequest(request);
+  const Web::SendResult sent = sender.SendRequest(request);
   const uint32_t status = sender.GetStatusCode();
   if (!sent || status == 0) {
-    result = MakeResult(kLogNever, kCodeNotSent,
-                        StrFormat("%s: can not send request \"%s\" to %s", kRequestGetOrigin,
-                                  RedactPath(path).c_str(), device.c_str()));
+    const platform::NetError cause = sent ? platform::NetError::kMalformed : sent.cause;
+    result =
+        MakeResult(kLogNever, kCodeNotSent,
+                   StrFormat("%s: can not send request \"%s\" to %s%s", kRequestGetOrigin,
+                             RedactPath(path).c_str(), device.c_str(), CauseSuffix(cause).c_str()),
+                   cause);
   } else if (!IsSuccessStatus(status)) {
     result = MakeResult(kLogFailure, kCodeBadStatus,
                         StrFormat("%s: %s sent does not process request \"%s\", status code = %d",
                                   kRequestGetOrigin, device.c_str(), RedactPath(path).c_str(),
                                   static_cast<int>(status)));
+    if (status == 401) result.cause = platform::NetError::kAuthRefused;
   }
   if (read && result.code == kCodeOk) {
     if (!ReadReply(sender, body)) {
-      result =
-          MakeResult(kLogFailure, kCodeBadResponse,
-                     StrFormat("%s: response to request \"%s\" from %s is longer than %u bytes",
-                               kRequestGetOrigin, RedactPath(path).c_str(), device.c_str(),
-                               static_cast<unsigned>(kMaxOidReplyBytes)));
+      result = MakeResult(
+          kLogFailure, kCodeBadResponse,
+          StrFormat("%s: response to request \"%s\" from %s is longer than %u bytes",
+                    kRequestGetOrigin, RedactPath(path).c_str(), device.c_str(),
+                    static_cast<unsigned>(kMaxOidReplyBytes)),
+          platform::NetError::kOverLimit);
     } else if (body.empty()) {
-      result = MakeResult(kLogFailure, kCodeBadResponse,
-                          StrFormat("%s: incorrect response for request \"%s\" from %s",
-                                    kRequestGetOrigin, RedactPath(path).c_str(), device.c_str()));
+      const platform::NetError cause = sender.last_error();
+      result = MakeResult(
+          kLogFailure, kCodeBadResponse,
+          StrFormat("%s: incorrect response for request \"%s\" from %s%s", kRequestGetOrigin,
+                    RedactPath(path).c_str(), device.c_str(), CauseSuffix(cause).c_str()),
+          cause);
     }
     body.push_back(0);
   }
@@ -159,14 +174,14 @@ Web::CResultDef RequestStatus(const std::string& path, Web::CHttpSender& sender)
 bool RequestGet(const std::string& path, std::vector<uint8_t>& body, Web::CHttpSender& sender) {
   body.clear();
   const Web::HttpRequest request("GET", path);
-  bool ok = sender.SendRequest(request) && IsSuccessStatus(sender.GetStatusCode()) &&
-            ReadReply(sender, body) && !body.empty();
+  bool ok = static_cast<bool>(sender.SendRequest(request)) &&
+            IsSuccessStatus(sender.GetStatusCode()) && ReadReply(sender, body) && !body.empty();
   sender.CloseRequest();
   if (ok) body.push_back(0);
   return ok;
 }
 
-bool SendGet(const std::string& path, Web::CHttpSender& sender) {
+Web::SendResult SendGet(const std::string& path, Web::CHttpSender& sender) {
   return sender.SendRequest(Web::HttpRequest("GET", path));
 }
 

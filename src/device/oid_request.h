@@ -73,7 +73,7 @@ bool RequestGet(const std::string& path, std::vector<uint8_t>& body, Web::CHttpS
 // Sends the GET and returns without reading: the request stays open until the
 // sender's next request or until the caller closes it (push streams, and
 // writes whose answer does not matter).
-bool SendGet(const std::string& path, Web::CHttpSender& sender);
+Web::SendResult SendGet(const std::string& path, Web::CHttpSender& sender);
 
 // `path` with the values of OIDs that carry secrets (the talk-back password,
 // 1.9.10) replaced by "***", for log messages.

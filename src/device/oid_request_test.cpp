@@ -129,12 +129,13 @@ TEST(GetOidTest, RepliesGiveCodeLevelMessageAndValue) {
       {"1.2.7&1.2.8", Ok200("<html>no block</html>"), kCodeOk, kLogState, "", ""},
       {"1.2.7", Reply(404, "Not Found", "nope"), kCodeBadStatus, kLogFailure,
        kReq + "{dev} sent does not process request \"/get.oid?1.2.7\", status code = 404", ""},
+      // The specified text, then the cause.
       {"1.2.7", kRefused, kCodeNotSent, kLogNever,
-       kReq + "can not send request \"/get.oid?1.2.7\" to {dev}", ""},
+       kReq + "can not send request \"/get.oid?1.2.7\" to {dev} (connection refused)", ""},
       {"1.2.7", kHang, kCodeNotSent, kLogNever,
-       kReq + "can not send request \"/get.oid?1.2.7\" to {dev}", ""},
+       kReq + "can not send request \"/get.oid?1.2.7\" to {dev} (timed out)", ""},
       {"1.2.7", "SSH-2.0-OpenSSH_9.2\r\n", kCodeNotSent, kLogNever,
-       kReq + "can not send request \"/get.oid?1.2.7\" to {dev}", ""},
+       kReq + "can not send request \"/get.oid?1.2.7\" to {dev} (malformed reply)", ""},
       {"1.2.7", Ok200(""), kCodeBadResponse, kLogFailure,
        kReq + "incorrect response for request \"/get.oid?1.2.7\" from {dev}", ""},
       {"1.2.7", Ok200(PageOfSize(kMaxOidReplyBytes)), kCodeOk, kLogState, "",
@@ -180,6 +181,7 @@ TEST(GetOidTest, AbortFromAnotherThreadEndsTheRead) {
   aborter.join();
   EXPECT_EQ(r.code, kCodeNotSent);
   EXPECT_EQ(r.level, kLogNever);
+  EXPECT_EQ(r.cause, platform::NetError::kAborted);
 }
 
 TEST(RequestTest, WritesProbesAndPolls) {

@@ -47,15 +47,21 @@ void CBasePrivacyZone::SetZones(ipcapture::IPrivacyZoneList* list) {
   zones_ = std::move(zones);
 }
 
-bool CBasePrivacyZone::Apply() {
+bool CBasePrivacyZone::Apply() { return ApplyWith(nullptr); }
+
+bool CBasePrivacyZone::ApplyThrough(const ZoneWriteSender& send) { return ApplyWith(&send); }
+
+bool CBasePrivacyZone::ApplyWith(const ZoneWriteSender* send) {
   CSyncLockGuard apply(apply_lock_);
   {
     CSyncLockGuard guard(zones_lock_);
     if (!changed_) return true;
     applying_ = zones_;
   }
+  pass_sender_ = send;
   EnableMasking();
   if (!applying_.empty()) WriteZones();
+  pass_sender_ = nullptr;
   return true;
 }
 

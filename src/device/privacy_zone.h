@@ -1,8 +1,12 @@
 // Privacy zones: the recorder's zones as last given, whether they changed, and
 // when to write them to the camera.
 //
-// Threading: SetZones runs on the recorder's thread (StartChannel), Apply on
-// any video channel's worker, possibly several at once. zones_lock_ guards the
+// A channel worker applies the zones through its own link (ApplyThrough), so
+// that stopping the channel aborts a write to a camera that does not answer;
+// Apply() writes through the subclass's own sender.
+//
+// Threading: SetZones runs on the recorder's thread (StartChannel), Apply and
+// ApplyThrough on any video channel's worker, possibly several at once. zones_lock_ guards the
 // stored zones and the changed flag and is held only for copying, so SetZones
 // never waits for the network. apply_lock_ serialises Apply: it guards the
 // snapshot being written (applying_) and, in subclasses, the one sender that
@@ -12,11 +16,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "korvela/ipcapture.h"
 
 #include "base/sync_lock.h"
+#include "device/http_sender.h"
 #include "device/privacy_zone_request.h"
 #include "util/thread_annotations.h"
 
@@ -46,6 +53,9 @@ class CPrivacyZoneEx : public ipcapture::IPrivacyZone {
   PrivacyZoneRecord record_;
 };
 
+// Sends one zone write and returns its outcome.
+using ZoneWriteSender = std::function<Web::CResultDef(const std::string& path)>;
+
 class CBasePrivacyZone : public ipcapture::IPrivacyZones {
  public:
   // The camera's zone table has 32 entries; zones after that are ignored.
@@ -65,6 +75,8 @@ class CBasePrivacyZone : public ipcapture::IPrivacyZones {
   // SetZones writes again (a restarted camera gets its masks back). Always
   // true: write failures are logged, not reported.
   bool Apply() override EXCLUDES(apply_lock_, zones_lock_);
+  // Apply, writing through `send` instead of the object's own sender.
+  bool ApplyThrough(const ZoneWriteSender& send) EXCLUDES(apply_lock_, zones_lock_);
 
   bool Changed() const;
   std::vector<PrivacyZoneRecord> Zones() const;
@@ -78,6 +90,8 @@ class CBasePrivacyZone : public ipcapture::IPrivacyZones {
   const std::vector<CPrivacyZoneEx>& ZonesToWrite() const REQUIRES(apply_lock_) {
     return applying_;
   }
+  // The caller's sender for the running pass; null: write with your own.
+  const ZoneWriteSender* PassSender() const REQUIRES(apply_lock_) { return pass_sender_; }
 
   // Serialises Apply; subclasses guard their sender with it.
   CSyncLock apply_lock_;
@@ -91,6 +105,9 @@ class CBasePrivacyZone : public ipcapture::IPrivacyZones {
   bool changed_ GUARDED_BY(zones_lock_) = false;
 
   std::vector<CPrivacyZoneEx> applying_ GUARDED_BY(apply_lock_);
+  const ZoneWriteSender* pass_sender_ GUARDED_BY(apply_lock_) = nullptr;
+
+  bool ApplyWith(const ZoneWriteSender* send) EXCLUDES(apply_lock_, zones_lock_);
 };
 
 }  // namespace korvela

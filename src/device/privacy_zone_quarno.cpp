@@ -1,5 +1,7 @@
 #include "device/privacy_zone_quarno.h"
 
+#include <new>
+
 #include "base/log_throttle.h"
 #include "core/idriver.h"
 #include "device/oid_request.h"
@@ -15,7 +17,7 @@ DEVICE_INFO DeviceOf(IDriver* driver) {
 }  // namespace
 
 CQuarnoPrivacyZone::CQuarnoPrivacyZone(IDriver* driver)
-    : CBasePrivacyZone(driver), sender_(DeviceOf(driver)) {}
+    : CBasePrivacyZone(driver), device_(DeviceOf(driver)) {}
 
 void CQuarnoPrivacyZone::EnableMasking() {
   reachable_ = true;
@@ -23,7 +25,7 @@ void CQuarnoPrivacyZone::EnableMasking() {
 }
 
 void CQuarnoPrivacyZone::WriteZones() {
-  const PictureSize picture = ParseMaximumResolution(
+  const ZonePictureSize picture = ParseMaximumResolution(
       driver() != nullptr ? driver()->GetParameter(ipcapture::kParamMaximumResolution)
                           : std::string());
   uint32_t number = 0;
@@ -37,7 +39,14 @@ void CQuarnoPrivacyZone::WriteZones() {
 
 bool CQuarnoPrivacyZone::Send(const std::string& path) {
   if (!reachable_) return false;
-  const Web::CResultDef result = HUtils::RequestStatus(path, sender_);
+  Web::CResultDef result;
+  if (const ZoneWriteSender* send = PassSender()) {
+    result = (*send)(path);
+  } else {
+    if (!sender_) sender_.reset(new (std::nothrow) Web::CHttpSender(device_));
+    if (!sender_) return reachable_ = false;
+    result = HUtils::RequestStatus(path, *sender_);
+  }
   if (result.code == HUtils::kCodeNotSent) reachable_ = false;
   if (result.code != 0 && LogThrottle(log_counter_) && !result.message.empty() &&
       result.level != kLogNever && driver() != nullptr) {

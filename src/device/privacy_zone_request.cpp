@@ -27,7 +27,7 @@ bool SameZone(const PrivacyZoneRecord& a, const PrivacyZoneRecord& b) {
          bits(a.right) == bits(b.right) && bits(a.bottom) == bits(b.bottom);
 }
 
-PictureSize ParseMaximumResolution(std::string_view text) {
+ZonePictureSize ParseMaximumResolution(std::string_view text) {
   uint32_t width = 0;
   uint32_t height = 0;
   constexpr auto kMax = static_cast<uint32_t>(kMaxPictureExtent);
@@ -46,7 +46,7 @@ int PercentToPixels(int extent, float percent) {
 }
 
 std::string BuildZoneWritePath(uint32_t zone_number, const PrivacyZoneRecord& zone,
-                               PictureSize picture) {
+                               ZonePictureSize picture) {
   std::string path = "/set.oid?";
   AppendItem(path, kOidZoneLeft, zone_number, PercentToPixels(picture.width, zone.left), false);
   AppendItem(path, kOidZoneTop, zone_number, PercentToPixels(picture.height, zone.top), false);

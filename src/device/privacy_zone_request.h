@@ -26,7 +26,7 @@ struct PrivacyZoneRecord {
 // even when the recorder sends a NaN edge.
 bool SameZone(const PrivacyZoneRecord& a, const PrivacyZoneRecord& b);
 
-struct PictureSize {
+struct ZonePictureSize {
   int width = 0;
   int height = 0;
 };
@@ -37,7 +37,7 @@ inline constexpr int kMaxPictureExtent = 1 << 20;
 
 // "1280x1024" -> {1280, 1024}: two numbers of digits only, each at most
 // kMaxPictureExtent, joined by 'x'. Anything else gives {0, 0}.
-PictureSize ParseMaximumResolution(std::string_view text);
+ZonePictureSize ParseMaximumResolution(std::string_view text);
 
 // extent * percent / 100 truncated toward zero. Percentage and extent come
 // unchecked from the recorder, so the percentage is clamped to 0..100 (NaN
@@ -55,7 +55,7 @@ inline constexpr std::string_view kOidMaskingSwitch = "1.2.26.4";
 // "/set.oid?OidTB1.2.26.1.1.<n>=<l>&OidTB1.2.26.1.2.<n>=<t>&..." for zone
 // number n (from 1) converted to pixels of `picture`.
 std::string BuildZoneWritePath(uint32_t zone_number, const PrivacyZoneRecord& zone,
-                               PictureSize picture);
+                               ZonePictureSize picture);
 
 // "/set.oid?OidTB1.2.26.4=ON".
 std::string BuildMaskingOnPath();

@@ -29,7 +29,7 @@ TEST(PrivacyZoneRequestTest, MaximumResolutionIsTwoPlainNumbers) {
       {"(none)", 0, 0},
   };
   for (const auto& c : cases) {
-    PictureSize size = ParseMaximumResolution(c.text);
+    ZonePictureSize size = ParseMaximumResolution(c.text);
     EXPECT_EQ(size.width, c.width) << c.text;
     EXPECT_EQ(size.height, c.height) << c.text;
   }
@@ -39,7 +39,7 @@ TEST(PrivacyZoneRequestTest, ZoneWritePaths) {
   struct Case {
     uint32_t number;
     PrivacyZoneRecord zone;
-    PictureSize picture;
+    ZonePictureSize picture;
     const char* path;
   };
   const Case cases[] = {

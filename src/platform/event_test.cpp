@@ -15,9 +15,26 @@ namespace {
 
 using Mode = Event::Mode;
 
-TEST(EventTest, AutoResetSignalIsConsumedOnceAndSetsCollapse) {
-  Event e(Mode::kAutoReset);
-  ASSERT_TRUE(e.valid());
+// Two events for WaitForAny: CondEvents must be partners.
+template <typename E>
+struct EventPair {
+  EventPair(Mode first, Mode second) : a(first), b(second) {}
+  E a, b;
+};
+template <>
+struct EventPair<CondEvent> {
+  EventPair(Mode first, Mode second) : a(first), b(second, a) {}
+  CondEvent a, b;
+};
+
+// Both kinds of event keep the same contract.
+template <typename E>
+class EventTest : public ::testing::Test {};
+using EventKinds = ::testing::Types<Event, CondEvent>;
+TYPED_TEST_SUITE(EventTest, EventKinds);
+
+TYPED_TEST(EventTest, AutoResetSignalIsConsumedOnceAndSetsCollapse) {
+  TypeParam e(Mode::kAutoReset);
   EXPECT_FALSE(e.IsSet());
   EXPECT_FALSE(e.Wait(0));
   e.Set();
@@ -26,11 +43,11 @@ TEST(EventTest, AutoResetSignalIsConsumedOnceAndSetsCollapse) {
   EXPECT_TRUE(e.IsSet()) << "IsSet must not consume";
   EXPECT_TRUE(e.Wait(0));
   EXPECT_FALSE(e.IsSet());
-  EXPECT_FALSE(e.Wait(0));
+  EXPECT_FALSE(e.Wait(5));
 }
 
-TEST(EventTest, ManualResetStaysSetUntilReset) {
-  Event e(Mode::kManualReset, /*initially_set=*/true);
+TYPED_TEST(EventTest, ManualResetStaysSetUntilReset) {
+  TypeParam e(Mode::kManualReset, /*initially_set=*/true);
   EXPECT_TRUE(e.Wait(0));
   EXPECT_TRUE(e.Wait(0));
   e.Reset();
@@ -43,41 +60,11 @@ TEST(EventTest, ManualResetStaysSetUntilReset) {
   EXPECT_FALSE(e.IsSet());
 }
 
-TEST(EventTest, InitiallySetAutoResetAndResetClears) {
-  Event e(Mode::kAutoReset, true);
-  EXPECT_TRUE(e.IsSet());
-  e.Reset();
-  EXPECT_FALSE(e.Wait(0));
-}
-
-TEST(EventTest, FdIsReadableExactlyWhileSet) {
-  Event e(Mode::kManualReset);
-  pollfd p{e.fd(), POLLIN, 0};
-  EXPECT_EQ(::poll(&p, 1, 0), 0);
-  e.Set();
-  EXPECT_EQ(::poll(&p, 1, 0), 1);
-  e.Reset();
-  EXPECT_EQ(::poll(&p, 1, 0), 0);
-}
-
-TEST(EventTest, InfiniteWaitIsWokenBySetFromAnotherThread) {
-  Event e(Mode::kAutoReset);
-  std::thread setter([&] { e.Set(); });
-  EXPECT_TRUE(e.Wait(kInfinite));
-  setter.join();
-  EXPECT_FALSE(e.IsSet());
-}
-
-TEST(EventTest, ShortTimeoutExpires) {
-  Event e(Mode::kAutoReset);
-  EXPECT_FALSE(e.Wait(5));
-}
-
 // Each Set of an auto-reset event releases exactly one of several waiters: if a
 // signal ever woke two, one later Set would find no waiter and stay pending.
-TEST(EventTest, AutoResetReleasesExactlyOneWaiterPerSet) {
+TYPED_TEST(EventTest, AutoResetReleasesExactlyOneWaiterPerSet) {
   constexpr int kWaiters = 6;
-  Event e(Mode::kAutoReset);
+  TypeParam e(Mode::kAutoReset);
   std::mutex m;
   std::condition_variable cv;
   int winners = 0;
@@ -101,27 +88,41 @@ TEST(EventTest, AutoResetReleasesExactlyOneWaiterPerSet) {
   EXPECT_FALSE(e.IsSet());
 }
 
-TEST(WaitForAnyTest, ReturnsIndexOfSignalledEventAndConsumesOnlyThatOne) {
-  Event a(Mode::kAutoReset), b(Mode::kAutoReset);
-  b.Set();
-  EXPECT_EQ(WaitForAny(a, b, 0), 1);
-  EXPECT_FALSE(b.IsSet());
+TYPED_TEST(EventTest, WaitForAnyReturnsTheSignalledOneAndConsumesOnlyIt) {
+  EventPair<TypeParam> p(Mode::kAutoReset, Mode::kAutoReset);
+  p.b.Set();
+  EXPECT_EQ(WaitForAny(p.a, p.b, 0), 1);
+  EXPECT_FALSE(p.b.IsSet());
 
-  a.Set();
-  b.Set();
-  EXPECT_EQ(WaitForAny(a, b, 0), 0);  // the first wins when both are set
-  EXPECT_FALSE(a.IsSet());
-  EXPECT_TRUE(b.IsSet());
-  EXPECT_EQ(WaitForAny(a, b, 0), 1);
-  EXPECT_EQ(WaitForAny(a, b, 5), -1);
+  p.a.Set();
+  p.b.Set();
+  EXPECT_EQ(WaitForAny(p.a, p.b, 0), 0);  // the first wins when both are set
+  EXPECT_FALSE(p.a.IsSet());
+  EXPECT_TRUE(p.b.IsSet());
+  EXPECT_EQ(WaitForAny(p.a, p.b, 0), 1);
+  EXPECT_EQ(WaitForAny(p.a, p.b, 5), -1);
+
+  EventPair<TypeParam> q(Mode::kManualReset, Mode::kAutoReset);
+  std::thread setter([&] { q.a.Set(); });
+  EXPECT_EQ(WaitForAny(q.a, q.b, kInfinite), 0);
+  setter.join();
+  EXPECT_TRUE(q.a.IsSet());
 }
 
-TEST(WaitForAnyTest, ManualEventStaysSetAndOtherThreadWakesWait) {
-  Event stop(Mode::kManualReset), work(Mode::kAutoReset);
-  std::thread setter([&] { stop.Set(); });
-  EXPECT_EQ(WaitForAny(stop, work, kInfinite), 0);
-  setter.join();
-  EXPECT_TRUE(stop.IsSet());
+TEST(CondEventTest, WaitForAnyNeedsPartners) {
+  CondEvent a(Mode::kAutoReset, true), b(Mode::kAutoReset);
+  EXPECT_EQ(WaitForAny(a, b, kInfinite), -1);
+}
+
+TEST(PollableEventTest, FdIsReadableExactlyWhileSet) {
+  Event e(Mode::kManualReset);
+  ASSERT_TRUE(e.valid());
+  pollfd p{e.fd(), POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 0);
+  e.Set();
+  EXPECT_EQ(::poll(&p, 1, 0), 1);
+  e.Reset();
+  EXPECT_EQ(::poll(&p, 1, 0), 0);
 }
 
 struct Pipe {

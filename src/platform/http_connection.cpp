@@ -228,7 +228,8 @@ bool HttpConnection::Send(const HttpRequestParams& request) {
   head_ = HttpResponseHead();
   interim_responses_ = challenge_answers_ = 0;
   resent_ = awaiting_continue_ = false;
-  deadline_ = SteadyClock::now() + std::chrono::milliseconds(timeouts_.total_ms);
+  deadline_ = std::min(SteadyClock::now() + std::chrono::milliseconds(timeouts_.total_ms),
+                       request.not_after);
   total_length_ = std::max<uint64_t>(request.body.size(), request.total_length);
   // A bad request fails before any I/O and leaves the connection as it was.
   if (request.target.empty() || !BuildHead(request, total_length_, {}, false)) {

@@ -62,6 +62,8 @@ struct HttpRequestParams {
   std::vector<uint8_t> body;               // sent with the head
   uint64_t total_length = 0;               // announced body length; >= body.size()
   HttpCredentials credentials;
+  // The caller's own limit: the exchange ends by then as well.
+  SteadyTime not_after = SteadyTime::max();
 };
 
 class HttpConnection {

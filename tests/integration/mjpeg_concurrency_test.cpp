@@ -1,0 +1,173 @@
+// Concurrent recorder calls on one video input, with the real Motion-JPEG
+// channel of libveltrano.so against the camera simulator; written for
+// ThreadSanitizer (the tsan preset) as much as for the plain build. Starts,
+// stops and rate changes come from two threads at once, and the driver is
+// deleted while the recorder's OnFrame runs: every valid start succeeds, no
+// frame arrives after the last stop has returned, and no worker is left.
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "camsim/camsim.h"
+#include "recorder/debug_sink.h"
+#include "recorder/device_setup.h"
+#include "recorder/driver_library.h"
+#include "recorder/frame_allocator.h"
+#include "recorder/video_params.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Threads of this process whose name is the channel worker's.
+int ChannelWorkers() {
+  int count = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    count += name == "Video input 0";
+  }
+  return count;
+}
+
+// Counts frames; once closed, any further frame is late. OnFrame can be held
+// (it then blocks until released) to delete the driver under it.
+class GateReceiver final : public korvela::ipcapture::IFrameReceiver {
+ public:
+  bool OnFrame(korvela::ipcapture::IVideoFrame*) override {
+    std::unique_lock<std::mutex> lock(mu_);
+    ++frames_;
+    late_ += closed_ ? 1 : 0;
+    in_frame_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return !hold_; });
+    in_frame_ = false;
+    return true;
+  }
+  void OnSignalLost() override {}
+
+  void Hold(bool hold) {
+    std::lock_guard<std::mutex> lock(mu_);
+    hold_ = hold;
+    changed_.notify_all();
+  }
+  void Close() {
+    std::lock_guard<std::mutex> lock(mu_);
+    closed_ = true;
+  }
+  bool WaitInFrame() {
+    std::unique_lock<std::mutex> lock(mu_);
+    return changed_.wait_for(lock, 60s, [this] { return in_frame_; });
+  }
+  bool WaitFrames(int count) {
+    std::unique_lock<std::mutex> lock(mu_);
+    return changed_.wait_for(lock, 60s, [&] { return frames_ >= count; });
+  }
+  int late() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return late_;
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable changed_;
+  bool hold_ = false;
+  bool closed_ = false;
+  bool in_frame_ = false;
+  int frames_ = 0;
+  int late_ = 0;
+};
+
+struct ConcurrencyFixture : ::testing::Test {
+  void SetUp() override {
+    camsim::SimulatorOptions options;
+    options.camera.model = "IQ042";
+    std::string error;
+    sim = camsim::Simulator::Start(options, &error);
+    ASSERT_TRUE(sim) << error;
+    ASSERT_TRUE(library.Load()) << library.error();
+    setup.model = "IQ042";
+    setup.address = "127.0.0.1";
+    setup.port = sim->camera(0).http_port();
+    setup.user_name = "root";
+    setup.password = "system";
+    korvela::recorder::DeviceSetup::FillReferenceParameters(setup.parameters);
+    driver = std::make_unique<korvela::recorder::DriverHandle>(library.exports());
+    ASSERT_TRUE(*driver);
+    ASSERT_TRUE((*driver)->Open(&sink, &allocator, &setup));
+    video = (*driver)->GetVideoCapture();
+    ASSERT_NE(video, nullptr);
+  }
+  void TearDown() override {
+    driver.reset();
+    sim.reset();
+  }
+
+  std::unique_ptr<camsim::Simulator> sim;
+  korvela::recorder::DriverLibrary library;
+  korvela::recorder::DebugSink sink;
+  korvela::recorder::FrameAllocator allocator;
+  korvela::recorder::DeviceSetup setup;
+  GateReceiver receiver;
+  std::unique_ptr<korvela::recorder::DriverHandle> driver;
+  korvela::ipcapture::IIPVideoCapture* video = nullptr;
+};
+
+TEST_F(ConcurrencyFixture, StartStopAndChangeFromTwoThreads) {
+  constexpr int kRounds = 12;
+  korvela::recorder::VideoParams params(25, 50, 640, 480);
+  korvela::recorder::PictureSize size(640, 480);
+  int refused_starts = 0;
+  std::thread starter([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      refused_starts += video->StartChannel(0, &receiver, &params) ? 0 : 1;
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+  std::thread changer([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      video->ChangeChannel(0, &size, i % 2 == 0 ? 10 : 25);
+      video->StopChannel(0);
+      std::this_thread::sleep_for(15ms);
+    }
+  });
+  starter.join();
+  changer.join();
+  EXPECT_EQ(refused_starts, 0);
+
+  ASSERT_TRUE(video->StartChannel(0, &receiver, &params));
+  ASSERT_TRUE(receiver.WaitFrames(3));
+  ASSERT_TRUE(video->StopChannel(0));
+  receiver.Close();
+  // A stopped channel must stay stopped, whatever was in flight.
+  EXPECT_FALSE(video->ChangeChannel(0, &size, 10));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(receiver.late(), 0);
+  EXPECT_EQ(ChannelWorkers(), 0);
+}
+
+TEST_F(ConcurrencyFixture, DriverDeletedWhileOnFrameRuns) {
+  korvela::recorder::VideoParams params(25, 50, 640, 480);
+  receiver.Hold(true);
+  ASSERT_TRUE(video->StartChannel(0, &receiver, &params));
+  ASSERT_TRUE(receiver.WaitInFrame());
+  std::thread deleter([&] { driver.reset(); });
+  std::this_thread::sleep_for(100ms);  // the delete now waits for OnFrame
+  receiver.Hold(false);
+  deleter.join();
+  receiver.Close();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(receiver.late(), 0);
+  EXPECT_EQ(ChannelWorkers(), 0);
+  EXPECT_EQ(allocator.live_video(), 0u);
+}
+
+}  // namespace
