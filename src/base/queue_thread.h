@@ -145,8 +145,7 @@ class CQueueThread : public CBaseThread {
   }
 
   const size_t max_items_;
-  // Partner of the stop event: the worker waits for either.
-  CEvent item_event_{StopEvent()};
+  CEvent item_event_;
   mutable CSyncLock queue_lock_;
   std::deque<std::unique_ptr<T>> queue_ GUARDED_BY(queue_lock_);
   uint64_t dropped_ GUARDED_BY(queue_lock_) = 0;

@@ -130,27 +130,30 @@ int WaitEventOrFd(Event& e, int fd, short poll_events, uint32_t timeout_ms) {
   }
 }
 
-CondEvent::CondEvent(Mode mode, bool initially_set)
-    : mode_(mode), shared_(std::make_shared<Shared>()), set_(initially_set) {}
+CondEvent::CondEvent(Mode mode, bool initially_set) : mode_(mode), set_(initially_set) {}
 
-CondEvent::CondEvent(Mode mode, CondEvent& partner) : mode_(mode), shared_(partner.shared_) {}
+CondEvent::~CondEvent() = default;
 
 void CondEvent::Set() {
-  {
-    std::lock_guard<std::mutex> lock(shared_->mu);
-    set_ = true;
+  std::lock_guard<std::mutex> lock(mu_);
+  set_ = true;
+  cv_.notify_all();
+  // Under mu_, so that a watcher cannot go away meanwhile (it unwatches
+  // under mu_ before it ends).
+  for (Watcher* watcher : watchers_) {
+    std::lock_guard<std::mutex> watcher_lock(watcher->mu);
+    watcher->woken = true;
+    watcher->cv.notify_all();
   }
-  // Partners share the variable, and a waiter may wait for either of them.
-  shared_->cv.notify_all();
 }
 
 void CondEvent::Reset() {
-  std::lock_guard<std::mutex> lock(shared_->mu);
+  std::lock_guard<std::mutex> lock(mu_);
   set_ = false;
 }
 
 bool CondEvent::IsSet() const {
-  std::lock_guard<std::mutex> lock(shared_->mu);
+  std::lock_guard<std::mutex> lock(mu_);
   return set_;
 }
 
@@ -160,31 +163,71 @@ bool CondEvent::TakeLocked() {
   return true;
 }
 
+bool CondEvent::TryTake() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return TakeLocked();
+}
+
+void CondEvent::Watch(Watcher* watcher) {
+  std::lock_guard<std::mutex> lock(mu_);
+  watchers_.push_back(watcher);
+}
+
+void CondEvent::Unwatch(Watcher* watcher) {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::erase(watchers_, watcher);
+}
+
 namespace {
 
-// Waits on `cv` until `ready()` (called with the lock held) or the time-out.
+// Waits on `cv` until `ready()` (called with the lock held) or `end`.
 template <typename Ready>
-bool WaitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, uint32_t timeout_ms,
-               Ready ready) {
-  if (timeout_ms == kInfinite) {
+bool WaitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, bool infinite,
+               SteadyClock::time_point end, Ready ready) {
+  if (infinite) {
     cv.wait(lock, ready);
     return true;
   }
-  return cv.wait_until(lock, SteadyClock::now() + std::chrono::milliseconds(timeout_ms), ready);
+  return cv.wait_until(lock, end, ready);
+}
+
+SteadyClock::time_point EndOf(uint32_t timeout_ms) {
+  return SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
 }
 
 }  // namespace
 
 bool CondEvent::Wait(uint32_t timeout_ms) {
-  std::unique_lock<std::mutex> lock(shared_->mu);
-  return WaitUntil(shared_->cv, lock, timeout_ms, [this] { return set_; }) && TakeLocked();
+  std::unique_lock<std::mutex> lock(mu_);
+  return WaitUntil(cv_, lock, timeout_ms == kInfinite, EndOf(timeout_ms),
+                   [this] { return set_; }) &&
+         TakeLocked();
 }
 
 int WaitForAny(CondEvent& a, CondEvent& b, uint32_t timeout_ms) {
-  if (a.shared_ != b.shared_) return -1;
-  std::unique_lock<std::mutex> lock(a.shared_->mu);
-  if (!WaitUntil(a.shared_->cv, lock, timeout_ms, [&] { return a.set_ || b.set_; })) return -1;
-  return a.TakeLocked() ? 0 : (b.TakeLocked() ? 1 : -1);
+  const bool infinite = timeout_ms == kInfinite;
+  const SteadyClock::time_point end = EndOf(timeout_ms);
+  CondEvent::Watcher watcher;
+  // Watching before looking: a Set between the look and the wait is not lost.
+  a.Watch(&watcher);
+  b.Watch(&watcher);
+  int result = -1;
+  for (;;) {
+    if (a.TryTake()) {
+      result = 0;
+      break;
+    }
+    if (b.TryTake()) {
+      result = 1;
+      break;
+    }
+    std::unique_lock<std::mutex> lock(watcher.mu);
+    if (!WaitUntil(watcher.cv, lock, infinite, end, [&] { return watcher.woken; })) break;
+    watcher.woken = false;
+  }
+  a.Unwatch(&watcher);
+  b.Unwatch(&watcher);
+  return result;
 }
 
 }  // namespace korvela::platform

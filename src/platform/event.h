@@ -15,8 +15,8 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <memory>
 #include <mutex>
+#include <vector>
 
 namespace korvela::platform {
 
@@ -64,9 +64,7 @@ class CondEvent {
   using Mode = Event::Mode;
 
   explicit CondEvent(Mode mode, bool initially_set = false);
-  // Shares `partner`'s mutex and condition variable, so that WaitForAny can
-  // wait for both (each keeps its own state and mode).
-  CondEvent(Mode mode, CondEvent& partner);
+  ~CondEvent();
   CondEvent(const CondEvent&) = delete;
   CondEvent& operator=(const CondEvent&) = delete;
 
@@ -80,21 +78,27 @@ class CondEvent {
   Mode mode() const { return mode_; }
 
  private:
-  struct Shared {
+  // A WaitForAny in progress: woken by a Set of either event.
+  struct Watcher {
     std::mutex mu;
     std::condition_variable cv;
+    bool woken = false;  // guarded by mu
   };
   friend int WaitForAny(CondEvent& a, CondEvent& b, uint32_t timeout_ms);
-  // Takes the signal when set (consuming it in auto-reset mode); `shared_->mu` held.
+  // Takes the signal when set (consuming it in auto-reset mode); mu_ held.
   bool TakeLocked();
+  bool TryTake();
+  void Watch(Watcher* watcher);
+  void Unwatch(Watcher* watcher);
 
   const Mode mode_;
-  const std::shared_ptr<Shared> shared_;
-  bool set_ = false;  // guarded by shared_->mu
+  mutable std::mutex mu_;  // guards set_ and watchers_; taken before a watcher's
+  std::condition_variable cv_;
+  bool set_ = false;
+  std::vector<Watcher*> watchers_;
 };
 
-// As WaitForAny for Events; `a` and `b` must share their condition variable
-// (constructed as partners), else -1 at once.
+// As WaitForAny for Events.
 int WaitForAny(CondEvent& a, CondEvent& b, uint32_t timeout_ms);
 
 // Waits for the event or for `fd` to report `poll_events` (POLLERR, POLLHUP and

@@ -15,16 +15,10 @@ namespace {
 
 using Mode = Event::Mode;
 
-// Two events for WaitForAny: CondEvents must be partners.
 template <typename E>
 struct EventPair {
   EventPair(Mode first, Mode second) : a(first), b(second) {}
   E a, b;
-};
-template <>
-struct EventPair<CondEvent> {
-  EventPair(Mode first, Mode second) : a(first), b(second, a) {}
-  CondEvent a, b;
 };
 
 // Both kinds of event keep the same contract.
@@ -107,11 +101,6 @@ TYPED_TEST(EventTest, WaitForAnyReturnsTheSignalledOneAndConsumesOnlyIt) {
   EXPECT_EQ(WaitForAny(q.a, q.b, kInfinite), 0);
   setter.join();
   EXPECT_TRUE(q.a.IsSet());
-}
-
-TEST(CondEventTest, WaitForAnyNeedsPartners) {
-  CondEvent a(Mode::kAutoReset, true), b(Mode::kAutoReset);
-  EXPECT_EQ(WaitForAny(a, b, kInfinite), -1);
 }
 
 TEST(PollableEventTest, FdIsReadableExactlyWhileSet) {

@@ -62,8 +62,8 @@ class Thread {
   CondEvent started_{CondEvent::Mode::kAutoReset};
   // Holds the body back until Start has stored worker_, so that the body may
   // ask IsHeld()/IsCurrentThread() from its first instruction.
-  CondEvent go_{CondEvent::Mode::kAutoReset, started_};
-  CondEvent done_{CondEvent::Mode::kManualReset, started_};
+  CondEvent go_{CondEvent::Mode::kAutoReset};
+  CondEvent done_{CondEvent::Mode::kManualReset};
 };
 
 }  // namespace korvela::platform
