@@ -13,11 +13,13 @@
 #include <gtest/gtest.h>
 
 #include "base/event.h"
+#include "channels/sender_stream_link.h"
 #include "channels/testing/recording_frame_allocator.h"
 #include "core/testing/fake_driver.h"
 #include "device/privacy_zone_quarno.h"
 #include "platform/clock.h"
 #include "platform/testing/scripted_server.h"
+#include "recorder/frame_receiver.h"
 #include "recorder/video_params.h"
 
 namespace korvela {
@@ -68,9 +70,6 @@ struct DeviceScript {
   std::deque<Read> reads;         // guarded by mutex
   std::deque<bool> configure_ok;  // results of configuration writes, default true
   std::deque<bool> open_ok;       // results of stream opens, default true
-  // The camera trickles its answers to configuration writes: each ends at
-  // the link's deadline, or, without one, not before an abort.
-  bool configure_trickles = false;
   Web::CResultDef status_result;
   CManualEvent parked;  // set whenever a read finds the script empty
   int links_made = 0;
@@ -85,11 +84,6 @@ class ScriptedLink : public IHttpStreamLink {
     if (aborted_.IsSet()) return false;
     script_.Record(name_ + ":" + path);
     const bool configure = path.find("OidTR1.2.7=") != std::string::npos;
-    if (configure && script_.configure_trickles) {
-      if (deadline_ms_ == 0) return Park();
-      script_.clock.AdvanceMs(deadline_ms_);
-      return false;
-    }
     std::lock_guard<std::mutex> lock(script_.mutex);
     if (configure && !script_.configure_ok.empty()) {
       const bool ok = script_.configure_ok.front();
@@ -131,8 +125,8 @@ class ScriptedLink : public IHttpStreamLink {
     return chunk.size();
   }
   void CloseStream() override {}
-  void SetDeadlineIn(uint32_t ms) override { deadline_ms_ = ms; }
-  void ClearDeadline() override { deadline_ms_ = 0; }
+  void SetDeadlineIn(uint32_t) override {}
+  void ClearDeadline() override {}
   void Abort() override { aborted_.Set(); }
   void Rearm() override { aborted_.Reset(); }
 
@@ -146,7 +140,6 @@ class ScriptedLink : public IHttpStreamLink {
     return false;
   }
 
-  std::atomic<uint32_t> deadline_ms_{0};
   DeviceScript& script_;
   const std::string name_;
   CManualEvent aborted_;
@@ -303,17 +296,6 @@ TEST_F(MjpegChannelFixture, SilentCameraThatKeepsAcceptingConnectionsIsReportedL
             "korvela::CBaseCameraChannel::SetCameraState: Camera 10.0.0.5 is online");
 }
 
-TEST_F(MjpegChannelFixture, CameraTricklingItsConfigurationAnswerIsReportedLost) {
-  // The configuration write ends only at the link's deadline: the time spent
-  // opening counts, so the loss is reported after the usual time-out.
-  script.configure_trickles = true;
-  auto channel = MakeChannel();
-  ASSERT_TRUE(channel->Start({25, 50, 640, 512}));
-  WaitParked();  // the attempt after the loss, which has no deadline of its own
-  EXPECT_EQ(receiver.signal_lost, 1);
-  EXPECT_EQ(channel->GetState(), kChannelSignalLost);
-}
-
 TEST_F(MjpegChannelFixture, StoppedChannelStaysStopped) {
   auto channel = MakeChannel();
   ASSERT_TRUE(channel->Start({25, 50, 640, 512}));
@@ -413,15 +395,38 @@ TEST_F(MjpegChannelFixture, CameraGroupThatIsNoNumberCountsAsZero) {
   EXPECT_EQ(MakeChannel()->camera_group(), 0u);
 }
 
-TEST(MjpegChannelStopTest, StopEndsAPrivacyZoneWriteTheCameraDoesNotAnswer) {
+// The channel over its real links against a scripted camera on loopback.
+struct RealLinkFixture : ::testing::Test {
+  RealLinkFixture() {
+    driver.device.address = "127.0.0.1";
+    driver.device.port = server.port();
+    driver.SetParameter(3, "0");
+    driver.SetParameter(6, "1280x1024");
+  }
   korvela::testing::ScriptedServer server;
-  ASSERT_TRUE(server.ok());
-  server.AddConnection({korvela::testing::HangAfterRequest()});
   testing::FakeDriver driver;
-  driver.device.address = "127.0.0.1";
-  driver.device.port = server.port();
+};
+
+TEST_F(RealLinkFixture, CameraTricklingItsConfigurationAnswerIsReportedLost) {
+  // One byte every 300 ms: no wait runs out, and the answer would take 20 s,
+  // as long as the exchange may last. The time spent opening counts toward
+  // the signal loss, so the loss comes after the receive time-out instead.
+  const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 26\r\n\r\n<html><xmp>OK</xmp></html>";
+  server.AddConnection({korvela::testing::HttpReply(ok), korvela::testing::Trickle(ok, 300)});
+  driver.device.connect_timeout_ms = 5000;
+  driver.device.receive_timeout_ms = 1500;
+  recorder::FrameReceiver receiver;
+  CMjpegChannelHTTP channel(&driver, 0, &receiver, MakeSenderStreamLink, platform::SystemClock(),
+                            HttpChannelTiming{60000, 60000});
+  ASSERT_TRUE(channel.Start({25, 50, 640, 512}));
+  ASSERT_TRUE(receiver.WaitForSignalLost(1, std::chrono::seconds(12)));
+  EXPECT_EQ(channel.GetState(), kChannelSignalLost);
+  channel.Stop();
+}
+
+TEST_F(RealLinkFixture, StopEndsAPrivacyZoneWriteTheCameraDoesNotAnswer) {
+  server.AddConnection({korvela::testing::HangAfterRequest()});
   driver.device.connect_timeout_ms = 60000;  // only the abort can end the write in time
-  driver.SetParameter(6, "1280x1024");
   CQuarnoPrivacyZone zones(&driver);
   recorder::VideoParams params;
   params.SetZones({{0, 0, 1, 10, 20, 50, 60}});

@@ -15,6 +15,7 @@ namespace {
 using testing::HttpReply;
 using testing::ScriptedServer;
 using testing::ScriptStep;
+using testing::Trickle;
 
 constexpr char kOidOk[] = "HTTP/1.1 200 OK\r\nContent-Length: 26\r\n\r\n<html><xmp>OK</xmp></html>";
 
@@ -57,6 +58,17 @@ TEST_F(LinkFixture, WritesOpensReadsAndAbortEndsABlockedRead) {
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_THAT(requests[0].head, ::testing::StartsWith("GET /set.oid?OidTR1.2.7=58 HTTP/1.1"));
   EXPECT_THAT(requests[1].head, ::testing::StartsWith("GET /now.jpg?snap=spush0.03 HTTP/1.1"));
+}
+
+TEST_F(LinkFixture, DeadlineEndsARequestTheCameraTrickles) {
+  ASSERT_TRUE(server.ok());
+  server.AddConnection({Trickle(kOidOk, 200)});  // 13 s in all
+  CSenderStreamLink link(device);
+  link.SetDeadlineIn(300);
+  const Web::CResultDef r = link.RequestStatus("/set.oid?OidTR1.2.7=58");
+  EXPECT_EQ(r.code, 10u);
+  EXPECT_EQ(r.cause, platform::NetError::kTimeout);
+  link.ClearDeadline();
 }
 
 TEST_F(LinkFixture, AbortIsStickyUntilRearmed) {
