@@ -53,8 +53,7 @@ bool CBaseHttpChannel::OnStarting() {
 }
 
 Web::CResultDef CBaseHttpChannel::ControlRequest(const std::string& path) {
-  const Web::CResultDef not_sent(kLogNever, HUtils::kCodeNotSent, {},
-                                 platform::NetError::kAborted);
+  const Web::CResultDef not_sent(kLogNever, HUtils::kCodeNotSent, {}, platform::NetError::kAborted);
   MutexLock one_at_a_time(control_mu_);
   // Made for this request alone: a rate change is rare, and a kept link
   // would hold a connection and an event descriptor for nothing.

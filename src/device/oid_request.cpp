@@ -111,12 +111,12 @@ Web::CResultDef RequestGetRD(const std::string& path, std::vector<uint8_t>& body
   }
   if (read && result.code == kCodeOk) {
     if (!ReadReply(sender, body)) {
-      result = MakeResult(
-          kLogFailure, kCodeBadResponse,
-          StrFormat("%s: response to request \"%s\" from %s is longer than %u bytes",
-                    kRequestGetOrigin, RedactPath(path).c_str(), device.c_str(),
-                    static_cast<unsigned>(kMaxOidReplyBytes)),
-          platform::NetError::kOverLimit);
+      result =
+          MakeResult(kLogFailure, kCodeBadResponse,
+                     StrFormat("%s: response to request \"%s\" from %s is longer than %u bytes",
+                               kRequestGetOrigin, RedactPath(path).c_str(), device.c_str(),
+                               static_cast<unsigned>(kMaxOidReplyBytes)),
+                     platform::NetError::kOverLimit);
     } else if (body.empty()) {
       const platform::NetError cause = sender.last_error();
       result = MakeResult(
