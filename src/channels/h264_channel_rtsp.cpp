@@ -10,6 +10,7 @@
 #include "base/log_throttle.h"
 #include "channels/h264_stream_config.h"
 #include "channels/sender_stream_link.h"
+#include "device/privacy_zone.h"
 
 namespace korvela {
 
@@ -62,7 +63,7 @@ bool CH264ChannelRTSP::SetResolution(uint32_t, uint32_t) { return false; }
 
 bool CH264ChannelRTSP::SetFrameRate(uint32_t fps) {
   if (!control_link_) return false;
-  const IHttpStreamLink::Result result = control_link_->RequestStatus(H264FrameRateRequest(fps));
+  const Web::CResultDef result = control_link_->RequestStatus(H264FrameRateRequest(fps));
   if (result.code == 0) return true;
   if (LogThrottle(frame_rate_errors_) && !result.message.empty() && result.level != kLogNever &&
       driver() != nullptr) {
@@ -73,8 +74,13 @@ bool CH264ChannelRTSP::SetFrameRate(uint32_t fps) {
 
 bool CH264ChannelRTSP::PrepareDevice() {
   parser_.Reset();  // reception is stopped: the queue thread is not running
-  if (driver() != nullptr) {
-    if (ipcapture::IPrivacyZones* zones = driver()->GetPrivacyZones()) zones->Apply();
+  ipcapture::IPrivacyZones* zones = driver() != nullptr ? driver()->GetPrivacyZones() : nullptr;
+  // Our own zone object writes over the device link, which Stop aborts.
+  if (auto* own = dynamic_cast<CBasePrivacyZone*>(zones)) {
+    own->ApplyThrough(
+        [this](const std::string& path) { return device_link_->RequestStatus(path); });
+  } else if (zones != nullptr) {
+    zones->Apply();
   }
   const StreamSettings s = GetSettings();
   if (!device_link_->RequestOk(

@@ -47,14 +47,17 @@ struct FakeLink : IHttpStreamLink {
     shared.requests.push_back(path);
     return !shared.fail;
   }
-  Result RequestStatus(const std::string& path) override {
+  Web::CResultDef RequestStatus(const std::string& path) override {
     std::lock_guard<std::mutex> lock(shared.mutex);
     shared.requests.push_back(path);
-    return shared.fail ? Result{2, 1, "frame rate refused"} : Result{};
+    return shared.fail ? Web::CResultDef{1, 2, "frame rate refused"} : Web::CResultDef{};
   }
+  bool Usable() const override { return true; }
   bool OpenStream(const std::string&) override { return false; }
   size_t ReadChunk(std::vector<uint8_t>&) override { return 0; }
   void CloseStream() override {}
+  void SetDeadlineIn(uint32_t) override {}
+  void ClearDeadline() override {}
   void Abort() override {}
   void Rearm() override {}
   Shared& shared;
