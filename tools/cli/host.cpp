@@ -1,5 +1,11 @@
 #include "host.h"
 
+#include <cstdio>
+
+#include "device/http_sender.h"
+#include "device/oid_request.h"
+#include "platform/net_error.h"
+
 namespace veltrano_cli {
 
 CliHost::~CliHost() { Close(); }
@@ -42,5 +48,26 @@ bool CliHost::Open(const DeviceOptions& options, uint32_t stream_type, const std
 }
 
 void CliHost::Close() { driver_.reset(); }
+
+std::string DeviceFailureCause(const DeviceOptions& device) {
+  korvela::DEVICE_INFO info;
+  info.address = device.host;
+  info.port = device.port;
+  info.user_name = device.user;
+  info.password = device.password;
+  korvela::Web::CHttpSender sender(info);
+  const korvela::Web::CResultDef result = korvela::HUtils::RequestStatus("/", sender);
+  if (result.cause != korvela::platform::NetError::kNone)
+    return korvela::platform::NetErrorText(result.cause);
+  if (result.code != korvela::HUtils::kCodeOk)
+    return "status code " + std::to_string(sender.GetStatusCode());
+  return "the device answers, but not as the driver expects";
+}
+
+int ReportDeviceFailure(const char* command, int exit_code, const DeviceOptions& device) {
+  std::fprintf(stderr, "veltrano %s: device failed (exit %d): %s\n", command, exit_code,
+               DeviceFailureCause(device).c_str());
+  return exit_code;
+}
 
 }  // namespace veltrano_cli

@@ -49,4 +49,13 @@ class CliHost {
   std::unique_ptr<korvela::recorder::DriverHandle> driver_;  // deleted first
 };
 
+// Why the device failed, for the exit message: one request through the
+// driver's own HTTP client, and its cause ("connection refused", "timed
+// out", ...) or the status the device answered with.
+std::string DeviceFailureCause(const DeviceOptions& device);
+
+// "veltrano <command>: device failed (exit N): <cause>" on stderr; returns
+// `exit_code`.
+int ReportDeviceFailure(const char* command, int exit_code, const DeviceOptions& device);
+
 }  // namespace veltrano_cli

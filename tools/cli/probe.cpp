@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include "command.h"
+#include "host.h"
 #include "options.h"
 #include "recorder/capability_host.h"
 #include "recorder/driver_library.h"
@@ -56,7 +57,7 @@ int RunProbe(const ProbeOptions& options) {
   if (result.outcome == korvela::recorder::CapabilityResult::Outcome::kCompleted) return kExitOk;
   if (result.outcome == korvela::recorder::CapabilityResult::Outcome::kPending)
     std::fprintf(stderr, "veltrano probe: no report from the driver\n");
-  return kExitDeviceFailed;
+  return ReportDeviceFailure("probe", kExitDeviceFailed, options.device);
 }
 
 std::function<int()> SetupProbe(CLI::App& app) {

@@ -384,11 +384,12 @@ int RunRecord(const RecordOptions& options) {
   }
   DeviceOptions device = options.device;
   std::string model;
-  if (!QueryCameraParameters(host, device, model)) return kExitDeviceFailed;
+  if (!QueryCameraParameters(host, device, model))
+    return ReportDeviceFailure("record", kExitDeviceFailed, options.device);
   korvela::recorder::PictureSize size = ChoosePictureSize(options.size, device.params);
   ipcapture::IIPVideoCapture* video =
       StartVideo(options, device, model, size, host, receiver, recording);
-  if (video == nullptr) return kExitDeviceFailed;
+  if (video == nullptr) return ReportDeviceFailure("record", kExitDeviceFailed, options.device);
 
   const std::vector<StatusChange> changes = WatchChannel(*video, recording, options.seconds);
   video->StopChannel(0);
