@@ -388,13 +388,6 @@ TEST_F(MjpegChannelFixture, ModeGroupsWriteTheModeAndApplyPrivacyZonesFirst) {
                           "stream:/set.oid?OidTR1.17.2.19.3.2=40", "open:/now.jpg?snap=spush0.03"));
 }
 
-TEST_F(MjpegChannelFixture, CameraGroupThatIsNoNumberCountsAsZero) {
-  driver.SetParameter(3, "(none)");
-  EXPECT_EQ(MakeChannel()->camera_group(), 0u);
-  driver.SetParameter(3, "abc");
-  EXPECT_EQ(MakeChannel()->camera_group(), 0u);
-}
-
 // The channel over its real links against a scripted camera on loopback.
 struct RealLinkFixture : ::testing::Test {
   RealLinkFixture() {

@@ -71,25 +71,5 @@ TEST_F(LinkFixture, DeadlineEndsARequestTheCameraTrickles) {
   link.ClearDeadline();
 }
 
-TEST_F(LinkFixture, AbortIsStickyUntilRearmed) {
-  ASSERT_TRUE(server.ok());
-  server.AddConnection({HttpReply("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")});
-  CSenderStreamLink link(device);
-  link.Abort();
-  EXPECT_FALSE(link.RequestOk("/set.oid?OidTR1.2.31=40"));
-  EXPECT_FALSE(link.OpenStream("/now.jpg?snap=spush0.03"));
-  const Web::CResultDef aborted = link.RequestStatus("/set.oid?OidTR1.2.31=40");
-  EXPECT_NE(aborted.code, 0u);
-  EXPECT_EQ(aborted.level, 4u);  // not a device failure: nothing to log
-  EXPECT_EQ(aborted.cause, platform::NetError::kAborted);
-  EXPECT_EQ(server.AcceptedConnections(), 0u);
-
-  link.Rearm();
-  const Web::CResultDef refused = link.RequestStatus("/set.oid?OidTR1.2.31=40");
-  EXPECT_EQ(refused.code, 7u);
-  EXPECT_EQ(refused.level, 1u);
-  EXPECT_THAT(refused.message, ::testing::HasSubstr("status code = 404"));
-}
-
 }  // namespace
 }  // namespace korvela
