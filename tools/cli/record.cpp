@@ -4,14 +4,17 @@
 // requested settings, write what arrives, stop and close.
 //
 // Output: one stream file in --out (video.mjpeg: the JPEG pictures one after
-// the other; video.h264: the Annex B access units) and, with --frames, one
-// numbered file per frame. A progress line on stderr shows status, fps,
-// kbit/s and frames; the summary goes to stdout, as one JSON object with
-// --json.
+// the other; video.h264: the Annex B access units as the recorder received
+// them, less the last unit's trailing delimiter header) and, with --frames, one numbered file per
+// frame. A progress line on stderr shows status, fps, kbit/s and frames (H.264: and key frames);
+// the summary goes to stdout, as one JSON object with --json (H.264 adds the key frames, the most
+// frequent key-frame distance and the first key frame's time).
 //
 // Threading: frames arrive on the driver's threads and are written there by
 // the Recording object (its own lock); the main thread polls the channel
 // state, prints progress and owns everything else.
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -22,11 +25,14 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "command.h"
 #include "host.h"
@@ -53,6 +59,10 @@ constexpr size_t kMaxSummaryLogLines = 200;
 constexpr uint32_t kFallbackWidth = 640;
 constexpr uint32_t kFallbackHeight = 480;
 
+// What the driver appends to every H.264 access unit: a start code and an
+// access-unit-delimiter header.
+constexpr std::array<uint8_t, 5> kUnitTrailer = {0, 0, 0, 1, 9};
+
 std::atomic<bool> g_interrupted{false};
 void OnSignal(int) { g_interrupted = true; }
 
@@ -63,7 +73,8 @@ struct RecordOptions {
   std::string out;
   uint64_t fps = 25;
   uint64_t quality = 50;
-  std::string size;  // empty: the camera's maximum
+  std::string size;        // empty: the camera's maximum
+  uint64_t rtsp_port = 0;  // 0: the camera's own (camera parameter 2)
   bool frames = false;
   bool json = false;
 };
@@ -117,6 +128,7 @@ class Recording {
     ++frames_;
     bytes_ += frame.data.size();
     ++by_compression_[CompressionName(frame.compression)];
+    if (frame.compression == ipcapture::kCompressionH264) CountKeyFrame();
     width_ = frame.width;
     height_ = frame.height;
     const bool jpeg = frame.compression == ipcapture::kCompressionJpeg;
@@ -127,6 +139,15 @@ class Recording {
   // Flushes the stream file; false when anything could not be written.
   bool Finish() {
     korvela::MutexLock lock(mutex_);
+    // The delimiter header the driver appends to every access unit opens the
+    // next one; after the last unit it would be an empty unit that decoders
+    // complain about.
+    if (stream_ != nullptr && unit_trailer_open_ &&
+        (std::fflush(stream_) != 0 ||
+         ::ftruncate(::fileno(stream_),
+                     ::ftello(stream_) - static_cast<off_t>(kUnitTrailer.size())) != 0)) {
+      Fail(dir_);
+    }
     if (stream_ != nullptr && std::fclose(stream_) != 0) Fail(dir_);
     stream_ = nullptr;
     return !write_failed_;
@@ -139,6 +160,10 @@ class Recording {
   uint64_t bytes() const {
     korvela::MutexLock lock(mutex_);
     return bytes_;
+  }
+  uint64_t key_frames() const {
+    korvela::MutexLock lock(mutex_);
+    return key_frames_;
   }
   std::string write_error() const {
     korvela::MutexLock lock(mutex_);
@@ -159,9 +184,26 @@ class Recording {
     return summary;
   }
 
+  // The H.264 fields: key frames, the most frequent distance between two
+  // (in frames) and when the first came.
+  void AddKeyFrameSummary(nlohmann::ordered_json& summary) const {
+    korvela::MutexLock lock(mutex_);
+    summary["keyFrames"] = key_frames_;
+    uint64_t gop = 0, seen = 0;
+    for (const auto& [distance, count] : key_frame_distances_) {
+      if (count > seen) std::tie(gop, seen) = std::pair(distance, count);
+    }
+    summary["gop"] = seen > 0 ? nlohmann::ordered_json(gop) : nullptr;
+    summary["firstKeyFrameMs"] =
+        key_frames_ > 0 ? nlohmann::ordered_json(first_key_frame_ms_) : nullptr;
+  }
+
  private:
   void WriteToStream(const korvela::recorder::ReceivedFrame& frame, const char* name)
       REQUIRES(mutex_) {
+    unit_trailer_open_ = frame.data.size() >= kUnitTrailer.size() &&
+                         std::equal(kUnitTrailer.begin(), kUnitTrailer.end(),
+                                    frame.data.end() - kUnitTrailer.size());
     if (stream_ == nullptr && !write_failed_) {
       const std::string path = dir_ + name;
       stream_ = std::fopen(path.c_str(), "wb");
@@ -171,6 +213,13 @@ class Recording {
         std::fwrite(frame.data.data(), 1, frame.data.size(), stream_) != frame.data.size()) {
       Fail(dir_);
     }
+  }
+
+  void CountKeyFrame() REQUIRES(mutex_) {
+    if (key_frames_ == 0) first_key_frame_ms_ = MillisSince(start_);
+    if (key_frames_ > 0) ++key_frame_distances_[frames_ - last_key_frame_];
+    ++key_frames_;
+    last_key_frame_ = frames_;
   }
 
   void WriteNumbered(const korvela::recorder::ReceivedFrame& frame, const char* extension)
@@ -203,7 +252,13 @@ class Recording {
   uint32_t width_ GUARDED_BY(mutex_) = 0;
   uint32_t height_ GUARDED_BY(mutex_) = 0;
   long long first_frame_ms_ GUARDED_BY(mutex_) = 0;
+  uint64_t key_frames_ GUARDED_BY(mutex_) = 0;
+  uint64_t last_key_frame_ GUARDED_BY(mutex_) = 0;  // frame number
+  long long first_key_frame_ms_ GUARDED_BY(mutex_) = 0;
+  // Distance between consecutive key frames -> how often it occurred.
+  std::map<uint64_t, uint64_t> key_frame_distances_ GUARDED_BY(mutex_);
   bool write_failed_ GUARDED_BY(mutex_) = false;
+  bool unit_trailer_open_ GUARDED_BY(mutex_) = false;  // the stream ends with kUnitTrailer
   std::string write_error_ GUARDED_BY(mutex_);
 };
 
@@ -262,7 +317,7 @@ korvela::recorder::PictureSize ChoosePictureSize(const std::string& size,
 // Polls the channel state until the time is up or the user interrupts;
 // prints a progress line every second. Returns every status change.
 std::vector<StatusChange> WatchChannel(ipcapture::IIPVideoCapture& video,
-                                       const Recording& recording, uint64_t seconds) {
+                                       const Recording& recording, uint64_t seconds, bool h264) {
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigaction(SIGINT, &action, nullptr);
@@ -284,10 +339,15 @@ std::vector<StatusChange> WatchChannel(ipcapture::IIPVideoCapture& video,
     if (Clock::now() >= next_progress) {
       const uint64_t frames = recording.frames(), bytes = recording.bytes();
       const double secs = std::chrono::duration<double>(kProgressInterval).count();
-      std::fprintf(stderr, "\rstatus %-19s | %5.1f fps | %7.0f kbit/s | frames %llu   ",
+      std::fprintf(stderr, "\rstatus %-19s | %5.1f fps | %7.0f kbit/s | frames %llu",
                    StatusName(status), (frames - last_frames) / secs,
                    (bytes - last_bytes) * 8 / 1000.0 / secs,
                    static_cast<unsigned long long>(frames));
+      if (h264) {
+        std::fprintf(stderr, " | key frames %llu",
+                     static_cast<unsigned long long>(recording.key_frames()));
+      }
+      std::fprintf(stderr, "   ");
       std::fflush(stderr);
       last_frames = frames;
       last_bytes = bytes;
@@ -299,10 +359,11 @@ std::vector<StatusChange> WatchChannel(ipcapture::IIPVideoCapture& video,
   return changes;
 }
 
-nlohmann::ordered_json SummaryJson(const Recording& recording,
+nlohmann::ordered_json SummaryJson(const Recording& recording, bool h264,
                                    const std::vector<StatusChange>& changes, size_t signal_lost,
                                    const korvela::recorder::DebugSink& sink) {
   nlohmann::ordered_json summary = recording.Summary();
+  if (h264) recording.AddKeyFrameSummary(summary);
   summary["statusChanges"] = nlohmann::ordered_json::array();
   for (const StatusChange& change : changes)
     summary["statusChanges"].push_back({{"ms", change.ms}, {"status", change.status}});
@@ -353,9 +414,9 @@ int Summarise(const RecordOptions& options, Recording& recording,
               const korvela::recorder::DebugSink& sink) {
   const bool written = recording.Finish();
   if (options.json) {
-    std::printf(
-        "%s\n",
-        korvela::recorder::JsonText(SummaryJson(recording, changes, signal_lost, sink)).c_str());
+    std::printf("%s\n", korvela::recorder::JsonText(SummaryJson(recording, options.stream == "h264",
+                                                                changes, signal_lost, sink))
+                            .c_str());
   } else {
     std::printf("frames %llu, bytes %llu, signal lost %zu, files in %s\n",
                 static_cast<unsigned long long>(recording.frames()),
@@ -386,12 +447,15 @@ int RunRecord(const RecordOptions& options) {
   std::string model;
   if (!QueryCameraParameters(host, device, model))
     return ReportDeviceFailure("record", kExitDeviceFailed, options.device);
+  if (options.rtsp_port != 0)
+    device.params[ipcapture::kParamRtspPort] = std::to_string(options.rtsp_port);
   korvela::recorder::PictureSize size = ChoosePictureSize(options.size, device.params);
   ipcapture::IIPVideoCapture* video =
       StartVideo(options, device, model, size, host, receiver, recording);
   if (video == nullptr) return ReportDeviceFailure("record", kExitDeviceFailed, options.device);
 
-  const std::vector<StatusChange> changes = WatchChannel(*video, recording, options.seconds);
+  const std::vector<StatusChange> changes =
+      WatchChannel(*video, recording, options.seconds, options.stream == "h264");
   video->StopChannel(0);
   host.Close();
   return Summarise(options, recording, changes, receiver.signal_lost_count(), host.sink());
@@ -421,6 +485,10 @@ std::function<int()> SetupRecord(CLI::App& app) {
       ->capture_default_str();
   app.add_option("--size", options->size, "picture size WxH (default: the camera's maximum)")
       ->check(SizeValidator());
+  app.add_option("--rtsp-port", options->rtsp_port,
+                 "RTSP port to use instead of the camera's (H.264)")
+      ->transform(Decimal())
+      ->check(CLI::Range(uint64_t{1}, uint64_t{65535}));
   app.add_flag("--frames", options->frames, "also write every frame to its own numbered file");
   app.add_flag("--json", options->json, "print the summary as one JSON object");
   return [options] { return RunRecord(*options); };
