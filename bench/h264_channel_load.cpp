@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -67,6 +68,39 @@ size_t CountEntries(const char* dir) {
     ::closedir(d);
   }
   return n;
+}
+
+// CPU seconds of every thread of this process by name.
+std::map<std::string, double> ThreadCpuSeconds() {
+  std::map<std::string, double> out;
+  const double tick = static_cast<double>(::sysconf(_SC_CLK_TCK));
+  if (DIR* dir = ::opendir("/proc/self/task")) {
+    while (const dirent* e = ::readdir(dir)) {
+      if (e->d_name[0] == '.') continue;
+      const std::string base = std::string("/proc/self/task/") + e->d_name;
+      char name[64] = {}, stat[1024] = {};
+      if (FILE* f = std::fopen((base + "/comm").c_str(), "r")) {
+        if (std::fgets(name, sizeof name, f) == nullptr) name[0] = 0;
+        std::fclose(f);
+      }
+      if (FILE* f = std::fopen((base + "/stat").c_str(), "r")) {
+        if (std::fgets(stat, sizeof stat, f) == nullptr) stat[0] = 0;
+        std::fclose(f);
+      }
+      // Fields after the parenthesised name: state is field 3, utime 14, stime 15.
+      const char* rest = std::strrchr(stat, ')');
+      unsigned long utime = 0, stime = 0;
+      if (rest != nullptr &&
+          std::sscanf(rest + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime,
+                      &stime) == 2) {
+        std::string key(name);
+        if (!key.empty() && key.back() == '\n') key.pop_back();
+        out[key] += (utime + stime) / tick;
+      }
+    }
+    ::closedir(dir);
+  }
+  return out;
 }
 
 double ProcessCpuSeconds() {
@@ -143,11 +177,13 @@ int main(int argc, char** argv) {
   Child ffmpeg =
       Spawn({"ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", "udp", "-i", url, "-t",
              std::to_string(seconds), "-c", "copy", "-f", "null", "-", "-progress", "pipe:1"});
+  const auto threads0 = ThreadCpuSeconds();
   const double cpu0 = ProcessCpuSeconds();
   const size_t frames0 = receiver.frame_count();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   const double cpu = ProcessCpuSeconds() - cpu0;
   const size_t frames = receiver.frame_count() - frames0;
+  const auto threads1 = ThreadCpuSeconds();
   channel.Stop();
 
   long ffmpeg_frames = 0;
@@ -174,6 +210,13 @@ int main(int argc, char** argv) {
   std::printf("driver: %zu frames in %d s, %.1f us CPU per frame (gaps %llu, withheld %llu)\n",
               frames, seconds, per_frame_us, static_cast<unsigned long long>(c.gaps),
               static_cast<unsigned long long>(c.withheld));
+  for (const auto& [name, seconds_now] : threads1) {
+    const auto before = threads0.find(name);
+    const double used = seconds_now - (before != threads0.end() ? before->second : 0.0);
+    if (frames > 0 && used > 0) {
+      std::printf("  thread %-16s %6.1f us per frame\n", name.c_str(), used / frames * 1e6);
+    }
+  }
   std::printf("ffmpeg: %ld frames, %.1f us CPU per frame\n", ffmpeg_frames, ffmpeg_per_frame_us);
   if (ffmpeg_per_frame_us > 0) {
     std::printf("ratio driver/ffmpeg: %.2f\n", per_frame_us / ffmpeg_per_frame_us);
