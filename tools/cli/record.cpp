@@ -6,9 +6,11 @@
 // Output: one stream file in --out (video.mjpeg: the JPEG pictures one after
 // the other; video.h264: the Annex B access units as the recorder received
 // them, less the last unit's trailing delimiter header) and, with --frames, one numbered file per
-// frame. A progress line on stderr shows status, fps, kbit/s and frames (H.264: and key frames);
-// the summary goes to stdout, as one JSON object with --json (H.264 adds the key frames, the most
-// frequent key-frame distance and the first key frame's time).
+// frame. With --audio the device's audio input 0 is recorded too: audio.ul (the G.711 mu-law
+// bytes in order) and, with --wav, audio.wav. A progress line on stderr shows status, fps,
+// kbit/s and frames (H.264: and key frames); the summary goes to stdout, as one JSON object with
+// --json (H.264 adds the key frames, the most frequent key-frame distance and the first key
+// frame's time).
 //
 // Threading: frames arrive on the driver's threads and are written there by
 // the Recording object (its own lock); the main thread polls the channel
@@ -34,9 +36,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "audio_files.h"
 #include "command.h"
 #include "host.h"
 #include "options.h"
+#include "recorder/audio_host.h"
 #include "recorder/capability_host.h"
 #include "recorder/frame_receiver.h"
 #include "recorder/video_params.h"
@@ -77,6 +81,8 @@ struct RecordOptions {
   uint64_t rtsp_port = 0;  // 0: the camera's own (camera parameter 2)
   bool frames = false;
   bool json = false;
+  bool audio = false;
+  bool wav = false;
 };
 
 long long MillisSince(Clock::time_point start) {
@@ -360,10 +366,12 @@ std::vector<StatusChange> WatchChannel(ipcapture::IIPVideoCapture& video,
 }
 
 nlohmann::ordered_json SummaryJson(const Recording& recording, bool h264,
+                                   const AudioRecording* audio,
                                    const std::vector<StatusChange>& changes, size_t signal_lost,
                                    const korvela::recorder::DebugSink& sink) {
   nlohmann::ordered_json summary = recording.Summary();
   if (h264) recording.AddKeyFrameSummary(summary);
+  if (audio != nullptr) summary["audio"] = audio->Summary();
   summary["statusChanges"] = nlohmann::ordered_json::array();
   for (const StatusChange& change : changes)
     summary["statusChanges"].push_back({{"ms", change.ms}, {"status", change.status}});
@@ -409,25 +417,49 @@ ipcapture::IIPVideoCapture* StartVideo(const RecordOptions& options, const Devic
 }
 
 // Closes the files, prints the summary and says how the recording went.
-int Summarise(const RecordOptions& options, Recording& recording,
+int Summarise(const RecordOptions& options, Recording& recording, AudioRecording* audio,
               const std::vector<StatusChange>& changes, size_t signal_lost,
               const korvela::recorder::DebugSink& sink) {
   const bool written = recording.Finish();
+  const bool audio_written = audio == nullptr || audio->Finish();
   if (options.json) {
     std::printf("%s\n", korvela::recorder::JsonText(SummaryJson(recording, options.stream == "h264",
-                                                                changes, signal_lost, sink))
+                                                                audio, changes, signal_lost, sink))
                             .c_str());
   } else {
     std::printf("frames %llu, bytes %llu, signal lost %zu, files in %s\n",
                 static_cast<unsigned long long>(recording.frames()),
                 static_cast<unsigned long long>(recording.bytes()), signal_lost,
                 options.out.c_str());
+    if (audio != nullptr) {
+      std::printf("audio frames %llu, bytes %llu\n",
+                  static_cast<unsigned long long>(audio->frames()),
+                  static_cast<unsigned long long>(audio->bytes()));
+    }
   }
-  if (!written) {
-    std::fprintf(stderr, "veltrano record: %s\n", recording.write_error().c_str());
+  if (!written || !audio_written) {
+    std::fprintf(stderr, "veltrano record: %s\n",
+                 (!written ? recording.write_error() : audio->write_error()).c_str());
     return kExitIoFailed;
   }
-  return recording.frames() > 0 ? kExitOk : kExitDataFailed;
+  const bool audio_ok = audio == nullptr || audio->frames() > 0;
+  return recording.frames() > 0 && audio_ok ? kExitOk : kExitDataFailed;
+}
+
+// Opens the device's audio input 0 into `audio`; false (after saying why)
+// when the driver has no audio input or the channel does not start.
+bool StartAudio(CliHost& host, AudioRecording& audio, korvela::recorder::AudioFormatList& formats) {
+  ipcapture::IIPAudioCapture2* capture = host.driver()->GetAudioCapture2();
+  if (capture == nullptr) {
+    std::fprintf(stderr, "veltrano record: the device reports no audio input\n");
+    return false;
+  }
+  audio.MarkStart();
+  if (!capture->OpenChannel(0, 0, &audio, &formats)) {
+    std::fprintf(stderr, "veltrano record: the driver did not start audio input 0\n");
+    return false;
+  }
+  return true;
 }
 
 int RunRecord(const RecordOptions& options) {
@@ -435,6 +467,9 @@ int RunRecord(const RecordOptions& options) {
 
   // Declared before the host: the driver (and its threads) goes first.
   Recording recording(options.out, options.frames);
+  std::unique_ptr<AudioRecording> audio;
+  if (options.audio) audio = std::make_unique<AudioRecording>(options.out, options.wav);
+  korvela::recorder::AudioFormatList audio_formats;
   korvela::recorder::FrameReceiver receiver(/*keep=*/1);
   receiver.SetObserver([&recording](const auto& frame) { recording.OnFrame(frame); });
   CliHost host;
@@ -453,12 +488,15 @@ int RunRecord(const RecordOptions& options) {
   ipcapture::IIPVideoCapture* video =
       StartVideo(options, device, model, size, host, receiver, recording);
   if (video == nullptr) return ReportDeviceFailure("record", kExitDeviceFailed, options.device);
+  if (audio && !StartAudio(host, *audio, audio_formats)) return kExitDeviceFailed;
 
   const std::vector<StatusChange> changes =
       WatchChannel(*video, recording, options.seconds, options.stream == "h264");
   video->StopChannel(0);
+  if (audio) host.driver()->GetAudioCapture2()->CloseChannel(0);
   host.Close();
-  return Summarise(options, recording, changes, receiver.signal_lost_count(), host.sink());
+  return Summarise(options, recording, audio.get(), changes, receiver.signal_lost_count(),
+                   host.sink());
 }
 
 std::function<int()> SetupRecord(CLI::App& app) {
@@ -491,6 +529,9 @@ std::function<int()> SetupRecord(CLI::App& app) {
       ->check(CLI::Range(uint64_t{1}, uint64_t{65535}));
   app.add_flag("--frames", options->frames, "also write every frame to its own numbered file");
   app.add_flag("--json", options->json, "print the summary as one JSON object");
+  CLI::Option* audio =
+      app.add_flag("--audio", options->audio, "also record audio input 0 into audio.ul");
+  app.add_flag("--wav", options->wav, "with --audio, also write audio.wav")->needs(audio);
   return [options] { return RunRecord(*options); };
 }
 
