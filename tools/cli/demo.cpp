@@ -1,6 +1,7 @@
 // `veltrano demo`: starts a simulated camera on loopback and runs the field
 // engineer's commands against it through the driver library: probe, a
-// Motion-JPEG recording and the digital I/O. Every step prints what the real
+// Motion-JPEG recording with audio, talk-back of that audio and the digital
+// I/O. Every step prints what the real
 // command prints; the exit code is the first failing step's.
 #include <cstdio>
 #include <filesystem>
@@ -70,9 +71,11 @@ int RunDemo(const DemoOptions& demo) {
     if (rc != kExitOk && first_failure == kExitOk) first_failure = rc;
   };
   step(RunStep("capability query", command("probe", {})));
-  step(RunStep("Motion-JPEG recording",
+  step(RunStep("Motion-JPEG and audio recording",
                command("record", {"--stream", "mjpeg", "--seconds", std::to_string(demo.seconds),
-                                  "--out", demo.out})));
+                                  "--audio", "--wav", "--out", demo.out})));
+  step(RunStep("talk-back of the recorded audio",
+               command("talk", {"--file", demo.out + "/audio.ul"})));
   step(RunStep("digital I/O", command("io", {"--set", "0=closed", "--watch", "--seconds", "3"})));
 
   std::printf("\nrecorded files: %s\n", std::filesystem::absolute(demo.out).string().c_str());
@@ -97,5 +100,6 @@ std::function<int()> SetupDemo(CLI::App& app) {
 }  // namespace
 }  // namespace veltrano_cli
 
-VELTRANO_COMMAND(demo, "demo", "run a simulated camera on loopback and probe, record and switch it",
+VELTRANO_COMMAND(demo, "demo",
+                 "run a simulated camera on loopback and probe, record, talk to and switch it",
                  veltrano_cli::SetupDemo);
