@@ -121,10 +121,16 @@ bool CQuarnoAudioOutputChannel::SendAudioFrameToDevice(ipcapture::IAudioFrame* f
   const uint32_t length = frame->GetDataLength();
   std::vector<uint8_t> bytes;
   if (data != nullptr) bytes.assign(data, data + length);
-  if (post_sender_.IsRequestOpen() && !bytes.empty() && post_sender_.WriteData(bytes)) return true;
+  bool refused = false;
+  if (post_sender_.IsRequestOpen() && !bytes.empty()) {
+    if (post_sender_.WriteData(bytes)) return true;
+    // A camera that answered the POST with an error refuses it: it is not
+    // asked again before a new preparation.
+    refused = post_sender_.GetStatusCode() >= kFirstRefusalStatus;
+  }
   // No POST open, its declared length used up, or the camera ended it: the
   // next POST begins with this frame.
-  if (OpenPost(bytes)) return true;
+  if (!refused && OpenPost(bytes)) return true;
   if (LogThrottle(error_counter_)) {
     driver()->Message(kLogFailure, "%s: Unable to post audio data to %s device using \"%s\" URL",
                       kSendOrigin, post_sender_.GetAddress().c_str(), kPostPath);

@@ -37,6 +37,8 @@ class CQuarnoAudioOutputChannel : public CBaseAudioOutputChannel {
   // longest is the hardest to guess).
   static constexpr size_t kPasswordLength = 10;
   static constexpr uint32_t kSampleRate = 8000;
+  // A POST answered with this status or above was refused.
+  static constexpr uint32_t kFirstRefusalStatus = 400;
   // Below this, camera parameter 8 is no usable bit rate.
   static constexpr int32_t kMinParameterBitRate = 1000;
 

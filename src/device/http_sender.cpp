@@ -125,6 +125,7 @@ SendResult CHttpSender::SendRequest(const HttpRequest& request) {
     return {Fail(cause)};
   }
   if (!wait_for_response) {
+    if (upload_continues) status_code_ = 0;  // until the device answers the upload
     if (upload_continues && connection_.has_response()) {
       // The device gave its final answer (a refusal) before taking the body:
       // the upload never began.
@@ -195,6 +196,9 @@ bool CHttpSender::WriteData(const std::vector<uint8_t>& data) {
   lock.Unlock();
   const bool ok = connection_.Write(data);
   lock.Lock();
+  // The device answered the upload before its end: its status tells why.
+  if (!ok && connection_.has_response())
+    status_code_ = static_cast<uint32_t>(connection_.response().status_code);
   if (!LeaveCallLocked() || !ok) {
     Fail(TransportError());
     return false;

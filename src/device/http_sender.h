@@ -115,7 +115,9 @@ class CHttpSender {
   // failure, at the end, or with no request open).
   uint32_t ReadChunk(std::vector<uint8_t>& chunk);
   // Continues the body of an open upload; false for empty data (no I/O),
-  // with no request open, beyond the announced length, or on failure.
+  // with no request open, beyond the announced length, or on failure. When
+  // the device has answered the upload early, its status becomes the status
+  // code (an upload starts with 0).
   bool WriteData(const std::vector<uint8_t>& data);
   // Replaces the credentials of the device copy and closes the open request.
   void SetCredentials(const std::string& user, const std::string& password);

@@ -323,7 +323,20 @@ bool HttpConnection::Write(std::span<const uint8_t> data) {
   }
   // A peer that answers or closes before the body is complete has ended the
   // exchange: bytes written now would be acknowledged by the kernel and lost.
-  if (socket_.Wait(POLLIN, 0, nullptr) == SocketError::kNone) return Failed(NetError::kClosed);
+  // Its answer, when it gave one, is kept (has_response()).
+  if (socket_.Wait(POLLIN, 0, nullptr) == SocketError::kNone) {
+    HttpResponseHead head;
+    const SteadyTime until = SteadyClock::now() + std::chrono::milliseconds(timeouts_.receive_ms);
+    if (ReadHead(&head, until) != NetError::kNone || head.status_code < 200) {
+      return Failed(NetError::kClosed);
+    }
+    const auto framing = DetermineBodyFraming(head, false);
+    if (!framing) return Failed(NetError::kMalformed);
+    TakeResponse(std::move(head), *framing);
+    framing_.keep_alive = false;  // the peer may still expect the rest of the body
+    last_error_ = head_.status_code == 401 ? NetError::kAuthRefused : NetError::kClosed;
+    return false;
+  }
   const SteadyTime until = SteadyClock::now() + std::chrono::milliseconds(timeouts_.send_ms);
   const SocketError sent = socket_.SendAll(data, timeouts_.send_ms, &abort_, until);
   if (sent != SocketError::kNone) return Failed(NetErrorFromSocketError(sent));

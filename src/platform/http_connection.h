@@ -103,8 +103,9 @@ class HttpConnection {
   // fails.
   bool Send(const HttpRequestParams& request);
   // Continues the body of the request just sent. Fails beyond the announced
-  // total length (kOverLimit), once the peer has answered or closed (kClosed:
-  // it takes no more body), or on any network error or abort.
+  // total length (kOverLimit), once the peer has answered or closed (kClosed,
+  // or kAuthRefused for a 401: it takes no more body; an answer is kept,
+  // has_response()), or on any network error or abort.
   bool Write(std::span<const uint8_t> data);
   // Waits for the final response head: interim answers are skipped (at most
   // kMaxInterimResponses), a challenge is answered when the request carried
