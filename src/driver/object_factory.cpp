@@ -6,6 +6,7 @@
 
 #include <new>
 
+#include "channels/audio_capture_channel.h"
 #include "channels/audio_output_channel.h"
 #include "channels/h264_channel_rtsp.h"
 #include "channels/mjpeg_channel_http.h"
@@ -24,9 +25,10 @@ ICameraChannel* NewH264Channel(IDriver* driver, uint32_t input,
   return new (std::nothrow) CH264ChannelRTSP(driver, input, receiver);
 }
 
-IAudioInputChannel* NewAudioCaptureChannel(IDriver*, uint32_t, uint32_t, ipcapture::IAudioCallback*,
-                                           ipcapture::IAudioFormatList*) {
-  return nullptr;  // HOOK(audio): new (std::nothrow) CQuarnoAudioCaptureChannel(...)
+IAudioInputChannel* NewAudioCaptureChannel(IDriver* driver, uint32_t key, uint32_t input,
+                                           ipcapture::IAudioCallback* callback,
+                                           ipcapture::IAudioFormatList* formats) {
+  return new (std::nothrow) CQuarnoAudioCaptureChannel(driver, key, input, callback, formats);
 }
 
 IAudioOutputChannel* NewAudioOutputChannel(IDriver* driver, uint32_t key, uint32_t value,
