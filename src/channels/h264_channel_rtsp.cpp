@@ -1,6 +1,5 @@
 #include "channels/h264_channel_rtsp.h"
 
-#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -10,6 +9,7 @@
 #include "base/log_throttle.h"
 #include "channels/h264_stream_config.h"
 #include "channels/sender_stream_link.h"
+#include "core/camera_parameters.h"
 #include "device/privacy_zone.h"
 
 namespace korvela {
@@ -17,9 +17,8 @@ namespace korvela {
 namespace {
 
 uint32_t ReadCameraGroup(IDriver* driver) {
-  if (driver == nullptr) return 0;
-  const int value = std::atoi(driver->GetParameter(ipcapture::kParamCameraGroup).c_str());
-  return value > 0 ? static_cast<uint32_t>(value) : 0;
+  return driver == nullptr ? 0
+                           : ParseCameraGroup(driver->GetParameter(ipcapture::kParamCameraGroup));
 }
 
 }  // namespace

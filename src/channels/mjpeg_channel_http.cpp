@@ -1,6 +1,5 @@
 #include "channels/mjpeg_channel_http.h"
 
-#include <cstdlib>
 #include <new>
 #include <string>
 
@@ -8,6 +7,7 @@
 #include "channels/jpeg_media_parser.h"
 #include "channels/mjpeg_stream_config.h"
 #include "channels/sender_stream_link.h"
+#include "core/camera_parameters.h"
 #include "device/privacy_zone.h"
 
 namespace korvela {
@@ -15,10 +15,8 @@ namespace korvela {
 namespace {
 
 uint32_t ReadCameraGroup(IDriver* driver) {
-  if (driver == nullptr) return 0;
-  const std::string text = driver->GetParameter(ipcapture::kParamCameraGroup);
-  const int value = std::atoi(text.c_str());
-  return value > 0 ? static_cast<uint32_t>(value) : 0;
+  return driver == nullptr ? 0
+                           : ParseCameraGroup(driver->GetParameter(ipcapture::kParamCameraGroup));
 }
 
 std::unique_ptr<CHttpMediaParser> MakeParser(IDriver* driver) {

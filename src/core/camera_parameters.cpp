@@ -85,4 +85,9 @@ int32_t CameraParameters::GetInt(uint32_t index) const {
   return ParseParameterNumber(it->second).value_or(kParameterNotANumber);
 }
 
+uint32_t ParseCameraGroup(std::string_view text) {
+  const std::optional<int32_t> value = ParseParameterNumber(text);
+  return value.has_value() && *value > 0 ? static_cast<uint32_t>(*value) : 0;
+}
+
 }  // namespace korvela

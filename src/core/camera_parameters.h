@@ -23,6 +23,10 @@ std::optional<int32_t> ParseParameterNumber(std::string_view text);
 // used; otherwise 0. The stereo flag is read and not used.
 uint32_t ParseAudioChannelCount(std::string_view text);
 
+// The camera group a channel's requests are built for (1-3): the parameter
+// number when positive, otherwise 0 (unknown).
+uint32_t ParseCameraGroup(std::string_view text);
+
 class CameraParameters {
  public:
   void Set(uint32_t index, std::string text) { texts_[index] = std::move(text); }
