@@ -61,6 +61,17 @@ void CBaseRTPChannel::CheckKeepAlive() {
   last_keep_alive_ms_ = clock().SteadyMs();
 }
 
+bool CBaseRTPChannel::OnStarting() {
+  if (stop_event().Raw().valid()) return true;
+  SetStatus(1);
+  if (driver() != nullptr) {
+    driver()->Message(1, "%s: Video input %u of %s not started: no descriptor for its stop event",
+                      "korvela::CBaseRTPChannel::OnStarting", input_index(),
+                      device().address.c_str());
+  }
+  return false;
+}
+
 bool CBaseRTPChannel::StartSession() { return StartReception(); }
 
 void CBaseRTPChannel::StopSession() { StopReception(); }

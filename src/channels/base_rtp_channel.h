@@ -54,6 +54,9 @@ class CBaseRTPChannel : public CBaseCameraChannel,
 
  protected:
   uint32_t Run() override;
+  // Refuses the start (status 1, a log line) when the stop event has no
+  // descriptor: the RTSP and RTP waits could not be aborted by a stop.
+  bool OnStarting() override;
   virtual void CheckKeepAlive();
   // Starts reception on a free port pair.
   virtual bool StartSession();

@@ -27,6 +27,14 @@ CBaseRTPDataChannel::~CBaseRTPDataChannel() { StopChannel(); }
 
 bool CBaseRTPDataChannel::StartChannel(const char* name) {
   StopChannel();
+  if (!StopEvent().Raw().valid()) {
+    // Without it no RTSP or RTP wait could be aborted by a stop.
+    if (driver_ != nullptr) {
+      driver_->Message(1, "%s: %s of %s not started: no descriptor for its stop event",
+                       "korvela::CBaseRTPDataChannel::StartChannel", name, device_.address.c_str());
+    }
+    return false;
+  }
   sockets_started_ = platform::SocketLibrary::Startup();
   if (StartThread(name)) return true;
   if (sockets_started_) platform::SocketLibrary::Cleanup();

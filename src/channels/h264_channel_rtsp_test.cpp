@@ -12,6 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -226,6 +227,26 @@ TEST_F(H264ChannelFixture, StopDuringDescribeReturnsAtOnce) {
   channel->Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);  // the reply wait is 5 s
   EXPECT_EQ(channel->GetState(), kChannelStopped);
+}
+
+// A recorder out of descriptors: the stop event made then has none, and a
+// channel whose waits could not be aborted must not start.
+TEST_F(H264ChannelFixture, NoStopDescriptorRefusesTheStart) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "UBSan checks each object's vtable through a pipe, which needs descriptors";
+#endif
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit none = saved;
+  none.rlim_cur = 0;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+  auto channel = MakeChannel();
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+  EXPECT_FALSE(channel->Start({25, 50, 352, 240}));
+  EXPECT_EQ(channel->GetState(), CH264ChannelRTSP::kCameraFailed);
+  EXPECT_EQ(driver.log.Count("not started: no descriptor for its stop event", 1), 1u);
+  EXPECT_TRUE(rtsp.Requests().empty());
 }
 
 }  // namespace

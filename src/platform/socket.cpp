@@ -379,6 +379,8 @@ SocketError SocketBase::Wait(short events, uint32_t timeout_ms, Event* stop) con
 }
 
 SocketError TcpSocket::Connect(const Endpoint& remote, uint32_t timeout_ms, Event* stop) {
+  // Without its descriptor a Shutdown could not end the socket's waits.
+  if (!shut_down_->valid()) return SocketError::kNotInitialised;
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) return SocketErrorFromErrno(errno);
   Adopt(fd);
@@ -443,6 +445,7 @@ IoResult TcpSocket::Receive(std::span<uint8_t> data, uint32_t timeout_ms, Event*
 }
 
 SocketError UdpSocket::Bind(uint16_t port) {
+  if (!shut_down_->valid()) return SocketError::kNotInitialised;
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd < 0) return SocketErrorFromErrno(errno);
   Adopt(fd);

@@ -29,7 +29,8 @@ uint32_t CUDPClient::WaitMs() const {
 bool CUDPClient::Open(IRTPClientUser* user, uint16_t port) {
   {
     CSyncLockGuard guard(lock_);
-    if (socket_.valid()) return false;
+    // Without a stop descriptor the thread's waits could not be aborted.
+    if (socket_.valid() || !StopEvent().Raw().valid()) return false;
     user_ = user;
     if (socket_.Bind(port) == SocketError::kNone) {
       port_.store(socket_.LocalPort());

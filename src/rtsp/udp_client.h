@@ -61,8 +61,9 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   ~CUDPClient() override;
 
   // Binds INADDR_ANY:`port` (0: any free port) and starts the thread. False
-  // (nothing logged, client left closed) when already open, when the port is
-  // in use or when the thread does not start.
+  // (nothing logged, client left closed) when already open, when the stop
+  // event has no descriptor, when the port is in use or when the thread does
+  // not start.
   bool Open(IRTPClientUser* user, uint16_t port) override;
   // Stops the thread (at once: its wait includes the stop event), closes the
   // socket and tells the user. Also fine on a client never opened.
