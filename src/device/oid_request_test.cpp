@@ -5,9 +5,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "platform/testing/scripted_server.h"
 
@@ -32,18 +29,8 @@ std::string OidPage(const std::string& content) {
   return "<html><head><title>OID</title></head><body><xmp>" + content + "</xmp></body></html>\n";
 }
 
-// A loopback port nobody listens on: bound once, then released.
-uint16_t UnusedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(addr);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
+// A loopback port nobody listens on any more.
+uint16_t UnusedPort() { return ScriptedServer().port(); }
 
 DEVICE_INFO Device(uint16_t port, uint32_t timeout_ms = kWaitMs) {
   DEVICE_INFO device;
@@ -76,12 +63,6 @@ struct OidFixture {
     if (!steps.empty()) server.AddConnection(std::move(steps));
   }
 
-  std::string RequestLine(size_t index) const {
-    const auto requests = server.Requests();
-    if (index >= requests.size()) return {};
-    const std::string& head = requests[index].head;
-    return head.substr(0, head.find("\r\n"));
-  }
   // The message text with "{dev}" replaced by address and port.
   std::string WithDevice(std::string text) const {
     if (const size_t at = text.find("{dev}"); at != std::string::npos)
@@ -164,7 +145,7 @@ TEST(GetOidTest, RepliesGiveCodeLevelMessageAndValue) {
     if (c.oids.empty() || c.reply == kRefused) {
       EXPECT_EQ(f.server.AcceptedConnections(), 0u);
     } else {  // the list goes out as given, unescaped
-      EXPECT_EQ(f.RequestLine(0), "GET /get.oid?" + c.oids + " HTTP/1.1");
+      EXPECT_EQ(f.server.Requests().at(0).RequestLine(), "GET /get.oid?" + c.oids + " HTTP/1.1");
     }
   }
 }
@@ -250,7 +231,8 @@ TEST(RequestTest, FailureMessagesHideTheTalkBackPassword) {
   EXPECT_EQ(r.message.find("s3cretPw"), std::string::npos);
   EXPECT_NE(r.message.find("\"/set.oid?OidTR1.9.3=on&OidTR1.9.10=***\""), std::string::npos);
   // The device still receives the real value.
-  EXPECT_NE(f.RequestLine(0).find("OidTR1.9.10=s3cretPw"), std::string::npos);
+  EXPECT_NE(f.server.Requests().at(0).RequestLine().find("OidTR1.9.10=s3cretPw"),
+            std::string::npos);
 
   OidFixture refused({kRefused});
   EXPECT_EQ(RequestStatus("/set.oid?OidTR1.9.10=s3cretPw", refused.sender).message.find("s3cretPw"),

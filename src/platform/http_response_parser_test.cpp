@@ -234,16 +234,6 @@ TEST(BodyDecoderTest, ChunkedRejectsBrokenFraming) {
   EXPECT_EQ(step.produced, 2u);
 }
 
-TEST(BodyDecoderTest, ContentLengthStopsAtItsLength) {
-  const BodyFramingInfo info{BodyFraming::kContentLength, 10, true};
-  for (size_t cut = 0; cut <= 14; ++cut) {
-    Decoded d = DecodeSplit(info, "0123456789XXXX", cut, 3);
-    EXPECT_TRUE(d.done);
-    EXPECT_EQ(d.payload, "0123456789");
-    EXPECT_EQ(d.consumed, 10u);
-  }
-}
-
 // The end of the stream ends a close-delimited body and fails every other
 // unfinished one (a cut body is not a short success).
 TEST(BodyDecoderTest, EndOfStreamEndsOnlyACloseDelimitedBody) {

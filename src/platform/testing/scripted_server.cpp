@@ -302,12 +302,6 @@ void ScriptedServer::Serve(Connection* conn, std::vector<ScriptStep> steps) {
         RecordRequest(conn->index, std::move(head), std::move(body));
         break;
       }
-      case ScriptStep::Expect::kBytes:
-        while (conn->pending.size() < step.expect_bytes) {
-          if (!ReadMore(conn)) return;
-        }
-        conn->pending.erase(0, step.expect_bytes);
-        break;
       case ScriptStep::Expect::kNothing:
         break;
     }
@@ -347,6 +341,15 @@ bool ScriptedServer::WaitForClosedConnections(size_t count, uint32_t timeout_ms)
 std::vector<ReceivedRequest> ScriptedServer::Requests() const {
   std::lock_guard lock(mu_);
   return requests_;
+}
+
+std::vector<std::string> ScriptedServer::Targets() const {
+  std::vector<std::string> targets;
+  for (const ReceivedRequest& r : Requests()) {
+    const size_t start = r.head.find(' ') + 1;
+    targets.push_back(r.head.substr(start, r.head.find(' ', start) - start));
+  }
+  return targets;
 }
 
 std::string ScriptedServer::Received(size_t connection) const {

@@ -1,7 +1,7 @@
 // A scripted loopback TCP peer for unit tests, able to play a misbehaving
 // camera: listens on a free 127.0.0.1 port and, per accepted connection, runs
 // a script of steps: wait for an expected piece of input (an HTTP request, a
-// request head, a byte count or nothing), then answer with canned bytes —
+// request head or nothing), then answer with canned bytes —
 // cut into pieces with a pause between them (trickled), repeated (endless
 // interim answers), followed by generated filler that is never held in
 // memory (huge or endless bodies) — then close, stop reading, or go on.
@@ -37,11 +37,9 @@ struct ScriptStep {
   enum class Expect {
     kHttpRequest,  // a request head plus its body (Content-Length or chunked)
     kHttpHead,     // a request head only; what follows is recorded as body
-    kBytes,        // exactly `expect_bytes` bytes
     kNothing,      // answer at once
   };
   Expect expect = Expect::kHttpRequest;
-  size_t expect_bytes = 0;
 
   std::string reply;             // bytes sent after the expectation is met
   std::vector<size_t> split_at;  // offsets (ascending) where `reply` is cut
@@ -99,6 +97,8 @@ class ScriptedServer {
   bool WaitForClosedConnections(size_t count, uint32_t timeout_ms);
 
   std::vector<ReceivedRequest> Requests() const;
+  // The request target of each request, in order ("/get.oid?1.2.7").
+  std::vector<std::string> Targets() const;
   // Raw bytes received on the connection with the given accept index.
   std::string Received(size_t connection) const;
   size_t AcceptedConnections() const;
