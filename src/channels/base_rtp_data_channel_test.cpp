@@ -4,13 +4,10 @@
 #include <chrono>
 #include <thread>
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "core/testing/fake_driver.h"
+#include "platform/testing/udp.h"
 
 namespace korvela {
 namespace {
@@ -48,18 +45,8 @@ class TestDataChannel : public CBaseRTPDataChannel {
 };
 
 void SendRtp(const char* from, uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  ::inet_pton(AF_INET, from, &local.sin_addr);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
   const uint8_t packet[] = {0x80, 0x00, 0, 1, 0, 0, 0, 0, 1, 2, 3, 4, 0xFF};
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::sendto(fd, packet, sizeof(packet), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
-  ::close(fd);
+  ASSERT_TRUE(testing::SendDatagramFrom(from, port, packet));
 }
 
 template <typename Pred>

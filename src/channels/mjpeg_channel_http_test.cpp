@@ -235,10 +235,7 @@ TEST_F(MjpegChannelFixture, ConfiguresOpensAndDeliversEveryPictureOnce) {
   channel->Stop();
   EXPECT_TRUE(stream_link->aborted_while_parked_);
   EXPECT_EQ(channel->GetState(), kChannelStopped);
-  EXPECT_TRUE(driver.log.HasLine(
-      3,
-      "korvela::CBaseCameraChannel::SetCameraState: Camera 10.0.0.5 is offline. Channel was "
-      "stopped"));
+  EXPECT_EQ(driver.log.Count("is offline. Channel was stopped", 3), 1u);
 }
 
 TEST_F(MjpegChannelFixture, EndedStreamIsClosedReportedAndReopenedAtOnce) {
@@ -285,15 +282,10 @@ TEST_F(MjpegChannelFixture, SilentCameraThatKeepsAcceptingConnectionsIsReportedL
   EXPECT_EQ(receiver.signal_lost, 1);
   EXPECT_EQ(receiver.frames.size(), 2u);
   EXPECT_EQ(channel->GetState(), kChannelReceiving);
-  const auto lines = driver.log.Lines();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0].text,
-            "korvela::CBaseCameraChannel::SetCameraState: Camera 10.0.0.5 is online");
-  EXPECT_EQ(lines[1].level, 1u);
-  EXPECT_EQ(lines[1].text,
-            "korvela::CBaseCameraChannel::SetCameraState: Signal was lost for camera 10.0.0.5");
-  EXPECT_EQ(lines[2].text,
-            "korvela::CBaseCameraChannel::SetCameraState: Camera 10.0.0.5 is online");
+  // The lines' texts are the base channel's test's.
+  EXPECT_EQ(driver.log.Count("is online", 3), 2u);
+  EXPECT_EQ(driver.log.Count("Signal was lost for camera 10.0.0.5", 1), 1u);
+  EXPECT_EQ(driver.log.Lines().size(), 3u);
 }
 
 TEST_F(MjpegChannelFixture, StoppedChannelStaysStopped) {

@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/testing/blocking.h"
 #include "platform/testing/scripted_server.h"
 
 namespace korvela {
@@ -47,9 +48,11 @@ TEST_F(LinkFixture, WritesOpensReadsAndAbortEndsABlockedRead) {
   ASSERT_GT(link.ReadChunk(chunk), 0u);
   EXPECT_EQ(std::string(chunk.begin(), chunk.end()), "--frame\r\nabc");
 
-  std::thread stopper([&] { link.Abort(); });
-  // Blocked (the server sends nothing more) until the abort, or failing at
-  // once when the abort came first.
+  // Blocked (the server sends nothing more) until the abort.
+  const pid_t reader = testing::ThisThreadId();
+  std::thread stopper([&] {
+    if (testing::WaitUntilBlocked(reader, 5000)) link.Abort();
+  });
   EXPECT_EQ(link.ReadChunk(chunk), 0u);
   stopper.join();
   EXPECT_TRUE(chunk.empty());

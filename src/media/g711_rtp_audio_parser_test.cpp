@@ -43,18 +43,10 @@ struct Parsing {
   }
   void Feed(const std::vector<Pkt>& packets) {
     for (const Pkt& p : packets) {
-      std::vector<uint8_t> d = {uint8_t(p.padding != 0 ? 0xA0 : 0x80),  // V=2, P
-                                uint8_t(p.marker ? 0x80 : 0),           // M, PT 0 (PCMU)
-                                uint8_t(p.seq >> 8),
-                                uint8_t(p.seq),
-                                0,
-                                0,
-                                0,
-                                0,
-                                1,
-                                2,
-                                3,
-                                4};
+      // V=2 and P, M and PT 0 (PCMU), the sequence, timestamp 0, SSRC 0x01020304.
+      std::vector<uint8_t> d = {uint8_t(p.padding != 0 ? 0xA0 : 0x80), uint8_t(p.marker ? 0x80 : 0),
+                                uint8_t(p.seq >> 8), uint8_t(p.seq)};
+      d.insert(d.end(), {0, 0, 0, 0, 1, 2, 3, 4});
       d.insert(d.end(), p.bytes, uint8_t(p.seq));
       d.insert(d.end(), p.padding, p.padding);  // the last byte counts them
       CRTPPacket packet;
