@@ -97,18 +97,6 @@ TEST_F(DriverLibraryTest, OpenReportsDriverIsOpenedToTheSink) {
   EXPECT_EQ(allocator.live_video(), 0u);
 }
 
-TEST_F(DriverLibraryTest, TheHostsCoreVersionDecidesTheLevel) {
-  SetRecorderCoreVersion({5, 11, 0, 0});
-  DebugSink sink;
-  FrameAllocator allocator;
-  DeviceSetup setup;
-  setup.model = "IQ040";
-  DeviceSetup::FillReferenceParameters(setup.parameters);
-  DriverHandle driver(library_.exports(), 0, 0);
-  ASSERT_TRUE(driver->Open(&sink, &allocator, &setup));
-  EXPECT_EQ(sink.LevelOf("DRIVER IS OPENED"), 2);
-}
-
 TEST(CliHost, OpensWithTheUsersParametersOverTheReferenceOnes) {
   veltrano_cli::CliHost host;
   veltrano_cli::DeviceOptions options;

@@ -15,12 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "camsim/camsim.h"
-#include "recorder/debug_sink.h"
-#include "recorder/device_setup.h"
-#include "recorder/driver_library.h"
-#include "recorder/frame_allocator.h"
 #include "recorder/video_params.h"
+#include "sim_driver_fixture.h"
 
 namespace {
 
@@ -86,38 +82,15 @@ class GateReceiver final : public korvela::ipcapture::IFrameReceiver {
   int late_ = 0;
 };
 
-struct ConcurrencyFixture : ::testing::Test {
+struct ConcurrencyFixture : korvela::testing::SimDriverFixture {
   void SetUp() override {
-    camsim::SimulatorOptions options;
-    options.camera.model = "IQ042";
-    std::string error;
-    sim = camsim::Simulator::Start(options, &error);
-    ASSERT_TRUE(sim) << error;
-    ASSERT_TRUE(library.Load()) << library.error();
-    setup.model = "IQ042";
-    setup.address = "127.0.0.1";
-    setup.port = sim->camera(0).http_port();
-    setup.user_name = "root";
-    setup.password = "system";
-    korvela::recorder::DeviceSetup::FillReferenceParameters(setup.parameters);
-    driver = std::make_unique<korvela::recorder::DriverHandle>(library.exports());
-    ASSERT_TRUE(*driver);
-    ASSERT_TRUE((*driver)->Open(&sink, &allocator, &setup));
+    StartCamera("IQ042", camsim::AuthMode::kDigest);
+    ASSERT_TRUE(OpenDriver());
     video = (*driver)->GetVideoCapture();
     ASSERT_NE(video, nullptr);
   }
-  void TearDown() override {
-    driver.reset();
-    sim.reset();
-  }
 
-  std::unique_ptr<camsim::Simulator> sim;
-  korvela::recorder::DriverLibrary library;
-  korvela::recorder::DebugSink sink;
-  korvela::recorder::FrameAllocator allocator;
-  korvela::recorder::DeviceSetup setup;
   GateReceiver receiver;
-  std::unique_ptr<korvela::recorder::DriverHandle> driver;
   korvela::ipcapture::IIPVideoCapture* video = nullptr;
 };
 

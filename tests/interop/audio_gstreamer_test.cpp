@@ -13,59 +13,31 @@
 
 #include <gtest/gtest.h>
 
-#include "camsim/camsim.h"
 #include "gst_rtsp_peer.h"
 #include "recorder/audio_host.h"
-#include "recorder/debug_sink.h"
-#include "recorder/device_setup.h"
-#include "recorder/driver_library.h"
-#include "recorder/frame_allocator.h"
+#include "sim_driver_fixture.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using korvela::testing::RunCommand;
+using AudioGStreamerTest = korvela::testing::SimDriverFixture;
 
-std::string RunCommand(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return "popen failed";
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
-  ::pclose(pipe);
-  return out;
-}
-
-TEST(AudioGStreamerTest, ReceivedBytesEqualWhatFfmpegCopies) {
+TEST_F(AudioGStreamerTest, ReceivedBytesEqualWhatFfmpegCopies) {
   korvela::testing::GstRtspPeer gst;
   ASSERT_TRUE(gst.Start("digest", false, "--user root --password system")) << gst.error();
-  std::string error;
-  auto sim = camsim::Simulator::Start(camsim::SimulatorOptions(), &error);
-  ASSERT_TRUE(sim) << error;
-
-  korvela::recorder::DriverLibrary library;
-  ASSERT_TRUE(library.Load()) << library.error();
-  korvela::recorder::DebugSink sink;
-  korvela::recorder::FrameAllocator allocator;
-  korvela::recorder::DeviceSetup setup;
-  setup.model = "IQ765";
-  setup.address = "127.0.0.1";
-  setup.port = sim->camera(0).http_port();
-  setup.user_name = "root";
-  setup.password = "system";
-  korvela::recorder::DeviceSetup::FillReferenceParameters(setup.parameters);
+  StartCamera("IQ765", camsim::AuthMode::kDigest);
   setup.parameters[2] = std::to_string(gst.port());
   setup.parameters[101] = "Count=1; IsStereo=0";
   korvela::recorder::AudioCallback callback;
   korvela::recorder::AudioFormatList formats;
-  {
-    korvela::recorder::DriverHandle driver(library.exports());
-    ASSERT_TRUE(driver && driver->Open(&sink, &allocator, &setup));
-    korvela::ipcapture::IIPAudioCapture2* capture = driver->GetAudioCapture2();
-    ASSERT_NE(capture, nullptr);
-    ASSERT_TRUE(capture->OpenChannel(1, 0, &callback, &formats));
-    ASSERT_TRUE(callback.WaitForFrames(40, 60s)) << sink.Count("");  // about 4 s
-    EXPECT_TRUE(capture->CloseChannel(1));
-  }
+  ASSERT_TRUE(OpenDriver());
+  korvela::ipcapture::IIPAudioCapture2* capture = (*driver)->GetAudioCapture2();
+  ASSERT_NE(capture, nullptr);
+  ASSERT_TRUE(capture->OpenChannel(1, 0, &callback, &formats));
+  ASSERT_TRUE(callback.WaitForFrames(40, 60s)) << sink.Count("");  // about 4 s
+  EXPECT_TRUE(capture->CloseChannel(1));
+  driver.reset();  // before the callback goes
   std::vector<uint8_t> received;
   for (const auto& f : callback.Frames())
     received.insert(received.end(), f.data.begin(), f.data.end());

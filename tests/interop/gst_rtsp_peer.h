@@ -19,6 +19,18 @@
 
 namespace korvela::testing {
 
+// Runs `command` through the shell; its output and error output together
+// (ffmpeg and ffprobe, beside the server).
+inline std::string RunCommand(const std::string& command) {
+  std::string out;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return "popen failed";
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
+  ::pclose(pipe);
+  return out;
+}
+
 class GstRtspPeer {
  public:
   ~GstRtspPeer() {

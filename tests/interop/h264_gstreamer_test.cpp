@@ -13,65 +13,35 @@
 
 #include <gtest/gtest.h>
 
-#include "camsim/camsim.h"
 #include "gst_rtsp_peer.h"
-#include "recorder/debug_sink.h"
-#include "recorder/device_setup.h"
-#include "recorder/driver_library.h"
-#include "recorder/frame_allocator.h"
 #include "recorder/frame_receiver.h"
 #include "recorder/video_params.h"
+#include "sim_driver_fixture.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using korvela::testing::RunCommand;
+using H264GStreamerTest = korvela::testing::SimDriverFixture;
 
-std::string RunCommand(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return "popen failed";
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
-  ::pclose(pipe);
-  return out;
-}
-
-TEST(H264GStreamerTest, ThirtySecondsStayOneSessionAndDecode) {
+TEST_F(H264GStreamerTest, ThirtySecondsStayOneSessionAndDecode) {
   korvela::testing::GstRtspPeer gst;
   ASSERT_TRUE(gst.Start("digest", false, "--user root --password system --session-timeout 5"))
       << gst.error();
-  camsim::SimulatorOptions options;
-  options.camera.model = "IQ031";
-  std::string error;
-  auto sim = camsim::Simulator::Start(options, &error);
-  ASSERT_TRUE(sim) << error;
-
-  korvela::recorder::DriverLibrary library;
-  ASSERT_TRUE(library.Load()) << library.error();
-  korvela::recorder::DebugSink sink;
-  korvela::recorder::FrameAllocator allocator;
-  korvela::recorder::DeviceSetup setup;
-  setup.model = "IQ031";
-  setup.address = "127.0.0.1";
-  setup.port = sim->camera(0).http_port();
-  setup.user_name = "root";
-  setup.password = "system";
+  StartCamera("IQ031", camsim::AuthMode::kDigest);
   setup.stream_type = korvela::ipcapture::kStreamH264Rtsp;
-  korvela::recorder::DeviceSetup::FillReferenceParameters(setup.parameters);
   setup.parameters[2] = std::to_string(gst.port());
   setup.parameters[3] = "1";  // no video mode in the OID write
   korvela::recorder::FrameReceiver receiver{/*keep=*/100000};
-  {
-    korvela::recorder::DriverHandle driver(library.exports());
-    ASSERT_TRUE(driver && driver->Open(&sink, &allocator, &setup));
-    korvela::ipcapture::IIPVideoCapture* video = driver->GetVideoCapture();
-    korvela::recorder::VideoParams params(25, 50, 320, 240);
-    ASSERT_TRUE(video->StartChannel(0, &receiver, &params));
-    ASSERT_TRUE(receiver.WaitForFrames(1, 30s)) << sink.Count("");
-    std::this_thread::sleep_for(30s);
-    EXPECT_EQ(gst.CountLines("REMOVED"), 0u) << gst.Output();
-    ASSERT_TRUE(video->StopChannel(0));
-  }
+  ASSERT_TRUE(OpenDriver());
+  korvela::ipcapture::IIPVideoCapture* video = (*driver)->GetVideoCapture();
+  korvela::recorder::VideoParams params(25, 50, 320, 240);
+  ASSERT_TRUE(video->StartChannel(0, &receiver, &params));
+  ASSERT_TRUE(receiver.WaitForFrames(1, 30s)) << sink.Count("");
+  std::this_thread::sleep_for(30s);
+  EXPECT_EQ(gst.CountLines("REMOVED"), 0u) << gst.Output();
+  ASSERT_TRUE(video->StopChannel(0));
+  driver.reset();  // before the receiver goes
   EXPECT_EQ(gst.CountLines("REQUEST PLAY"), 1u);
   EXPECT_EQ(receiver.signal_lost_count(), 0u);
 

@@ -99,7 +99,7 @@ struct PumpFixture {
   MediaPump pump;  // last: stopped before anything it refers to goes away
 };
 
-// Dropping packets is camsim_interop_test's (ffprobe still decodes).
+// Dropping packets is the H.264 recording integration test's.
 TEST(MediaPumpTest, FaultsReorderAndChangeTheSource) {
   PumpFixture f;
   const StreamPorts ports = f.Add(MediaKind::kAudio);
@@ -278,8 +278,7 @@ TEST(SimulatorRtspTest, RefusedRequestsAndTeardown) {
   EXPECT_THAT(Rtsp(m.get(), "DESCRIBE " + url + " RTSP/1.0\r\nCSeq: 1\r\n\r\n"), HasSubstr("404"));
 }
 
-// A restart as clients see it is camsim_interop_test's and the recording
-// integration test's.
+// A restart as clients see it is the recording integration tests'.
 TEST(SimulatorFaultTest, SlowRepliesStillArriveWhole) {
   SimFixture f;
   f.cam().InjectFault({Fault::Kind::kSlowReplies, 100});
