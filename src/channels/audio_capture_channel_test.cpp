@@ -17,12 +17,6 @@ namespace {
 using testing::HttpReply;
 using testing::ScriptedServer;
 
-std::string OidPage(const std::string& value) {
-  const std::string body = "<html><body><xmp>" + value + "</xmp></body></html>\r\n";
-  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nContent-Type: text/html\r\n\r\n" + body;
-}
-
 TEST(AudioInputStateMachineTest, AllowedChangesAreReportedOnceOthersIgnored) {
   const std::vector<std::pair<uint32_t, uint32_t>> allowed = {
       {0, 1}, {1, 2}, {1, 3}, {1, 5}, {2, 3}, {2, 5}, {3, 0}, {4, 0}, {5, 1}, {5, 3}};
@@ -85,9 +79,9 @@ TEST(QuarnoAudioCaptureChannelTest, AudioIsSwitchedOnOnlyWhereNeeded) {
   };
   for (const Case& c : cases) {
     Microphone m;
-    std::vector<testing::ScriptStep> steps = {HttpReply(OidPage(c.reply))};
-    if (c.requests.size() == 3) steps.push_back(HttpReply(OidPage("OK")));
-    steps.push_back(HttpReply(OidPage(c.bit_rate)));
+    std::vector<testing::ScriptStep> steps = {HttpReply(testing::OidResponse(c.reply))};
+    if (c.requests.size() == 3) steps.push_back(HttpReply(testing::OidResponse("OK")));
+    steps.push_back(HttpReply(testing::OidResponse(c.bit_rate)));
     m.server.AddConnection(steps);
     Probe probe = m.Make();
     EXPECT_EQ(probe.PrepareAudio(), c.prepared) << c.reply;
@@ -95,7 +89,7 @@ TEST(QuarnoAudioCaptureChannelTest, AudioIsSwitchedOnOnlyWhereNeeded) {
     EXPECT_EQ(m.driver.log.Contains("doesn't support"), c.requests.size() == 1) << c.reply;
   }
   Microphone m;
-  m.server.AddConnection({HttpReply(OidPage("1.9.7=full\n"))});
+  m.server.AddConnection({HttpReply(testing::OidResponse("1.9.7=full\n"))});
   EXPECT_FALSE(m.Make().PrepareAudio());
   EXPECT_TRUE(m.driver.log.HasLine(
       1,

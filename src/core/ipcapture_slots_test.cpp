@@ -78,36 +78,6 @@ TEST(ContractSlots, CapabilityQuery) {
   EXPECT_SLOTS(IIPCapabilityQuery, Start, Terminate);
 }
 
-// One object implementing the whole chain: the pointer that Create... returns
-// is every level at once, and a call through the oldest level lands in the
-// newest implementation.
-class ChainProbe final : public IIPCaptureDriverEx4 {
- public:
-  int last = 0;
-  bool Open(IDebugInfoSink*, IFrameAllocator*, IDeviceSetup*) override { return (last = 1) != 0; }
-  void Close() override { last = 2; }
-  IIPVideoCapture* GetVideoCapture() override { return last = 3, nullptr; }
-  ICaptureIOApi* GetIO() override { return last = 4, nullptr; }
-  void* Reserved5() override { return last = 5, nullptr; }
-  IIPAudioCapture* GetAudioCapture() override { return last = 6, nullptr; }
-  void* Reserved7() override { return last = 7, nullptr; }
-  void* Reserved8() override { return last = 8, nullptr; }
-  IIPAudioCapture* GetAudioCaptureEx() override { return last = 9, nullptr; }
-  IIPAudioCapture2* GetAudioCapture2() override { return last = 10, nullptr; }
-  IIPAudioSender* GetAudioSender() override { return last = 11, nullptr; }
-};
-
-TEST(ContractSlots, ChainSharesOnePointer) {
-  ChainProbe probe;
-  IIPCaptureDriverEx4* ex4 = &probe;
-  IIPCaptureDriver* base = ex4;
-  EXPECT_EQ(static_cast<void*>(base), static_cast<void*>(ex4));
-  base->Close();
-  EXPECT_EQ(probe.last, 2);
-  static_cast<IIPCaptureDriverEx2*>(ex4)->Reserved8();
-  EXPECT_EQ(probe.last, 8);
-}
-
 TEST(ContractSlots, FourCharacterCodesAreLittleEndian) {
   const char jpeg[4] = {'J', 'P', 'E', 'G'};
   uint32_t value = 0;

@@ -13,11 +13,6 @@ using testing::HttpReply;
 using testing::HttpReplyThenClose;
 using testing::ScriptedServer;
 
-std::string Reply(const std::string& status, const std::string& body) {
-  return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
-         body;
-}
-
 DEVICE_INFO Device(const ScriptedServer& server) {
   DEVICE_INFO device;
   device.address = "127.0.0.1";
@@ -31,7 +26,8 @@ TEST(HttpOidDeviceTest, StatusOfAPageAndOfAPageThatNeverAnswers) {
   ASSERT_TRUE(server.ok());
   // The second request is taken and the connection closed without an answer
   // (also on the reconnect the client may try).
-  server.AddConnection({HttpReply(Reply("404 Not Found", "")), HttpReplyThenClose("")});
+  server.AddConnection(
+      {HttpReply(testing::HttpResponse("", "404 Not Found")), HttpReplyThenClose("")});
   server.AddConnection({HttpReplyThenClose("")});
   CHttpOidDevice device(Device(server));
   EXPECT_EQ(device.GetStatus("/basicset.html"), 404u);
@@ -48,9 +44,9 @@ TEST(HttpOidDeviceTest, StatusOfAPageAndOfAPageThatNeverAnswers) {
 TEST(HttpOidDeviceTest, WriteThenReadOnOneConnectionAndNothingLeavesAfterAnAbort) {
   ScriptedServer server;
   ASSERT_TRUE(server.ok());
-  server.AddConnection({HttpReply(Reply("200 OK", "OK")),
-                        HttpReply(Reply("200 OK", "<html><xmp>IQ765</xmp></html>")),
-                        HttpReply(Reply("200 OK", "<xmp>00-50-1A-02-03-04</xmp>"))});
+  server.AddConnection({HttpReply(testing::HttpResponse("OK")),
+                        HttpReply(testing::HttpResponse("<html><xmp>IQ765</xmp></html>")),
+                        HttpReply(testing::HttpResponse("<xmp>00-50-1A-02-03-04</xmp>"))});
   CHttpOidDevice device(Device(server));
   device.SendWithoutAnswer("/set.oid?OidTB1.2.26.4=ON");
   EXPECT_EQ(device.GetOid("2.8"), "IQ765");

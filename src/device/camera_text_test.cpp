@@ -55,16 +55,13 @@ std::vector<std::pair<std::string, std::string>> Iq765(
   return answers;
 }
 
-std::string Reply(const std::string& body) {
-  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
 struct QueryRun {
   explicit QueryRun(const std::vector<std::pair<std::string, std::string>>& answers) {
     std::vector<ScriptStep> steps;
     for (const auto& [oid, value] : answers) {
       expected_paths.push_back(oid.starts_with("/") ? oid : "/get.oid?" + oid);
-      steps.push_back(HttpReply(Reply(oid.starts_with("/") ? value : "<xmp>" + value + "</xmp>")));
+      steps.push_back(HttpReply(
+          testing::HttpResponse(oid.starts_with("/") ? value : "<xmp>" + value + "</xmp>")));
     }
     server.AddConnection(std::move(steps));
     DEVICE_INFO device;

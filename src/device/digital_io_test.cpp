@@ -16,20 +16,13 @@ using testing::FakeDriver;
 using testing::HangAfterRequest;
 using testing::HttpReply;
 using testing::HttpReplyThenClose;
+using testing::HttpResponse;
 using testing::IoCallbackRecorder;
+using testing::OidResponse;
 using testing::ScriptedServer;
 using testing::ScriptStep;
 
 constexpr uint32_t kWaitMs = 20'000;  // bound for a correct build on a busy machine
-
-std::string Reply(const std::string& body, const std::string& status = "200 OK") {
-  return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nContent-Type: text/html\r\n\r\n" + body;
-}
-
-std::string OidPage(const std::string& value) {
-  return Reply("<html><body><xmp>" + value + "</xmp></body></html>\r\n");
-}
 
 struct Camera {
   Camera(uint32_t inputs, uint32_t outputs) {
@@ -56,9 +49,9 @@ TEST(QuarnoDigitalIOTest, InputOpenClosedThenLostIsReportedEveryPoll) {
   ASSERT_TRUE(camera.server.ok());
   // One keep-alive connection answers four polls, then the camera is gone:
   // later connections are closed at once.
-  camera.server.AddConnection({HttpReply(OidPage("OPEN")), HttpReply(OidPage("OPEN")),
-                               HttpReply(OidPage("CLOSED")),
-                               HttpReplyThenClose(OidPage("CLOSED"))});
+  camera.server.AddConnection({HttpReply(OidResponse("OPEN")), HttpReply(OidResponse("OPEN")),
+                               HttpReply(OidResponse("CLOSED")),
+                               HttpReplyThenClose(OidResponse("CLOSED"))});
   auto io = MakeIO(camera);
   ASSERT_TRUE(io->Start());
   ASSERT_TRUE(camera.callback.WaitFor(6));
@@ -77,8 +70,8 @@ TEST(QuarnoDigitalIOTest, InputOpenClosedThenLostIsReportedEveryPoll) {
 
 TEST(QuarnoDigitalIOTest, StartAfterStopPollsTheCameraAgain) {
   Camera camera(1, 0);
-  camera.server.AddConnection({HttpReply(OidPage("OPEN")), HttpReply(OidPage("OPEN"))});
-  camera.server.AddConnection({HttpReply(OidPage("OPEN"))});
+  camera.server.AddConnection({HttpReply(OidResponse("OPEN")), HttpReply(OidResponse("OPEN"))});
+  camera.server.AddConnection({HttpReply(OidResponse("OPEN"))});
   auto io = MakeIO(camera, 60'000);  // one poll per start
   ASSERT_TRUE(io->Start());
   ASSERT_TRUE(camera.callback.WaitFor(1));
@@ -92,7 +85,7 @@ TEST(QuarnoDigitalIOTest, StartAfterStopPollsTheCameraAgain) {
 
 TEST(QuarnoDigitalIOTest, ErrorStatusIsAFailedPollWhateverTheBody) {
   Camera camera(1, 0);
-  camera.server.AddConnection({HttpReply(Reply("<xmp>OPEN</xmp>", "404 Not Found"))});
+  camera.server.AddConnection({HttpReply(HttpResponse("<xmp>OPEN</xmp>", "404 Not Found"))});
   auto io = MakeIO(camera, 60'000);
   ASSERT_TRUE(io->Start());
   ASSERT_TRUE(camera.callback.WaitFor(1));
@@ -105,8 +98,8 @@ TEST(QuarnoDigitalIOTest, ErrorStatusIsAFailedPollWhateverTheBody) {
 // and a refusal as the camera gives it.
 TEST(QuarnoDigitalIOTest, OutputWritesAndARefusalAsADeviceError) {
   Camera camera(0, 1);
-  camera.server.AddConnection({HttpReply(Reply("denied", "403 Forbidden")),
-                               HttpReply(OidPage("OK")), HttpReply(OidPage("OK"))});
+  camera.server.AddConnection({HttpReply(HttpResponse("denied", "403 Forbidden")),
+                               HttpReply(OidResponse("OK")), HttpReply(OidResponse("OK"))});
   auto io = MakeIO(camera);
   ASSERT_TRUE(io->Start());
   io->SetOutput(0, 0);
@@ -136,7 +129,7 @@ TEST(QuarnoDigitalIOTest, OnlyOutputZeroExists) {
 TEST(QuarnoDigitalIOTest, StopCutsAPollTheCameraNeverAnswers) {
   Camera camera(1, 0);
   camera.driver.device.connect_timeout_ms = 600'000;
-  camera.server.AddConnection({HttpReply(OidPage("OPEN")), HangAfterRequest()});
+  camera.server.AddConnection({HttpReply(OidResponse("OPEN")), HangAfterRequest()});
   auto io = MakeIO(camera);
   ASSERT_TRUE(io->Start());
   ASSERT_TRUE(camera.server.WaitForRequests(2, kWaitMs));  // the second poll is now blocked

@@ -14,16 +14,11 @@ namespace {
 using korvela::testing::HangAfterRequest;
 using korvela::testing::HttpReply;
 using korvela::testing::HttpReplyThenClose;
+using korvela::testing::HttpResponse;
 using korvela::testing::ScriptedServer;
 using korvela::testing::ScriptStep;
 
 constexpr uint32_t kWaitMs = 5000;
-
-std::string Reply(int status, const std::string& reason, const std::string& body) {
-  return "HTTP/1.1 " + std::to_string(status) + " " + reason +
-         "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\n\r\n" + body;
-}
 
 std::string OidPage(const std::string& content) {
   return "<html><head><title>OID</title></head><body><xmp>" + content + "</xmp></body></html>\n";
@@ -75,7 +70,6 @@ struct OidFixture {
   Web::CHttpSender sender;
 };
 
-std::string Ok200(const std::string& body) { return Reply(200, "OK", body); }
 // A page of exactly `size` bytes whose value is all 'v'.
 std::string PageOfSize(size_t size) { return OidPage(std::string(size - OidPage("").size(), 'v')); }
 
@@ -94,21 +88,21 @@ TEST(GetOidTest, RepliesGiveCodeLevelMessageAndValue) {
   const std::string kTooLong = " from {dev} is longer than 65536 bytes";
   const Case cases[] = {
       {"", "", kCodeEmptyOidList, kLogNever, "", ""},  // no request
-      {"1.2.7", Ok200(OidPage("IQ041S")), kCodeOk, kLogState, "", "IQ041S"},
-      {"1.17.1.2&1.9.5&1.9.6&1.9.7", Ok200(OidPage("1.17.1.2=64\n1.9.5=err\n1.9.6=on\n")), kCodeOk,
-       kLogState, "", "1.17.1.2=64\n1.9.6=on\n"},
-      {"9.9.9", Ok200(OidPage("ERROR: unknown OID")), kCodeDeviceError, kLogFailure,
+      {"1.2.7", HttpResponse(OidPage("IQ041S")), kCodeOk, kLogState, "", "IQ041S"},
+      {"1.17.1.2&1.9.5&1.9.6&1.9.7", HttpResponse(OidPage("1.17.1.2=64\n1.9.5=err\n1.9.6=on\n")),
+       kCodeOk, kLogState, "", "1.17.1.2=64\n1.9.6=on\n"},
+      {"9.9.9", HttpResponse(OidPage("ERROR: unknown OID")), kCodeDeviceError, kLogFailure,
        kErr + "ERROR: unknown OID\" for request \"/get.oid?9.9.9\"", ""},
-      {"9.9.9", Ok200(OidPage(kLong)), kCodeDeviceError, kLogFailure,
+      {"9.9.9", HttpResponse(OidPage(kLong)), kCodeDeviceError, kLogFailure,
        kErr + kLong + "\" for request \"/get.oid?9.9.9\"", ""},
-      {"9.9.9", Ok200(OidPage(kLong + "y")), kCodeDeviceError, kLogFailure,
+      {"9.9.9", HttpResponse(OidPage(kLong + "y")), kCodeDeviceError, kLogFailure,
        kErr + kLong + "...\" for request \"/get.oid?9.9.9\"", ""},
-      {"9.9.9", Ok200(OidPage("ERR\r\nfake: Camera x is online\x1b[2J")), kCodeDeviceError,
+      {"9.9.9", HttpResponse(OidPage("ERR\r\nfake: Camera x is online\x1b[2J")), kCodeDeviceError,
        kLogFailure, kErr + "ERR??fake: Camera x is online?[2J\" for request \"/get.oid?9.9.9\"",
        ""},
-      {"1.2.7", Ok200("<html>no block</html>"), kCodeOk, kLogState, "", ""},
-      {"1.2.7&1.2.8", Ok200("<html>no block</html>"), kCodeOk, kLogState, "", ""},
-      {"1.2.7", Reply(404, "Not Found", "nope"), kCodeBadStatus, kLogFailure,
+      {"1.2.7", HttpResponse("<html>no block</html>"), kCodeOk, kLogState, "", ""},
+      {"1.2.7&1.2.8", HttpResponse("<html>no block</html>"), kCodeOk, kLogState, "", ""},
+      {"1.2.7", HttpResponse("nope", "404 Not Found"), kCodeBadStatus, kLogFailure,
        kReq + "{dev} sent does not process request \"/get.oid?1.2.7\", status code = 404", ""},
       // The specified text, then the cause.
       {"1.2.7", kRefused, kCodeNotSent, kLogNever,
@@ -118,11 +112,11 @@ TEST(GetOidTest, RepliesGiveCodeLevelMessageAndValue) {
       {"1.2.7", "SSH-2.0-OpenSSH_9.2\r\n", kCodeNotSent, kLogNever,
        kReq + "can not send request \"/get.oid?1.2.7\" to {dev} (connection closed by the device)",
        ""},
-      {"1.2.7", Ok200(""), kCodeBadResponse, kLogFailure,
+      {"1.2.7", HttpResponse(""), kCodeBadResponse, kLogFailure,
        kReq + "incorrect response for request \"/get.oid?1.2.7\" from {dev}", ""},
-      {"1.2.7", Ok200(PageOfSize(kMaxOidReplyBytes)), kCodeOk, kLogState, "",
+      {"1.2.7", HttpResponse(PageOfSize(kMaxOidReplyBytes)), kCodeOk, kLogState, "",
        std::string(kMaxOidReplyBytes - OidPage("").size(), 'v')},
-      {"1.2.7", Ok200(PageOfSize(kMaxOidReplyBytes + 1)), kCodeBadResponse, kLogFailure,
+      {"1.2.7", HttpResponse(PageOfSize(kMaxOidReplyBytes + 1)), kCodeBadResponse, kLogFailure,
        kReq + "response to request \"/get.oid?1.2.7\"" + kTooLong, ""},
       // 256 MiB announced, 1 MiB of line feeds sent, then nothing: the read
       // ends at the limit instead of holding the bytes and waiting for more.
@@ -176,18 +170,18 @@ TEST(RequestTest, WritesProbesAndPolls) {
   };
   const std::string kPage = OidPage("1");
   const Case cases[] = {
-      {kBody, Ok200("abc"), true, std::string("abc\0", 4)},
-      {kBody, Ok200(PageOfSize(kMaxOidReplyBytes + 1)), false, std::string(1, '\0')},
+      {kBody, HttpResponse("abc"), true, std::string("abc\0", 4)},
+      {kBody, HttpResponse(PageOfSize(kMaxOidReplyBytes + 1)), false, std::string(1, '\0')},
       // A redirect counts as success and is not followed (one request).
       {kOk, "HTTP/1.1 302 Found\r\nLocation: /other\r\nContent-Length: 5\r\n\r\nmoved", true, ""},
-      {kOk, Ok200(""), false, ""},
-      {kOk, Ok200("OK"), true, ""},
-      {kStatus, Ok200(""), true, ""},
-      {kStatus, Reply(500, "Internal Server Error", "x"), false, ""},
-      {kPoll, Ok200(""), false, ""},
-      {kPoll, Reply(404, "Not Found", "x"), false, ""},
-      {kPoll, Ok200(kPage), true, kPage + '\0'},
-      {kPoll, Ok200(PageOfSize(kMaxOidReplyBytes + 1)), false, ""},
+      {kOk, HttpResponse(""), false, ""},
+      {kOk, HttpResponse("OK"), true, ""},
+      {kStatus, HttpResponse(""), true, ""},
+      {kStatus, HttpResponse("x", "500 Internal Server Error"), false, ""},
+      {kPoll, HttpResponse(""), false, ""},
+      {kPoll, HttpResponse("x", "404 Not Found"), false, ""},
+      {kPoll, HttpResponse(kPage), true, kPage + '\0'},
+      {kPoll, HttpResponse(PageOfSize(kMaxOidReplyBytes + 1)), false, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply.substr(0, 60));
@@ -225,7 +219,7 @@ TEST(RequestTest, SendGetLeavesTheStreamOpen) {
 }
 
 TEST(RequestTest, FailureMessagesHideTheTalkBackPassword) {
-  OidFixture f({Reply(403, "Forbidden", "no")});
+  OidFixture f({HttpResponse("no", "403 Forbidden")});
   const Web::CResultDef r = RequestStatus("/set.oid?OidTR1.9.3=on&OidTR1.9.10=s3cretPw", f.sender);
   EXPECT_EQ(r.code, kCodeBadStatus);
   EXPECT_EQ(r.message.find("s3cretPw"), std::string::npos);

@@ -19,9 +19,7 @@ using testing::ScriptStep;
 
 constexpr uint32_t kWaitMs = 20'000;
 
-std::string Reply(const std::string& status = "200 OK") {
-  return "HTTP/1.1 " + status + "\r\nContent-Length: 2\r\n\r\nOK";
-}
+ScriptStep Ok() { return HttpReply(testing::HttpResponse("OK")); }
 
 recorder::VideoParams Zones(std::vector<recorder::ZoneSpec> zones) {
   recorder::VideoParams list;
@@ -48,7 +46,7 @@ struct Camera {
 // are the request builder's test's).
 TEST(QuarnoPrivacyZoneTest, ZonesAreWrittenInCameraPixelsUnderTheirNumber) {
   Camera camera;
-  camera.server.AddConnection({HttpReply(Reply()), HttpReply(Reply()), HttpReply(Reply())});
+  camera.server.AddConnection({Ok(), Ok(), Ok()});
   CQuarnoPrivacyZone zones(&camera.driver);
   auto list = Zones({Zone(10, 20, 50, 60), Zone(0, 0, 20, 20, 0), Zone(50, 50, 100, 100)});
   zones.SetZones(&list);
@@ -76,8 +74,7 @@ TEST(QuarnoPrivacyZoneTest, UnreachableCameraEndsThePassSilently) {
   EXPECT_TRUE(camera.driver.log.Lines().empty());  // level 4: never logged
 
   // The next Apply tries again.
-  camera.server.AddConnection(
-      {HttpReply(Reply()), HttpReply(Reply()), HttpReply(Reply()), HttpReply(Reply())});
+  camera.server.AddConnection({Ok(), Ok(), Ok(), Ok()});
   EXPECT_TRUE(zones.Apply());
   ASSERT_TRUE(camera.server.WaitForRequests(4, kWaitMs));
 }
@@ -87,7 +84,8 @@ TEST(QuarnoPrivacyZoneTest, UnreachableCameraEndsThePassSilently) {
 TEST(QuarnoPrivacyZoneTest, RefusedWritesAreLoggedThrottledAndApplyStillSucceeds) {
   Camera camera;
   std::vector<ScriptStep> steps;
-  for (int i = 0; i < 16; ++i) steps.push_back(HttpReply(Reply("500 Internal Server Error")));
+  for (int i = 0; i < 16; ++i)
+    steps.push_back(HttpReply(testing::HttpResponse("OK", "500 Internal Server Error")));
   camera.server.AddConnection(steps);
   CQuarnoPrivacyZone zones(&camera.driver);
   auto list = Zones({Zone(10, 20, 50, 60)});

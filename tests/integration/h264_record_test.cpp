@@ -52,16 +52,7 @@ struct H264RecordFixture : korvela::testing::SimDriverFixture {
     setup.stream_type = korvela::ipcapture::kStreamH264Rtsp;
     setup.parameters[2] = std::to_string(camera().rtsp_port());
     setup.parameters[3] = "2";  // camera group 2: H.264 modes of table B
-    ASSERT_TRUE(OpenDriver());
-    video = (*driver)->GetVideoCapture();
-    ASSERT_NE(video, nullptr);
-  }
-
-  uint32_t State() {
-    uint32_t status = 99, code = 0;
-    char text[64];
-    EXPECT_TRUE(video->GetChannelState(0, &status, &code, text, sizeof(text)));
-    return status;
+    ASSERT_NO_FATAL_FAILURE(OpenVideo());
   }
 
   bool Start() {
@@ -76,7 +67,6 @@ struct H264RecordFixture : korvela::testing::SimDriverFixture {
   }
 
   korvela::recorder::FrameReceiver receiver{/*keep=*/100000};
-  korvela::ipcapture::IIPVideoCapture* video = nullptr;
 };
 
 TEST_F(H264RecordFixture, EverySentAccessUnitArrivesIntactInOrderAndOnTime) {
@@ -84,7 +74,7 @@ TEST_F(H264RecordFixture, EverySentAccessUnitArrivesIntactInOrderAndOnTime) {
   ASSERT_EQ(units.size(), 50u);
   ASSERT_TRUE(Start());
   ASSERT_TRUE(receiver.WaitForFrames(60, 30s));
-  EXPECT_EQ(State(), 0u);
+  EXPECT_EQ(VideoState(), 0u);
   ASSERT_TRUE(video->StopChannel(0));
   const uint64_t wall_now = korvela::recorder::NowFileTime();
   const auto steady_now = std::chrono::steady_clock::now();
@@ -158,7 +148,7 @@ TEST_F(H264RecordFixture, SimulatorRestartIsSurvived) {
   ASSERT_TRUE(camera().WaitUntil([&] { return Requests("PLAY") >= 2; }, 40s));
   const size_t before = receiver.frame_count();
   EXPECT_TRUE(receiver.WaitForFrames(before + 20, 30s));
-  EXPECT_EQ(State(), 0u);
+  EXPECT_EQ(VideoState(), 0u);
   ASSERT_TRUE(video->StopChannel(0));
 }
 

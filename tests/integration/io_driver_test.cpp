@@ -32,9 +32,7 @@ struct IoDriverFixture : korvela::testing::SimDriverFixture {
 };
 
 TEST_F(IoDriverFixture, PrivacyZonesAreWrittenBeforeTheStream) {
-  ASSERT_TRUE(OpenDriver());
-  auto* video = (*driver)->GetVideoCapture();
-  ASSERT_NE(video, nullptr);
+  ASSERT_NO_FATAL_FAILURE(OpenVideo());
   korvela::recorder::FrameReceiver receiver;
   korvela::recorder::VideoParams params(10, 80, 640, 480);
   params.SetZones({{0, 0, 1, 10, 20, 50, 60}, {0, 0, 0, 1, 1, 2, 2}, {0, 0, 1, 0, 0, 100, 100}});

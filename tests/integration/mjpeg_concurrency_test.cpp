@@ -85,13 +85,10 @@ class GateReceiver final : public korvela::ipcapture::IFrameReceiver {
 struct ConcurrencyFixture : korvela::testing::SimDriverFixture {
   void SetUp() override {
     StartCamera("IQ042", camsim::AuthMode::kDigest);
-    ASSERT_TRUE(OpenDriver());
-    video = (*driver)->GetVideoCapture();
-    ASSERT_NE(video, nullptr);
+    ASSERT_NO_FATAL_FAILURE(OpenVideo());
   }
 
   GateReceiver receiver;
-  korvela::ipcapture::IIPVideoCapture* video = nullptr;
 };
 
 TEST_F(ConcurrencyFixture, StartStopAndChangeFromTwoThreads) {

@@ -32,16 +32,7 @@ struct RecordFixture : korvela::testing::SimDriverFixture {
     setup.stream_type = korvela::ipcapture::kStreamMjpegHttp;
     setup.parameters[3] = "0";          // camera group 0: cropping window and ds
     setup.parameters[6] = "1280x1024";  // sensor size
-    ASSERT_TRUE(OpenDriver());
-    video = (*driver)->GetVideoCapture();
-    ASSERT_NE(video, nullptr);
-  }
-
-  uint32_t State() {
-    uint32_t status = 99, code = 0;
-    char text[64];
-    EXPECT_TRUE(video->GetChannelState(0, &status, &code, text, sizeof(text)));
-    return status;
+    ASSERT_NO_FATAL_FAILURE(OpenVideo());
   }
 
   size_t StreamRequests() {
@@ -51,7 +42,6 @@ struct RecordFixture : korvela::testing::SimDriverFixture {
   }
 
   korvela::recorder::FrameReceiver receiver{/*keep=*/100000};
-  korvela::ipcapture::IIPVideoCapture* video = nullptr;
 };
 
 TEST_F(RecordFixture, EveryPushedPictureArrivesOnceIntactAndInOrder) {
@@ -62,7 +52,7 @@ TEST_F(RecordFixture, EveryPushedPictureArrivesOnceIntactAndInOrder) {
   korvela::recorder::VideoParams params(25, 50, 640, 480);
   ASSERT_TRUE(video->StartChannel(0, &receiver, &params));
   ASSERT_TRUE(receiver.WaitForFrames(60, 20s));
-  EXPECT_EQ(State(), 0u);
+  EXPECT_EQ(VideoState(), 0u);
   ASSERT_TRUE(video->StopChannel(0));
 
   const auto frames = receiver.Frames();
@@ -101,7 +91,7 @@ TEST_F(RecordFixture, SimulatorRestartIsSurvived) {
   // The channel reconnects on its own once the simulator is back.
   ASSERT_TRUE(camera().WaitUntil([&] { return StreamRequests() >= 2; }, 30s));
   EXPECT_TRUE(receiver.WaitForFrames(before + 20, 30s));
-  EXPECT_EQ(State(), 0u);
+  EXPECT_EQ(VideoState(), 0u);
   EXPECT_EQ(receiver.signal_lost_count(), 0u);
   ASSERT_TRUE(video->StopChannel(0));
   for (const auto& f : receiver.Frames()) ASSERT_EQ(f.width, 640u);

@@ -39,6 +39,21 @@ struct SimDriverFixture : ::testing::Test {
     return *driver && (*driver)->Open(&sink, &allocator, &setup);
   }
 
+  // Opens the driver and takes its video capture object.
+  void OpenVideo() {
+    ASSERT_TRUE(OpenDriver());
+    video = (*driver)->GetVideoCapture();
+    ASSERT_NE(video, nullptr);
+  }
+
+  // Input 0's status as the recorder reads it.
+  uint32_t VideoState() {
+    uint32_t status = 99, code = 0;
+    char text[64];
+    EXPECT_TRUE(video->GetChannelState(0, &status, &code, text, sizeof(text)));
+    return status;
+  }
+
   void TearDown() override {
     driver.reset();  // stops the channels before the recorder objects and the camera go
     sim.reset();
@@ -52,6 +67,7 @@ struct SimDriverFixture : ::testing::Test {
   recorder::FrameAllocator allocator;
   recorder::DeviceSetup setup;
   std::unique_ptr<recorder::DriverHandle> driver;
+  ipcapture::IIPVideoCapture* video = nullptr;  // after OpenVideo()
 };
 
 }  // namespace korvela::testing

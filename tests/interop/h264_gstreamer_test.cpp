@@ -33,8 +33,7 @@ TEST_F(H264GStreamerTest, ThirtySecondsStayOneSessionAndDecode) {
   setup.parameters[2] = std::to_string(gst.port());
   setup.parameters[3] = "1";  // no video mode in the OID write
   korvela::recorder::FrameReceiver receiver{/*keep=*/100000};
-  ASSERT_TRUE(OpenDriver());
-  korvela::ipcapture::IIPVideoCapture* video = (*driver)->GetVideoCapture();
+  ASSERT_NO_FATAL_FAILURE(OpenVideo());
   korvela::recorder::VideoParams params(25, 50, 320, 240);
   ASSERT_TRUE(video->StartChannel(0, &receiver, &params));
   ASSERT_TRUE(receiver.WaitForFrames(1, 30s)) << sink.Count("");

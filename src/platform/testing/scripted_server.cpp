@@ -38,6 +38,15 @@ std::string HeaderValue(const std::string& head, const char* name) {
 
 }  // namespace
 
+std::string HttpResponse(const std::string& body, const std::string& status) {
+  return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+         body;
+}
+
+std::string OidResponse(const std::string& value) {
+  return HttpResponse("<html><body><xmp>" + value + "</xmp></body></html>\r\n");
+}
+
 ScriptStep HttpReply(std::string reply) {
   ScriptStep step;
   step.reply = std::move(reply);

@@ -51,6 +51,11 @@ struct ScriptStep {
   bool stall = false;            // after the reply read nothing more; keep the connection to Stop()
 };
 
+// A complete reply: the status line, Content-Length and `body`.
+std::string HttpResponse(const std::string& body, const std::string& status = "200 OK");
+// A camera's answer to an OID request: `value` in the page's <xmp> block.
+std::string OidResponse(const std::string& value);
+
 // Convenience constructors.
 ScriptStep HttpReply(std::string reply);
 ScriptStep HttpReplySplit(std::string reply, std::vector<size_t> split_at,
