@@ -1,7 +1,6 @@
 #include "base/log_dispatcher.h"
 
-#include <mutex>
-#include <optional>
+#include <atomic>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -12,32 +11,20 @@
 #include "korvela/debug_message.h"
 
 #include "base/debug_info.h"
+#include "recorder/debug_sink.h"
 
 namespace korvela {
 namespace {
 
-struct SinkRecord {
-  uint8_t level;
-  std::optional<std::string> text;  // nullopt: the sink got a null text
-};
+using recorder::DebugSink;
 
-class FakeSink : public ipcapture::IDebugInfoSink {
- public:
-  void Report(const CDebugInfoIf* info) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const char* text = info->GetText();
-    reports_.push_back({info->GetLevel(), text ? std::optional<std::string>(text) : std::nullopt});
-    if (throw_) throw std::runtime_error("sink failure");
+// Counts what reaches it, then throws, as a broken recorder sink might.
+struct ThrowingSink : ipcapture::IDebugInfoSink {
+  void Report(const CDebugInfoIf*) override {
+    ++reports;
+    throw std::runtime_error("sink failure");
   }
-  std::vector<SinkRecord> reports() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return reports_;
-  }
-  bool throw_ = false;
-
- private:
-  std::mutex mutex_;
-  std::vector<SinkRecord> reports_;
+  std::atomic<int> reports{0};
 };
 
 struct MappingCase {
@@ -66,12 +53,12 @@ TEST(LogDispatcherTest, LevelMappingByRecorderVersion) {
       {6, 3, 100, 100},
       {7, 0, 1, 1}};
   for (const auto& c : cases) {
-    FakeSink sink;
+    DebugSink sink;
     LogDispatcher log;
     log.SetSink(&sink);
     log.SetRecorderVersion(c.major, c.minor);
     log.Message(c.level, "%s: line", "origin");
-    auto reports = sink.reports();
+    auto reports = sink.Lines();
     SCOPED_TRACE(testing::Message() << c.major << "." << c.minor << " level " << c.level);
     if (c.expected < 0) {
       EXPECT_TRUE(reports.empty());
@@ -84,7 +71,7 @@ TEST(LogDispatcherTest, LevelMappingByRecorderVersion) {
 }
 
 TEST(LogDispatcherTest, FormatsCompletelyAndEmptyTextArrivesAsNull) {
-  FakeSink sink;
+  DebugSink sink;
   LogDispatcher log;
   log.SetSink(&sink);
   log.SetRecorderVersion(6, 3);
@@ -92,29 +79,28 @@ TEST(LogDispatcherTest, FormatsCompletelyAndEmptyTextArrivesAsNull) {
   log.Message(1, "%s: %s is offline or failed (%u)", "korvela::Test::Run", long_part.c_str(), 7u);
   log.Message(3, "%s", "");
   log.Message(1, nullptr);
-  auto reports = sink.reports();
+  auto reports = sink.Lines();
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_EQ(reports[0].text, "korvela::Test::Run: " + long_part + " is offline or failed (7)");
   EXPECT_EQ(reports[1].level, 3);
-  EXPECT_FALSE(reports[1].text.has_value());
+  EXPECT_FALSE(reports[1].has_text);
 }
 
 TEST(LogDispatcherTest, WithoutSinkNothingIsKeptForLater) {
-  FakeSink sink;
+  DebugSink sink;
   LogDispatcher log;
   log.Message(1, "%s: before open", "o");
   log.SetSink(&sink);
   log.Message(1, "%s: after open", "o");
   log.SetSink(nullptr);
   log.Message(1, "%s: after close", "o");
-  auto reports = sink.reports();
+  auto reports = sink.Lines();
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].text, "o: after open");
 }
 
 TEST(LogDispatcherTest, ThrowingSinkDoesNotEscapeAndConcurrentCallersAllArrive) {
-  FakeSink sink;
-  sink.throw_ = true;
+  ThrowingSink sink;
   LogDispatcher log;
   log.SetSink(&sink);
   log.SetRecorderVersion(6, 3);
@@ -125,7 +111,7 @@ TEST(LogDispatcherTest, ThrowingSinkDoesNotEscapeAndConcurrentCallersAllArrive) 
     });
   }
   for (auto& th : threads) th.join();
-  EXPECT_EQ(sink.reports().size(), 800u);
+  EXPECT_EQ(sink.reports.load(), 800);
 }
 
 TEST(CDebugInfoTest, OwnsACopyOfTheText) {

@@ -356,12 +356,7 @@ TEST_F(MjpegChannelFixture, RefusedFrameRateIsLoggedAndTheStreamKeepsRunning) {
   script.status_result = {4, 10, "korvela::HUtils::RequestGetRD: can not send request"};
   EXPECT_FALSE(channel->ChangeSettings({10, 0, 640, 512}));
   EXPECT_FALSE(driver.log.Contains("can not send request"));
-}
-
-TEST_F(MjpegChannelFixture, NewPictureSizeIsRefused) {
-  auto channel = MakeChannel();
-  ASSERT_TRUE(channel->Start({25, 50, 640, 512}));
-  WaitParked();
+  // A new picture size is refused.
   EXPECT_FALSE(channel->ChangeSettings({25, 0, 1280, 1024}));
   EXPECT_EQ(channel->GetSettings().width, 640u);
 }
