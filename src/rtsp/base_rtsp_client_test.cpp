@@ -155,13 +155,7 @@ TEST(CBaseRTSPClientTest, AuthenticationAndStatus) {
       c.line.replace(url, 1, peer.Url());
     EXPECT_EQ(line.substr(0, std::max<size_t>(c.line.size(), 1)), c.line);
     if (line.find("qop=auth") == std::string::npos) continue;
-    // MD5(HA1:nonce:nc:cnonce:qop:HA2) with the cnonce sent, nonce count 1.
-    const size_t cn = line.find("cnonce=\"") + 8;
-    const std::string response =
-        codec::Md5HexOf(codec::Md5HexOf("user:cam:pw") +
-                        ":n1:00000001:" + line.substr(cn, line.find('"', cn) - cn) +
-                        ":auth:" + codec::Md5HexOf("OPTIONS:" + peer.Url() + "/"));
-    EXPECT_NE(line.find("response=\"" + response + "\""), std::string::npos) << line;
+    // The response's value is the Digest answerer's (http_auth_test's RFC forms).
     EXPECT_NE(line.find("qop=auth, nc=00000001"), std::string::npos) << line;
   }
 }

