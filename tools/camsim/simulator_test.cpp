@@ -10,7 +10,6 @@
 
 #include "camera_context.h"
 #include "camsim.h"
-#include "crypto.h"
 #include "media_pump.h"
 #include "net.h"
 
@@ -213,29 +212,18 @@ struct SimFixture {
   std::unique_ptr<Simulator> sim;
 };
 
-TEST(SimulatorHttpTest, OversizeHeadIsRefusedAndTalkBackHonoursExpect) {
+// A talk-back POST with Expect: 100-continue and bytes recorded as they
+// arrive are what the driver's talk-back integration test sends.
+TEST(SimulatorHttpTest, OversizeHeadAndTalkBackWithoutAudioAreRefused) {
   SimFixture f;
-  {
-    UniqueFd c = f.Connect(f.cam().http_port());
-    SendAll(c.get(), "GET / HTTP/1.1\r\nX: " + std::string(20000, 'a') + "\r\n\r\n");
-    EXPECT_THAT(SimFixture::ReadUntil(c.get(), "\r\n\r\n"), HasSubstr("431"));
-  }
-  {
-    UniqueFd c = f.Connect(f.cam().http_port());
-    SendAll(c.get(), "POST /audiorx.cgi HTTP/1.1\r\nAuthorization: Basic " +
-                         Base64Encode("audio:plume") +
-                         "\r\nContent-Type: audio/ulaw\r\nContent-Length: 999999\r\nExpect: "
-                         "100-continue\r\n\r\n");
-    EXPECT_THAT(SimFixture::ReadUntil(c.get(), "\r\n\r\n"), HasSubstr("100 Continue"));
-    // Bytes are recorded as they arrive, long before the declared length.
-    SendAll(c.get(), std::string(1600, '\x7f'));
-    EXPECT_TRUE(f.cam().WaitUntil([&] { return f.cam().audio_bytes_total() == 1600; }, 3s));
-  }
+  UniqueFd c = f.Connect(f.cam().http_port());
+  SendAll(c.get(), "GET / HTTP/1.1\r\nX: " + std::string(20000, 'a') + "\r\n\r\n");
+  EXPECT_THAT(SimFixture::ReadUntil(c.get(), "\r\n\r\n"), HasSubstr("431"));
   SimFixture without_audio("IQ765-noaudio");
-  UniqueFd c = without_audio.Connect(without_audio.cam().http_port());
-  SendAll(c.get(),
+  UniqueFd post = without_audio.Connect(without_audio.cam().http_port());
+  SendAll(post.get(),
           "POST /audiorx.cgi HTTP/1.1\r\nContent-Type: audio/ulaw\r\nContent-Length: 1\r\n\r\nx");
-  EXPECT_THAT(SimFixture::ReadUntil(c.get(), "\r\n\r\n"), HasSubstr("404"));
+  EXPECT_THAT(SimFixture::ReadUntil(post.get(), "\r\n\r\n"), HasSubstr("404"));
 }
 
 std::string Rtsp(int fd, const std::string& request) {
