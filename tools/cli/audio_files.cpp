@@ -25,7 +25,11 @@ void Put16(std::vector<uint8_t>& out, uint16_t v) {
 void Put32(std::vector<uint8_t>& out, uint32_t v) {
   out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
 }
-void PutTag(std::vector<uint8_t>& out, const char* tag) { out.insert(out.end(), tag, tag + 4); }
+void PutTag(std::vector<uint8_t>& out, const char* tag) {
+  // Byte by byte: GCC 12 at -O2 misreads a range insert into an empty vector
+  // as an overflow (-Wstringop-overflow).
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(tag[i]));
+}
 bool TagIs(std::span<const uint8_t> b, size_t at, const char* tag) {
   return std::memcmp(b.data() + at, tag, 4) == 0;
 }
