@@ -46,6 +46,7 @@ int PollRetry(pollfd* fds, nfds_t count, const Deadline& deadline) {
 
 Event::Event(Mode mode, bool initially_set) : mode_(mode) {
   fd_ = ::eventfd(initially_set ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);
+  set_.store(fd_ >= 0 && initially_set, std::memory_order_release);
 }
 
 Event::~Event() {
@@ -54,39 +55,42 @@ Event::~Event() {
 
 void Event::Set() {
   if (fd_ < 0) return;
+  MutexLock lock(mu_);
+  if (set_.load(std::memory_order_relaxed)) return;  // already readable
+  // The flag before the descriptor, and back in the reverse order: a thread
+  // that poll() wakes always finds the flag set.
+  set_.store(true, std::memory_order_release);
   uint64_t one = 1;
-  // The counter cannot realistically overflow: a read resets it to zero.
   while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
   }
 }
 
-void Event::Reset() {
-  if (fd_ < 0) return;
+bool Event::ClearLocked() {
+  if (!set_.load(std::memory_order_relaxed)) return false;
   uint64_t value = 0;
-  // Non-semaphore eventfd: one read takes the whole counter, however many Set
-  // calls built it up.
+  // Non-semaphore eventfd: one read takes the whole counter.
   while (::read(fd_, &value, sizeof value) < 0 && errno == EINTR) {
   }
+  set_.store(false, std::memory_order_release);
+  return true;
 }
 
-bool Event::IsSet() const {
-  if (fd_ < 0) return false;
-  pollfd p{fd_, POLLIN, 0};
-  return PollRetry(&p, 1, Deadline(0)) > 0 && (p.revents & POLLIN) != 0;
+void Event::Reset() {
+  if (fd_ < 0) return;
+  MutexLock lock(mu_);
+  ClearLocked();
 }
 
 bool Event::TryAcquire() {
-  if (fd_ < 0) return false;
   if (mode_ == Mode::kManualReset) return IsSet();
-  uint64_t value = 0;
-  for (;;) {
-    if (::read(fd_, &value, sizeof value) == static_cast<ssize_t>(sizeof value)) return true;
-    if (errno != EINTR) return false;  // EAGAIN: not set, or another waiter won
-  }
+  if (!IsSet()) return false;  // the common look, without the lock
+  MutexLock lock(mu_);
+  return ClearLocked();  // false when another waiter took it first
 }
 
 bool Event::Wait(uint32_t timeout_ms) {
   if (fd_ < 0) return false;
+  if (TryAcquire()) return true;
   Deadline deadline(timeout_ms);
   for (;;) {
     pollfd p{fd_, POLLIN, 0};

@@ -5,18 +5,28 @@
 // else. A CondEvent, for every wait that involves no socket, is a mutex and a
 // condition variable and costs no descriptor.
 //
-// An auto-reset Event is consumed by a successful non-blocking read of the
-// eventfd; that read is atomic, so exactly one waiter wins a signal. A
-// CondEvent's signal is taken under its mutex, with the same outcome.
+// An Event keeps its state in an atomic flag beside the eventfd, so that
+// IsSet() (which workers ask before every read) costs no system call; the
+// eventfd only wakes poll(). Set() writes the eventfd only when the event was
+// not set, Reset() reads it only when it was. An auto-reset Event's signal is
+// taken under its mutex, which clears the flag and drains the eventfd
+// together, so exactly one waiter wins a signal. A CondEvent's signal is taken
+// under its mutex, with the same outcome.
 //
 // Threading: every method of both kinds may be called from any thread at any
-// time. The object must outlive every thread that waits on it.
+// time. An Event's `mu_` orders every change of `set_` with the matching
+// change of the eventfd's counter (readable exactly while `set_` is true);
+// `set_` is read without it. The object must outlive every thread that waits
+// on it.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <vector>
+
+#include "util/mutex.h"
 
 namespace korvela::platform {
 
@@ -34,10 +44,11 @@ class Event {
   // False when the eventfd could not be created; then every wait fails.
   bool valid() const { return fd_ >= 0; }
 
-  void Set();
-  void Reset();
-  // Zero-time check; does not consume an auto-reset signal.
-  bool IsSet() const;
+  void Set() EXCLUDES(mu_);
+  void Reset() EXCLUDES(mu_);
+  // Zero-time check without a system call; does not consume an auto-reset
+  // signal.
+  bool IsSet() const { return set_.load(std::memory_order_acquire); }
   // True when signalled within `timeout_ms` (kInfinite: no limit). Consumes the
   // signal of an auto-reset event.
   bool Wait(uint32_t timeout_ms);
@@ -47,11 +58,17 @@ class Event {
 
   // Takes the signal of an auto-reset event if it is set (true), or reports
   // whether a manual-reset event is set. Never blocks.
-  bool TryAcquire();
+  bool TryAcquire() EXCLUDES(mu_);
 
  private:
+  // Clears a set event and drains the eventfd; false when it was not set.
+  bool ClearLocked() REQUIRES(mu_);
+
   const Mode mode_;
   int fd_ = -1;
+  Mutex mu_;
+  // Written under mu_ together with the eventfd; read anywhere.
+  std::atomic<bool> set_{false};
 };
 
 // Waits until `a` or `b` is signalled: 0 or 1 for the one that was (the first
