@@ -353,11 +353,16 @@ uint16_t SocketBase::LocalPort() const {
 SocketError SocketBase::Wait(short events, uint32_t timeout_ms, Event* stop) const {
   const int fd = this->fd();
   if (fd < 0) return SocketError::kNotInitialised;
+  // A stop already requested needs no poll (the flags cost no system call).
+  if (stop != nullptr && stop->IsSet()) return SocketError::kInterrupted;
+  if (shut_down_->IsSet()) return SocketError::kShutdown;
+  // A connection's abort event is often both the stop and the shutdown
+  // event: poll it once.
+  const int stop_fd = stop != nullptr && stop != shut_down_ ? stop->fd() : -1;
   const auto end = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     // A negative descriptor is ignored by poll().
-    pollfd fds[3] = {
-        {fd, events, 0}, {stop ? stop->fd() : -1, POLLIN, 0}, {shut_down_->fd(), POLLIN, 0}};
+    pollfd fds[3] = {{fd, events, 0}, {stop_fd, POLLIN, 0}, {shut_down_->fd(), POLLIN, 0}};
     const int rc = ::poll(fds, 3, timeout_ms == kInfinite ? -1 : RemainingMs(end));
     if (rc < 0) {
       if (errno == EINTR) continue;
@@ -365,7 +370,7 @@ SocketError SocketBase::Wait(short events, uint32_t timeout_ms, Event* stop) con
     }
     // The stop event has priority over readiness: a stopping worker must not
     // start on more data.
-    if (stop && (fds[1].revents & POLLIN)) return SocketError::kInterrupted;
+    if (stop != nullptr && stop->IsSet()) return SocketError::kInterrupted;
     // The shutdown may wake the socket itself before its event shows (a
     // connect in progress fails at once): an error then asks the flag.
     if ((fds[2].revents & POLLIN) ||
@@ -384,6 +389,7 @@ SocketError TcpSocket::Connect(const Endpoint& remote, uint32_t timeout_ms, Even
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) return SocketErrorFromErrno(errno);
   Adopt(fd);
+  filled_last_ = false;
   int one = 1;
   // Requests are small and latency matters more than packet count.
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -434,12 +440,31 @@ SocketError TcpSocket::SendAll(std::span<const uint8_t> data, uint32_t timeout_m
 
 IoResult TcpSocket::Receive(std::span<uint8_t> data, uint32_t timeout_ms, Event* stop) {
   if (data.empty()) return {};
+  // After a receive that filled the buffer more is likely queued: take it at
+  // once. Otherwise wait first, so that a read costs one poll and one recv
+  // rather than a recv that finds nothing besides.
+  bool wait_first = !filled_last_;
   for (;;) {
-    const SocketError err = Wait(POLLIN, timeout_ms, stop);
-    if (err != SocketError::kNone) return {err, 0};
+    if (wait_first) {
+      const SocketError err = Wait(POLLIN, timeout_ms, stop);
+      if (err != SocketError::kNone) return {err, 0};
+    } else if (fd() < 0) {
+      return {SocketError::kNotInitialised, 0};
+    } else if (stop != nullptr && stop->IsSet()) {
+      return {SocketError::kInterrupted, 0};
+    } else if (shut_down_->IsSet()) {
+      return {SocketError::kShutdown, 0};
+    }
     const ssize_t n = ::recv(fd(), data.data(), data.size(), 0);
-    if (n >= 0) return {SocketError::kNone, static_cast<size_t>(n)};
-    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    if (n >= 0) {
+      filled_last_ = static_cast<size_t>(n) == data.size();
+      return {SocketError::kNone, static_cast<size_t>(n)};
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      wait_first = true;
+      continue;
+    }
     return {SocketErrorFromErrno(errno), 0};
   }
 }

@@ -175,6 +175,10 @@ class TcpSocket : public SocketBase {
                       SteadyTime deadline = SteadyTime::max());
   // One receive of up to data.size() bytes after waiting at most `timeout_ms`.
   IoResult Receive(std::span<uint8_t> data, uint32_t timeout_ms, Event* stop = nullptr);
+
+ private:
+  // The last Receive filled its buffer (owner thread only).
+  bool filled_last_ = false;
 };
 
 class UdpSocket : public SocketBase {
