@@ -114,9 +114,11 @@ bool CBaseHttpChannel::ReadStream() {
   const uint32_t limit_ms = device().receive_timeout_ms;
   accepted_on_connection_ = 0;
   while (!stop_event().IsSet()) {
-    const size_t n = stream_link_->ReadChunk(chunk_);
+    // Read straight into the parser's buffer.
+    if (!parser_ && discard_.empty()) discard_.resize(CHttpMediaParser::kMinReceiveBytes);
+    const size_t n = stream_link_->Read(parser_ ? parser_->ReceiveArea() : std::span(discard_));
     if (n == 0) break;
-    if (parser_) parser_->ProcessData(std::span<const uint8_t>(chunk_.data(), n));
+    if (parser_) parser_->Received(n);
     if (MsWithoutFrameSince(connected_ms) > limit_ms) break;
   }
   return accepted_on_connection_ > 0;

@@ -101,7 +101,7 @@ class CBaseHttpChannel : public CBaseCameraChannel, private IMediaReceiver {
   bool control_stopped_ GUARDED_BY(control_abort_mu_) = true;
   const std::unique_ptr<CHttpMediaParser> parser_;
   const HttpChannelTiming timing_;
-  std::vector<uint8_t> chunk_;  // worker thread only
+  std::vector<uint8_t> discard_;  // read into without a parser (worker thread only)
   // Frames accepted by the recorder on this worker's current connection
   // (worker thread only).
   uint64_t accepted_on_connection_ = 0;

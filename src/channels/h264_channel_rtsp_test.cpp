@@ -52,7 +52,7 @@ struct FakeLink : IHttpStreamLink {
   }
   bool Usable() const override { return true; }
   bool OpenStream(const std::string&) override { return false; }
-  size_t ReadChunk(std::vector<uint8_t>&) override { return 0; }
+  size_t Read(std::span<uint8_t>) override { return 0; }
   void CloseStream() override {}
   void SetDeadlineIn(uint32_t) override {}
   void ClearDeadline() override {}

@@ -11,6 +11,15 @@ namespace korvela {
 CHttpMediaParser::CHttpMediaParser(IDriver* driver, std::string name)
     : driver_(driver), name_(std::move(name)) {}
 
+std::span<uint8_t> CHttpMediaParser::ReceiveArea() {
+  if (receive_area_.empty()) receive_area_.resize(kMinReceiveBytes);
+  return receive_area_;
+}
+
+void CHttpMediaParser::Received(size_t n) {
+  ProcessData(std::span<const uint8_t>(receive_area_).first(std::min(n, receive_area_.size())));
+}
+
 MediaParserCounters CHttpMediaParser::counters() const {
   return {delivered_.load(), accepted_.load(), dropped_.load(), overflows_.load()};
 }

@@ -3,15 +3,15 @@
 // record to the channel's IMediaReceiver.
 //
 // Threading: a parser is used by one thread only, the channel's worker, which
-// calls ProcessData and Reset; delivery runs on that thread. The counters are
-// atomics so that other threads may read them; the log throttle counter is
-// the worker's alone.
+// calls ReceiveArea, Received, ProcessData and Reset; delivery runs on that thread. The counters
+// are atomics so that other threads may read them; the log throttle counter is the worker's alone.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core/idriver.h"
 #include "core/media_receiver.h"
@@ -28,6 +28,10 @@ struct MediaParserCounters {
 
 class CHttpMediaParser {
  public:
+  // A read takes what has arrived up to this much (a whole picture of a
+  // megapixel camera at once).
+  static constexpr size_t kMinReceiveBytes = 64 * 1024;
+
   // `driver` is not owned and must outlive the parser; `name` is the source
   // name handed to the frame allocator with each frame.
   CHttpMediaParser(IDriver* driver, std::string name);
@@ -37,6 +41,13 @@ class CHttpMediaParser {
 
   // Bytes freshly read from the response, any length.
   virtual void ProcessData(std::span<const uint8_t> chunk) = 0;
+  // Where the channel reads the stream to: at least kMinReceiveBytes, valid
+  // until the next call of a non-const method. This base hands a buffer of
+  // its own to ProcessData; a parser that keeps what it reads may offer its
+  // own buffer and save that copy.
+  virtual std::span<uint8_t> ReceiveArea();
+  // The first `n` bytes of the receive area were read.
+  virtual void Received(size_t n);
   // A new connection begins: a partial picture of the old one is dropped.
   virtual void Reset() = 0;
 
@@ -64,6 +75,7 @@ class CHttpMediaParser {
   std::atomic<uint64_t> dropped_{0};
   std::atomic<uint64_t> overflows_{0};
   uint32_t overflow_log_counter_ = 0;  // log throttle of the overflow line
+  std::vector<uint8_t> receive_area_;  // made at the first read
 };
 
 }  // namespace korvela

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,11 +33,12 @@ class IHttpStreamLink {
   virtual bool RequestOk(const std::string& path) = 0;
   // A request judged by its status code alone.
   virtual Web::CResultDef RequestStatus(const std::string& path) = 0;
-  // Sends the streaming GET and leaves it open for ReadChunk.
+  // Sends the streaming GET and leaves it open for Read.
   virtual bool OpenStream(const std::string& path) = 0;
-  // One read of the open stream into `chunk` (emptied first); the number of
-  // bytes, 0 at its end, on failure or when nothing is open.
-  virtual size_t ReadChunk(std::vector<uint8_t>& chunk) = 0;
+  // One read of the open stream into `out`: what has arrived, up to its
+  // size, after one wait for it. The number of bytes; 0 at its end, on
+  // failure or when nothing is open.
+  virtual size_t Read(std::span<uint8_t> out) = 0;
   virtual void CloseStream() = 0;
   // Every request from now on ends within `ms` of this call (besides each
   // exchange's own deadline); ClearDeadline lifts it.

@@ -22,6 +22,9 @@ class CJpegMediaParser : public CHttpMediaParser, private JpegStreamSplitter::Li
   CJpegMediaParser(IDriver* driver, std::string name);
 
   void ProcessData(std::span<const uint8_t> chunk) override;
+  // The splitter's own buffer: pictures are not copied before delivery.
+  std::span<uint8_t> ReceiveArea() override;
+  void Received(size_t n) override;
   void Reset() override;
 
   bool in_frame() const { return splitter_.in_frame(); }

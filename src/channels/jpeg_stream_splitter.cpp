@@ -36,8 +36,53 @@ size_t FindMarkerPrefix(std::span<const uint8_t> chunk, size_t from) {
 
 }  // namespace
 
+std::span<uint8_t> JpegStreamSplitter::ReceiveArea() {
+  const size_t live_begin = in_frame_ ? begin_ : 0;
+  const size_t live = in_frame_ ? end_ - begin_ : 0;
+  const size_t wanted = std::max<size_t>(live, 1) + kMinReceiveBytes;
+  if (shrink_ && live + kMinReceiveBytes < kInitialBufferBytes) {
+    std::vector<uint8_t> smaller(kInitialBufferBytes);
+    std::copy_n(buffer_.data() + live_begin, live, smaller.data());
+    buffer_.swap(smaller);
+    shrink_ = false;
+  } else if (buffer_.size() < wanted) {
+    // Geometric growth keeps the copies of a growing picture linear.
+    std::vector<uint8_t> larger(
+        std::min(kMaxBufferBytes, std::max({wanted, 2 * buffer_.size(), kInitialBufferBytes})));
+    std::copy_n(buffer_.data() + live_begin, live, larger.data());
+    buffer_.swap(larger);
+  } else if (buffer_.size() - (live_begin + live) < kMinReceiveBytes) {
+    std::memmove(buffer_.data(), buffer_.data() + live_begin, live);
+  } else {
+    chunk_at_ = in_frame_ ? end_ : 1;
+    return std::span(buffer_).subspan(chunk_at_);
+  }
+  // The live bytes now begin at offset 0.
+  if (in_frame_) {
+    begin_ = 0;
+    end_ = live;
+  }
+  chunk_at_ = in_frame_ ? end_ : 1;
+  return std::span(buffer_).subspan(chunk_at_);
+}
+
+void JpegStreamSplitter::Commit(size_t n, Listener& listener) {
+  if (n == 0) return;
+  if (!in_frame_ && held_ff_) buffer_[chunk_at_ - 1] = kMarkerPrefix;
+  Split(std::span<const uint8_t>(buffer_).subspan(chunk_at_, n), listener);
+}
+
 void JpegStreamSplitter::Feed(std::span<const uint8_t> chunk, Listener& listener) {
-  if (chunk.empty()) return;
+  while (!chunk.empty()) {
+    const std::span<uint8_t> area = ReceiveArea();
+    const size_t n = std::min(area.size(), chunk.size());
+    std::copy_n(chunk.data(), n, area.data());
+    Commit(n, listener);
+    chunk = chunk.subspan(n);
+  }
+}
+
+void JpegStreamSplitter::Split(std::span<const uint8_t> chunk, Listener& listener) {
   size_t pos = 0;
   size_t fed = 0;        // first byte of the chunk the size headers have not seen
   size_t scan_from = 0;  // first byte of the chunk still to look at for markers
@@ -46,9 +91,10 @@ void JpegStreamSplitter::Feed(std::span<const uint8_t> chunk, Listener& listener
     const uint8_t marker = chunk[0];
     static constexpr uint8_t kFf[] = {kMarkerPrefix};
     if (marker == kStartOfImage) {
-      // The picture starts with the 0xFF that ended the previous chunk.
-      StartPicture();
-      buffer_.push_back(kMarkerPrefix);
+      // The picture starts with the 0xFF that ended the previous chunk, which
+      // lies just before this one.
+      StartPicture(chunk.data() - 1);
+      end_ = begin_ + 1;
     } else if (in_frame_) {
       FeedSizeHeaders(kFf);
       if (marker == kEndOfImage) {
@@ -79,7 +125,7 @@ void JpegStreamSplitter::Feed(std::span<const uint8_t> chunk, Listener& listener
 void JpegStreamSplitter::Reset() {
   in_frame_ = false;
   held_ff_ = false;
-  buffer_.clear();
+  begin_ = end_ = 0;
   size_header_count_ = 0;
   in_header_ = false;
   segment_length_bytes_ = 0;
@@ -94,7 +140,7 @@ size_t JpegStreamSplitter::SkipToStart(std::span<const uint8_t> chunk, size_t po
       return n;
     }
     if (chunk[p + 1] == kStartOfImage) {
-      StartPicture();
+      StartPicture(chunk.data() + p);
       return p;
     }
   }
@@ -118,7 +164,7 @@ size_t JpegStreamSplitter::ConsumePicture(std::span<const uint8_t> chunk, size_t
       // A new start-of-image abandons the picture under assembly, and a size
       // header that had not arrived whole.
       FeedSizeHeaders(chunk.subspan(fed, p - fed));
-      StartPicture();
+      StartPicture(chunk.data() + p);
       start = fed = p;
     } else if (marker == kEndOfImage) {
       FeedSizeHeaders(chunk.subspan(fed, p + 2 - fed));
@@ -145,28 +191,29 @@ size_t JpegStreamSplitter::ConsumePicture(std::span<const uint8_t> chunk, size_t
 
 void JpegStreamSplitter::FinishPicture(std::span<const uint8_t> last_bytes, Listener& listener) {
   if (!Append(last_bytes, listener)) return;
-  listener.OnPicture(buffer_, width_, height_);
-  buffer_.clear();
   in_frame_ = false;
   size_header_count_ = 0;
+  listener.OnPicture(std::span(buffer_).subspan(begin_, end_ - begin_), width_, height_);
 }
 
 bool JpegStreamSplitter::Append(std::span<const uint8_t> bytes, Listener& listener) {
-  if (bytes.size() > kMaxFrameBytes - buffer_.size()) {
-    // Release the memory too: a stream that never ends its pictures should
-    // not keep 10 MiB per channel.
-    std::vector<uint8_t>().swap(buffer_);
+  const size_t new_end = OffsetOf(bytes.data() + bytes.size());
+  if (new_end - begin_ > kMaxFrameBytes) {
+    // Release the memory too (at the next receive area: this chunk still
+    // lies in it): a stream that never ends its pictures should not keep
+    // 10 MiB per channel.
+    shrink_ = true;
     in_frame_ = false;
     size_header_count_ = 0;
     listener.OnOverflow();
     return false;
   }
-  buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+  end_ = new_end;
   return true;
 }
 
-void JpegStreamSplitter::StartPicture() {
-  buffer_.clear();
+void JpegStreamSplitter::StartPicture(const uint8_t* first) {
+  begin_ = end_ = OffsetOf(first);
   in_frame_ = true;
   size_header_count_ = 0;
   in_header_ = true;

@@ -13,6 +13,11 @@
 // pictures. A marker or a size header may straddle any number of chunk
 // boundaries: the result does not depend on how the stream was cut.
 //
+// The stream is read straight into the splitter's buffer (ReceiveArea, then
+// Commit), and a picture is handed on from where it was read: its bytes are
+// not copied on their way. Only when the free room at the buffer's end runs
+// short are the bytes of the picture under assembly moved to its front.
+//
 // Threading: none of its own. One thread feeds a splitter at a time; the
 // listener is called synchronously on that thread from inside Feed.
 #pragma once
@@ -30,6 +35,15 @@ class JpegStreamSplitter {
   // Largest picture kept in memory: 10 MiB. A picture exactly this long is
   // still delivered; one byte more and it is dropped.
   static constexpr size_t kMaxFrameBytes = 10485760;
+  // The receive area offered is at least this long: a read takes a whole
+  // picture of a megapixel camera (about 50 KiB) at once.
+  static constexpr size_t kMinReceiveBytes = 64 * 1024;
+  // The buffer's size to begin with: a few reads fit before the picture under
+  // assembly has to be moved to the front.
+  static constexpr size_t kInitialBufferBytes = 4 * kMinReceiveBytes;
+  // It never grows beyond the largest picture plus one receive area (and the
+  // byte that may hold a split marker's 0xFF).
+  static constexpr size_t kMaxBufferBytes = kMaxFrameBytes + kMinReceiveBytes + 1;
 
   class Listener {
    public:
@@ -42,6 +56,12 @@ class JpegStreamSplitter {
     virtual void OnOverflow() = 0;
   };
 
+  // Where the next bytes of the stream go: at least kMinReceiveBytes. Valid
+  // until the next call of a non-const method.
+  std::span<uint8_t> ReceiveArea();
+  // The first `n` bytes of the receive area hold new bytes of the stream.
+  void Commit(size_t n, Listener& listener);
+  // Copies `chunk` into the buffer and commits it.
   void Feed(std::span<const uint8_t> chunk, Listener& listener);
 
   // Forgets a partial picture (a new connection starts a new stream). The
@@ -49,7 +69,7 @@ class JpegStreamSplitter {
   void Reset();
 
   bool in_frame() const { return in_frame_; }
-  size_t buffered() const { return buffer_.size(); }
+  size_t buffered() const { return in_frame_ ? end_ - begin_ : 0; }
   uint32_t width() const { return width_; }
   uint32_t height() const { return height_; }
 
@@ -66,6 +86,8 @@ class JpegStreamSplitter {
   // seven bytes at once.
   static constexpr size_t kMaxPendingSizeHeaders = 4;
 
+  // Splits the chunk of new bytes that lies in the buffer at chunk_at_.
+  void Split(std::span<const uint8_t> chunk, Listener& listener);
   // Out of a picture: advances to the next start-of-image in `chunk` from
   // `pos`, or to the end of the chunk. Returns the new position.
   size_t SkipToStart(std::span<const uint8_t> chunk, size_t pos);
@@ -84,10 +106,14 @@ class JpegStreamSplitter {
   size_t PassSegment(std::span<const uint8_t> chunk, size_t pos);
   // Appends the picture's last bytes and hands the picture to the listener.
   void FinishPicture(std::span<const uint8_t> last_bytes, Listener& listener);
-  // Appends to the picture unless that would exceed kMaxFrameBytes; then drops
-  // the picture, tells the listener and returns false.
+  // Extends the picture over `bytes`, which follow it in the buffer, unless
+  // that would exceed kMaxFrameBytes; then drops the picture, tells the
+  // listener and returns false.
   bool Append(std::span<const uint8_t> bytes, Listener& listener);
-  void StartPicture();
+  // A picture begins at `first` (inside the buffer).
+  void StartPicture(const uint8_t* first);
+  // Offset of `p` (inside the buffer or one past its end).
+  size_t OffsetOf(const uint8_t* p) const { return static_cast<size_t>(p - buffer_.data()); }
   // A size header begins after the FF C0 just seen; it counts once its seven
   // bytes have arrived inside the same picture.
   void StartSizeHeader();
@@ -96,9 +122,17 @@ class JpegStreamSplitter {
 
   bool in_frame_ = false;
   // The previous chunk ended with 0xFF: the first byte of this one completes
-  // a marker. Inside a picture that 0xFF is already in buffer_.
+  // a marker. That 0xFF is in the buffer just before the receive area.
   bool held_ff_ = false;
+  // The stream's bytes as read. In a picture, buffer_[begin_, end_) is the
+  // picture so far, and new bytes are read right after it; out of a picture
+  // they are read at offset 1 (offset 0 may hold a held 0xFF).
   std::vector<uint8_t> buffer_;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+  size_t chunk_at_ = 1;  // where the receive area begins
+  // A picture overflowed: the buffer shrinks back at the next receive area.
+  bool shrink_ = false;
   // The picture's scan data (after its start-of-scan) has not begun yet.
   bool in_header_ = false;
   // Length bytes of the open segment still to come (2 = none read yet).

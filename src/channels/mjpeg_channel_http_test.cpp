@@ -1,5 +1,6 @@
 #include "channels/mjpeg_channel_http.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -101,8 +102,7 @@ class ScriptedLink : public IHttpStreamLink {
     script_.Record("open:" + path);
     return true;
   }
-  size_t ReadChunk(std::vector<uint8_t>& chunk) override {
-    chunk.clear();
+  size_t Read(std::span<uint8_t> out) override {
     if (aborted_.IsSet()) return 0;
     DeviceScript::Read read;
     {
@@ -116,8 +116,14 @@ class ScriptedLink : public IHttpStreamLink {
     }
     if (read.advance_ms == UINT64_MAX) return Park();
     script_.clock.AdvanceMs(read.advance_ms);
-    chunk = read.bytes;
-    return chunk.size();
+    const size_t n = std::min(out.size(), read.bytes.size());
+    std::copy_n(read.bytes.begin(), n, out.begin());
+    if (n < read.bytes.size()) {
+      // The rest comes with the next read, at once.
+      std::lock_guard<std::mutex> lock(script_.mutex);
+      script_.reads.push_front({std::vector<uint8_t>(read.bytes.begin() + n, read.bytes.end()), 0});
+    }
+    return n;
   }
   void CloseStream() override {}
   void SetDeadlineIn(uint32_t) override {}

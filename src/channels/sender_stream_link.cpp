@@ -22,9 +22,7 @@ bool CSenderStreamLink::OpenStream(const std::string& path) {
   return static_cast<bool>(HUtils::SendGet(path, sender_));
 }
 
-size_t CSenderStreamLink::ReadChunk(std::vector<uint8_t>& chunk) {
-  return sender_.ReadChunk(chunk);
-}
+size_t CSenderStreamLink::Read(std::span<uint8_t> out) { return sender_.Read(out); }
 
 void CSenderStreamLink::CloseStream() { sender_.CloseRequest(); }
 

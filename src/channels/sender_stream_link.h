@@ -26,7 +26,7 @@ class CSenderStreamLink : public IHttpStreamLink {
   bool RequestOk(const std::string& path) override;
   Web::CResultDef RequestStatus(const std::string& path) override;
   bool OpenStream(const std::string& path) override;
-  size_t ReadChunk(std::vector<uint8_t>& chunk) override;
+  size_t Read(std::span<uint8_t> out) override;
   void CloseStream() override;
   void SetDeadlineIn(uint32_t ms) override;
   void ClearDeadline() override;

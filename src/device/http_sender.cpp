@@ -170,21 +170,24 @@ uint32_t CHttpSender::ReadAll(std::vector<uint8_t>& body, uint32_t max_bytes) {
 }
 
 uint32_t CHttpSender::ReadChunk(std::vector<uint8_t>& chunk) {
-  chunk.clear();
+  chunk.resize(GetReadChunkSize());
+  chunk.resize(Read(chunk));
+  return static_cast<uint32_t>(chunk.size());
+}
+
+uint32_t CHttpSender::Read(std::span<uint8_t> out) {
+  out = out.first(std::min<size_t>(out.size(), std::numeric_limits<uint32_t>::max()));
   MutexLock lock(mu_);
   if (!request_open_) return 0;
-  const uint32_t size = read_chunk_size_;
   in_call_ = true;
   lock.Unlock();
-  std::vector<uint8_t> buffer(size);
-  const auto n = connection_.Read(buffer);
+  const auto n = connection_.Read(out);
   lock.Lock();
   if (!LeaveCallLocked() || !n) {
     Fail(TransportError());
     return 0;
   }
   Fail(platform::NetError::kNone);
-  chunk.assign(buffer.begin(), buffer.begin() + static_cast<long>(*n));
   return static_cast<uint32_t>(*n);
 }
 

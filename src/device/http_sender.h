@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,10 @@ class CHttpSender {
   // One read of at most the read chunk size; returns the bytes read (0 on
   // failure, at the end, or with no request open).
   uint32_t ReadChunk(std::vector<uint8_t>& chunk);
+  // One read of what has arrived into `out` (up to its size, at most 4 GiB),
+  // straight from the socket when nothing is buffered; returns the bytes read
+  // (0 on failure, at the end, or with no request open).
+  uint32_t Read(std::span<uint8_t> out);
   // Continues the body of an open upload; false for empty data (no I/O),
   // with no request open, beyond the announced length, or on failure. When
   // the device has answered the upload early, its status becomes the status
