@@ -214,6 +214,8 @@ class Recording {
       const std::string path = dir_ + name;
       stream_ = std::fopen(path.c_str(), "wb");
       if (stream_ == nullptr) Fail(path);
+      // One write per frame: through a 4 KiB stdio buffer a picture took two.
+      if (stream_ != nullptr) std::setvbuf(stream_, nullptr, _IONBF, 0);
     }
     if (stream_ != nullptr &&
         std::fwrite(frame.data.data(), 1, frame.data.size(), stream_) != frame.data.size()) {
