@@ -1,5 +1,6 @@
 #include "channels/jpeg_stream_splitter.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -91,6 +92,33 @@ TEST(JpegStreamSplitterTest, PicturesAreCutAtTheirMarkersWithTheirSizeHoweverThe
   const Bytes second = MakeJpegPicture(704, 576, 40);
   const Bytes stream = Concat({PartHeader(), first, PartHeader(), second, Text("\r\n")});
   ExpectEveryCut(stream, {Picture{first, 1280, 1024}, Picture{second, 704, 576}});
+}
+
+// Reads straight into the splitter's buffer, as a channel does: pictures that
+// sit across the buffer's end are moved to its front, and one larger than the
+// buffer makes it grow, without a byte changing.
+TEST(JpegStreamSplitterTest, PicturesSurviveTheBufferFillingUpWhateverTheReadSize) {
+  std::vector<Picture> expected;
+  Bytes stream;
+  for (size_t payload : {40000, 70000, 3, 300000, 51000, 49000, 120000, 64000, 1000}) {
+    const Bytes picture = MakeJpegPicture(1280, 1024, payload);
+    stream = Concat({stream, PartHeader(), picture});
+    expected.push_back({picture, 1280, 1024});
+  }
+  for (size_t read_size : {size_t{1}, size_t{7001}, JpegStreamSplitter::kMinReceiveBytes,
+                           JpegStreamSplitter::kMaxBufferBytes}) {
+    JpegStreamSplitter splitter;
+    RecordingListener listener;
+    for (size_t pos = 0; pos < stream.size();) {
+      const std::span<uint8_t> area = splitter.ReceiveArea();
+      ASSERT_GE(area.size(), JpegStreamSplitter::kMinReceiveBytes);
+      const size_t n = std::min({area.size(), read_size, stream.size() - pos});
+      std::copy_n(stream.begin() + static_cast<long>(pos), n, area.begin());
+      splitter.Commit(n, listener);
+      pos += n;
+    }
+    EXPECT_EQ(listener.pictures, expected) << "reads of " << read_size;
+  }
 }
 
 TEST(JpegStreamSplitterTest, BytesOutsidePicturesNeverReachAPicture) {
