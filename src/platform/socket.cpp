@@ -456,6 +456,8 @@ IoResult TcpSocket::Receive(std::span<uint8_t> data, uint32_t timeout_ms, Event*
       return {SocketError::kShutdown, 0};
     }
     const ssize_t n = ::recv(fd(), data.data(), data.size(), 0);
+    // A shutdown from another thread ends the stream early: say so.
+    if (n == 0 && shut_down_->IsSet()) return {SocketError::kShutdown, 0};
     if (n >= 0) {
       filled_last_ = static_cast<size_t>(n) == data.size();
       return {SocketError::kNone, static_cast<size_t>(n)};
