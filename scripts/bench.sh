@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# End-to-end figures of bench/RESULTS.md, measured side by side with the
+# general-purpose clients a user would pick instead, against camsim on
+# loopback. One sub-command per figure:
+#
+#   scripts/bench.sh mjpeg [SECONDS=40] [RUNS=3]
+#       CPU (user+sys) per delivered frame of `veltrano record --stream mjpeg`
+#       and `ffmpeg -i http://.../now.jpg?snap=spush0.04 -c copy -f mjpeg`,
+#       both running at once on one simulated IQ765 (1280x1024, 25 fps).
+#   scripts/bench.sh mjpeg-syscalls [SECONDS=10]
+#       System calls of each (strace -f -c), one after the other, per picture
+#       and per 64 KiB received.
+#
+# Environment: BUILD_DIR (default build/release; built with the release
+# preset when missing), OUT_DIR (default a fresh temporary folder, kept).
+# The machine may be shared: the load average is printed with every run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+BUILD_DIR=${BUILD_DIR:-$ROOT/build/release}
+OUT_DIR=${OUT_DIR:-$(mktemp -d /tmp/korvela-bench.XXXXXX)}
+mkdir -p "$OUT_DIR"
+VELTRANO=$BUILD_DIR/tools/cli/veltrano
+CAMSIM=$BUILD_DIR/tools/camsim/camsim
+SIM_PID=
+
+usage() {
+  sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'
+  exit 2
+}
+
+ensure_built() {
+  if [[ ! -x $VELTRANO || ! -x $CAMSIM ]]; then
+    cmake --preset release >/dev/null
+    cmake --build --preset release --target veltrano_cli camsim veltrano -- -j2 >/dev/null
+  fi
+  command -v ffmpeg >/dev/null || { echo "bench: ffmpeg is missing" >&2; exit 1; }
+}
+
+stop_sim() {
+  if [[ -n $SIM_PID ]]; then
+    kill "$SIM_PID" 2>/dev/null || true
+    wait "$SIM_PID" 2>/dev/null || true
+    SIM_PID=
+  fi
+}
+trap stop_sim EXIT
+
+# Starts one simulated camera; sets HTTP_PORT.
+start_sim() {
+  local model=$1
+  "$CAMSIM" --model "$model" --auth none --quiet >"$OUT_DIR/camsim.out" 2>"$OUT_DIR/camsim.err" &
+  SIM_PID=$!
+  for _ in $(seq 100); do
+    HTTP_PORT=$(sed -n 's/^http=\([0-9]*\).*/\1/p' "$OUT_DIR/camsim.out")
+    [[ -n $HTTP_PORT ]] && return 0
+    sleep 0.1
+  done
+  echo "bench: camsim did not start" >&2
+  exit 1
+}
+
+# Runs a command and writes its user+sys CPU seconds (from wait4; the total is
+# exact, the split between user and system is sampled) and its voluntary
+# context switches (wake-ups) to the file named first.
+cpu_of() {
+  local cpu_file=$1
+  shift
+  /usr/bin/python3 - "$cpu_file" "$@" <<'EOF'
+import os, signal, subprocess, sys
+out, cmd = sys.argv[1], sys.argv[2:]
+p = subprocess.Popen(cmd)
+_, status, ru = os.wait4(p.pid, 0)
+with open(out, "w") as f:
+    f.write("%.6f %d\n" % (ru.ru_utime + ru.ru_stime, ru.ru_nvcsw))
+sys.exit(os.waitstatus_to_exitcode(status) if os.waitstatus_to_exitcode(status) >= 0 else 0)
+EOF
+}
+
+mjpeg_url() { echo "http://127.0.0.1:$HTTP_PORT/now.jpg?snap=spush0.04"; }
+
+# ffmpeg's own count of the frames it wrote (its last progress line).
+ffmpeg_frames() { tr '\r' '\n' <"$1" | sed -n 's/^frame= *\([0-9]*\).*/\1/p' | tail -1; }
+
+veltrano_frames() { sed -n 's/^{"frames":\([0-9]*\),.*/\1/p' "$1" | tail -1; }
+
+cmd_mjpeg() {
+  local seconds=${1:-40} runs=${2:-3}
+  ensure_built
+  echo "# Motion-JPEG, CPU per delivered frame: $seconds s per run, $runs runs, $(date -u +%FT%TZ)"
+  echo "# build: $BUILD_DIR ($(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$BUILD_DIR/CMakeCache.txt"))"
+  printf '%-4s %-10s %8s %10s %14s %16s %10s\n' run client frames cpu_s ms_per_frame \
+    wakeups_per_frame loadavg
+  for run in $(seq "$runs"); do
+    start_sim IQ765
+    local d=$OUT_DIR/mjpeg-$run
+    mkdir -p "$d"
+    local load
+    load=$(cut -d' ' -f1 /proc/loadavg)
+    cpu_of "$d/veltrano.cpu" "$VELTRANO" record --host 127.0.0.1 --port "$HTTP_PORT" \
+      --stream mjpeg --size 1280x1024 --fps 25 --seconds "$seconds" --json --out "$d/veltrano" \
+      >"$d/veltrano.json" 2>"$d/veltrano.err" &
+    local vpid=$!
+    cpu_of "$d/ffmpeg.cpu" timeout -s INT "$seconds" ffmpeg -hide_banner -nostdin -loglevel error \
+      -stats -i "$(mjpeg_url)" -c copy -f mjpeg -y "$d/ffmpeg.mjpeg" 2>"$d/ffmpeg.err" || true
+    wait "$vpid" || true
+    load="$load-$(cut -d' ' -f1 /proc/loadavg)"
+    stop_sim
+    local vf ff vc fc
+    vf=$(veltrano_frames "$d/veltrano.json")
+    ff=$(ffmpeg_frames "$d/ffmpeg.err")
+    vc=$(cut -d' ' -f1 "$d/veltrano.cpu")
+    fc=$(cut -d' ' -f1 "$d/ffmpeg.cpu")
+    for row in "veltrano $vf $(cat "$d/veltrano.cpu")" "ffmpeg $ff $(cat "$d/ffmpeg.cpu")"; do
+      set -- $row
+      printf '%-4s %-10s %8s %10s %14s %16s %10s\n' "$run" "$1" "$2" "$3" \
+        "$(awk -v c="$3" -v f="$2" 'BEGIN { if (f > 0) printf "%.4f", 1000 * c / f; else print "-" }')" \
+        "$(awk -v w="$4" -v f="$2" 'BEGIN { if (f > 0) printf "%.2f", w / f; else print "-" }')" \
+        "$load"
+    done
+    awk -v a="$vc" -v b="$vf" -v c="$fc" -v d="$ff" \
+      'BEGIN { if (b > 0 && d > 0 && c > 0) printf "     ratio veltrano/ffmpeg per frame: %.3f\n", (a / b) / (c / d) }'
+  done
+  echo "# outputs: $OUT_DIR"
+}
+
+# strace -f -c of one client; prints calls of the interesting system calls.
+strace_counts() {
+  local name=$1 frames=$2 bytes=$3 file=$4
+  awk -v name="$name" -v frames="$frames" -v bytes="$bytes" '
+    $NF ~ /^(poll|ppoll|recvfrom|read|write|sendto|futex|epoll_wait|clock_nanosleep)$/ {
+      calls = ($4 ~ /^[0-9]+$/) ? $4 : $5
+      n[$NF] = calls; total_io += calls
+    }
+    / total$/ { all = $4 }
+    END {
+      stream = n["poll"] + n["ppoll"] + n["recvfrom"] + n["epoll_wait"]
+      printf "%-9s frames %5d  MiB %6.1f  all calls %6d (with start-up; %.2f per frame)\n",
+        name, frames, bytes / 1048576, all, all / frames
+      printf "          waits and receives (poll, recvfrom): %.2f per frame, %.2f per 64 KiB\n",
+        stream / frames, stream / (bytes / 65536)
+      for (k in n) printf "          %-16s %6d  (%.2f per frame)\n", k, n[k], n[k] / frames
+    }' "$file"
+}
+
+cmd_mjpeg_syscalls() {
+  local seconds=${1:-10}
+  ensure_built
+  command -v strace >/dev/null || { echo "bench: strace is missing" >&2; exit 1; }
+  echo "# Motion-JPEG, system calls over $seconds s (strace -f -c), $(date -u +%FT%TZ)," \
+    "load average $(cut -d' ' -f1 /proc/loadavg)"
+  start_sim IQ765
+  local d=$OUT_DIR/syscalls
+  mkdir -p "$d"
+  strace -f -c -o "$d/veltrano.strace" "$VELTRANO" record --host 127.0.0.1 --port "$HTTP_PORT" \
+    --stream mjpeg --size 1280x1024 --fps 25 --seconds "$seconds" --json --out "$d/veltrano" \
+    >"$d/veltrano.json" 2>"$d/veltrano.err"
+  strace -f -c -o "$d/ffmpeg.strace" timeout -s INT "$seconds" ffmpeg -hide_banner -nostdin \
+    -loglevel error -stats -i "$(mjpeg_url)" -c copy -f mjpeg -y "$d/ffmpeg.mjpeg" \
+    2>"$d/ffmpeg.err" || true
+  stop_sim
+  strace_counts veltrano "$(veltrano_frames "$d/veltrano.json")" \
+    "$(stat -c %s "$d/veltrano/video.mjpeg")" "$d/veltrano.strace"
+  strace_counts ffmpeg "$(ffmpeg_frames "$d/ffmpeg.err")" "$(stat -c %s "$d/ffmpeg.mjpeg")" \
+    "$d/ffmpeg.strace"
+  echo "# full tables: $d/*.strace"
+}
+
+[[ $# -ge 1 ]] || usage
+sub=$1
+shift
+case $sub in
+  mjpeg) cmd_mjpeg "$@" ;;
+  mjpeg-syscalls) cmd_mjpeg_syscalls "$@" ;;
+  *) usage ;;
+esac
