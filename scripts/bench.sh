@@ -70,11 +70,25 @@ cpu_of() {
 import os, signal, subprocess, sys
 out, cmd = sys.argv[1], sys.argv[2:]
 p = subprocess.Popen(cmd)
+with open(out + ".pid", "w") as f:
+    f.write("%d\n" % p.pid)
 _, status, ru = os.wait4(p.pid, 0)
 with open(out, "w") as f:
     f.write("%.6f %d\n" % (ru.ru_utime + ru.ru_stime, ru.ru_nvcsw))
 sys.exit(os.waitstatus_to_exitcode(status) if os.waitstatus_to_exitcode(status) >= 0 else 0)
 EOF
+}
+
+# CPU time (ns, from schedstat) of each thread of the running veltrano (its
+# pid in the file named second), half a second before its recording ends:
+# the channel worker's own share.
+thread_cpu_near_end() {
+  sleep "$(awk -v s="$1" 'BEGIN { print s - 0.5 }')"
+  local pid
+  pid=$(cat "$2" 2>/dev/null) || return 0
+  for t in /proc/"$pid"/task/*; do
+    printf '%s\t%s\n' "$(cat "$t/comm")" "$(cut -d' ' -f1 "$t/schedstat")"
+  done 2>/dev/null
 }
 
 mjpeg_url() { echo "http://127.0.0.1:$HTTP_PORT/now.jpg?snap=spush0.04"; }
@@ -101,6 +115,7 @@ cmd_mjpeg() {
       --stream mjpeg --size 1280x1024 --fps 25 --seconds "$seconds" --json --out "$d/veltrano" \
       >"$d/veltrano.json" 2>"$d/veltrano.err" &
     local vpid=$!
+    thread_cpu_near_end "$seconds" "$d/veltrano.cpu.pid" >"$d/veltrano.threads" &
     cpu_of "$d/ffmpeg.cpu" timeout -s INT "$seconds" ffmpeg -hide_banner -nostdin -loglevel error \
       -stats -i "$(mjpeg_url)" -c copy -f mjpeg -y "$d/ffmpeg.mjpeg" 2>"$d/ffmpeg.err" || true
     wait "$vpid" || true
@@ -118,6 +133,9 @@ cmd_mjpeg() {
         "$(awk -v w="$4" -v f="$2" 'BEGIN { if (f > 0) printf "%.2f", w / f; else print "-" }')" \
         "$load"
     done
+    awk -v f="$vf" -v s="$seconds" -F'\t' '$1 ~ /^Video input/ && f > 0 {
+        printf "     veltrano thread \"%s\": %.4f ms per frame (its CPU to %.1f s; frames prorated)\n",
+          $1, $2 / 1e6 / (f * (s - 0.5) / s), s - 0.5 }' "$d/veltrano.threads"
     awk -v a="$vc" -v b="$vf" -v c="$fc" -v d="$ff" \
       'BEGIN { if (b > 0 && d > 0 && c > 0) printf "     ratio veltrano/ffmpeg per frame: %.3f\n", (a / b) / (c / d) }'
   done
