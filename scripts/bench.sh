@@ -52,7 +52,7 @@ start_sim() {
   "$CAMSIM" --model "$model" --auth none --quiet >"$OUT_DIR/camsim.out" 2>"$OUT_DIR/camsim.err" &
   SIM_PID=$!
   for _ in $(seq 100); do
-    HTTP_PORT=$(sed -n 's/^http=\([0-9]*\).*/\1/p' "$OUT_DIR/camsim.out")
+    HTTP_PORT=$(sed -n 's/^http=\([0-9]*\).*/\1/p' "$OUT_DIR/camsim.out" 2>/dev/null || true)
     [[ -n $HTTP_PORT ]] && return 0
     sleep 0.1
   done
