@@ -157,7 +157,7 @@ strace_counts() {
         name, frames, bytes / 1048576, all, all / frames
       printf "          waits and receives (poll, recvfrom): %.2f per frame, %.2f per 64 KiB\n",
         stream / frames, stream / (bytes / 65536)
-      for (k in n) printf "          %-16s %6d  (%.2f per frame)\n", k, n[k], n[k] / frames
+      for (k in n) if (n[k] > 0) printf "          %-16s %6d  (%.2f per frame)\n", k, n[k], n[k] / frames
     }' "$file"
 }
 
