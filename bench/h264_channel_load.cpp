@@ -3,12 +3,16 @@
 // from Start to the first delivered frame, the descriptors and threads the
 // channel adds, and the CPU this process spends per delivered frame (RTP
 // reception, queue, depacketiser, frame record and the recorder's copy),
-// side by side with `ffmpeg -rtsp_transport udp -i ... -c copy -f null -`
-// receiving the same stream over the same time.
+// side by side with `ffmpeg -rtsp_transport udp -i ... -c copy -f null -` and
+// `gst-launch-1.0 rtspsrc protocols=udp ! rtph264depay ! fakesink` receiving
+// the same stream over the same window.
 //
-// Usage: h264_channel_load CAMSIM [seconds] [testdata-dir]
+// Usage: h264_channel_load CAMSIM [seconds] [testdata-dir] [peers]
 //   testdata-dir: the simulator's samples (its 1280x720 clip is the stream);
 //   bench/RESULTS.md says how the 4 Mbit/s one was made.
+//   peers: "ffmpeg,gst" (default), one of them, or "none" (the driver alone,
+//   e.g. under strace).
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +21,11 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <dirent.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -132,14 +138,75 @@ Child Spawn(const std::vector<std::string>& args) {
   return {pid, ::fdopen(fds[0], "r")};
 }
 
+// A peer client receiving the same stream: its frames are counted from its
+// output on a thread of this tool (a full pipe would stall it), its CPU read
+// from the kernel's per-thread run times, so that all three are measured over
+// the same window, after their start-up.
+class Peer {
+ public:
+  Peer(std::string name, const std::vector<std::string>& args, const char* frame_prefix,
+       bool cumulative)
+      : name_(std::move(name)), child_(Spawn(args)) {
+    if (child_.out == nullptr) return;
+    reader_ = std::thread([this, frame_prefix, cumulative] {
+      char line[512];
+      const size_t prefix = std::strlen(frame_prefix);
+      while (std::fgets(line, sizeof line, child_.out) != nullptr) {
+        const char* at = std::strstr(line, frame_prefix);
+        if (at == nullptr) continue;
+        if (cumulative) {
+          frames_.store(std::atol(at + prefix));
+        } else {
+          frames_.fetch_add(1);
+        }
+      }
+    });
+  }
+  ~Peer() { Stop(); }
+
+  const std::string& name() const { return name_; }
+  long frames() const { return frames_.load(); }
+  // Run time of every thread of the child, in seconds.
+  double CpuSeconds() const {
+    double total = 0;
+    const std::string dir = "/proc/" + std::to_string(child_.pid) + "/task";
+    if (DIR* d = ::opendir(dir.c_str())) {
+      while (const dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        if (FILE* f = std::fopen((dir + "/" + e->d_name + "/schedstat").c_str(), "r")) {
+          unsigned long long ns = 0;
+          if (std::fscanf(f, "%llu", &ns) == 1) total += double(ns) * 1e-9;
+          std::fclose(f);
+        }
+      }
+      ::closedir(d);
+    }
+    return total;
+  }
+  void Stop() {
+    if (child_.pid <= 0) return;
+    ::kill(child_.pid, SIGINT);
+    ::waitpid(child_.pid, nullptr, 0);
+    child_.pid = -1;
+    if (reader_.joinable()) reader_.join();
+  }
+
+ private:
+  std::string name_;
+  Child child_;
+  std::atomic<long> frames_{0};
+  std::thread reader_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s CAMSIM [seconds] [testdata-dir]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s CAMSIM [seconds] [testdata-dir] [peers]\n", argv[0]);
     return 2;
   }
   const int seconds = argc > 2 ? std::atoi(argv[2]) : 20;
+  const std::string peers = argc > 4 ? argv[4] : "ffmpeg,gst";
   std::vector<std::string> camsim_args = {argv[1], "--model", "IQ031", "--auth", "none", "--quiet"};
   if (argc > 3) camsim_args.insert(camsim_args.end(), {"--testdata", argv[3]});
   Child camsim = Spawn(camsim_args);
@@ -174,9 +241,33 @@ int main(int argc, char** argv) {
   const size_t threads = CountEntries("/proc/self/task") - threads_before;
 
   const std::string url = "rtsp://127.0.0.1:" + std::to_string(rtsp) + "/now.mp4?mm=v";
-  Child ffmpeg =
-      Spawn({"ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", "udp", "-i", url, "-t",
-             std::to_string(seconds), "-c", "copy", "-f", "null", "-", "-progress", "pipe:1"});
+  std::vector<std::unique_ptr<Peer>> clients;
+  if (peers.find("ffmpeg") != std::string::npos) {
+    clients.push_back(std::make_unique<Peer>(
+        "ffmpeg",
+        std::vector<std::string>{"ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", "udp",
+                                 "-i", url, "-c", "copy", "-f", "null", "-", "-progress", "pipe:1",
+                                 "-stats_period", "0.1"},
+        "frame=", true));
+  }
+  if (peers.find("gst") != std::string::npos) {
+    // Each buffer fakesink takes (one access unit) is printed as a "chain" line.
+    clients.push_back(std::make_unique<Peer>(
+        "gstreamer",
+        std::vector<std::string>{"gst-launch-1.0", "-v", "-e", "rtspsrc", "location=" + url,
+                                 "protocols=udp", "!", "rtph264depay", "!", "fakesink",
+                                 "silent=false"},
+        "chain", false));
+  }
+  // The peers' start-up (probing, plugin loading) is left out, as the driver's is.
+  std::this_thread::sleep_for(std::chrono::seconds(clients.empty() ? 0 : 3));
+
+  std::vector<double> peer_cpu0;
+  std::vector<long> peer_frames0;
+  for (const auto& p : clients) {
+    peer_cpu0.push_back(p->CpuSeconds());
+    peer_frames0.push_back(p->frames());
+  }
   const auto threads0 = ThreadCpuSeconds();
   const double cpu0 = ProcessCpuSeconds();
   const size_t frames0 = receiver.frame_count();
@@ -184,32 +275,31 @@ int main(int argc, char** argv) {
   const double cpu = ProcessCpuSeconds() - cpu0;
   const size_t frames = receiver.frame_count() - frames0;
   const auto threads1 = ThreadCpuSeconds();
-  channel.Stop();
-
-  long ffmpeg_frames = 0;
-  char line[256];
-  while (ffmpeg.out != nullptr && std::fgets(line, sizeof line, ffmpeg.out) != nullptr) {
-    if (std::strncmp(line, "frame=", 6) == 0) ffmpeg_frames = std::atol(line + 6);
+  std::vector<double> peer_cpu;
+  std::vector<long> peer_frames;
+  for (size_t i = 0; i < clients.size(); ++i) {
+    peer_cpu.push_back(clients[i]->CpuSeconds() - peer_cpu0[i]);
+    peer_frames.push_back(clients[i]->frames() - peer_frames0[i]);
   }
-  int status = 0;
-  rusage ff{};
-  ::wait4(ffmpeg.pid, &status, 0, &ff);
-  const double ffmpeg_cpu =
-      ff.ru_utime.tv_sec + ff.ru_stime.tv_sec + (ff.ru_utime.tv_usec + ff.ru_stime.tv_usec) / 1e6;
+  double load[3] = {};
+  const int loads = ::getloadavg(load, 3);
+  channel.Stop();
+  for (const auto& p : clients) p->Stop();
   ::kill(camsim.pid, SIGTERM);
   ::waitpid(camsim.pid, nullptr, 0);
 
   const korvela::RtpParserCounters c = channel.parser_counters();
   const double per_frame_us = frames > 0 ? cpu / double(frames) * 1e6 : 0;
-  const double ffmpeg_per_frame_us = ffmpeg_frames > 0 ? ffmpeg_cpu / ffmpeg_frames * 1e6 : 0;
   std::printf(
       "first frame after %.0f ms; channel adds %zu descriptors (%zu sockets, %zu eventfds, %zu "
       "other) and %zu threads\n",
       first_ms, fds_now.total() - fds_before.total(), fds_now.sockets - fds_before.sockets,
       fds_now.events - fds_before.events, fds_now.other - fds_before.other, threads);
-  std::printf("driver: %zu frames in %d s, %.1f us CPU per frame (gaps %llu, withheld %llu)\n",
-              frames, seconds, per_frame_us, static_cast<unsigned long long>(c.gaps),
-              static_cast<unsigned long long>(c.withheld));
+  std::printf(
+      "driver: %zu frames in %d s, %.1f us CPU per frame (packets %llu, gaps %llu, "
+      "withheld %llu)\n",
+      frames, seconds, per_frame_us, static_cast<unsigned long long>(c.packets),
+      static_cast<unsigned long long>(c.gaps), static_cast<unsigned long long>(c.withheld));
   for (const auto& [name, seconds_now] : threads1) {
     const auto before = threads0.find(name);
     const double used = seconds_now - (before != threads0.end() ? before->second : 0.0);
@@ -217,9 +307,16 @@ int main(int argc, char** argv) {
       std::printf("  thread %-16s %6.1f us per frame\n", name.c_str(), used / frames * 1e6);
     }
   }
-  std::printf("ffmpeg: %ld frames, %.1f us CPU per frame\n", ffmpeg_frames, ffmpeg_per_frame_us);
-  if (ffmpeg_per_frame_us > 0) {
-    std::printf("ratio driver/ffmpeg: %.2f\n", per_frame_us / ffmpeg_per_frame_us);
+  double best_peer_us = 0;
+  for (size_t i = 0; i < clients.size(); ++i) {
+    const double us = peer_frames[i] > 0 ? peer_cpu[i] / double(peer_frames[i]) * 1e6 : 0;
+    std::printf("%s: %ld frames, %.1f us CPU per frame\n", clients[i]->name().c_str(),
+                peer_frames[i], us);
+    if (us > 0 && (best_peer_us == 0 || us < best_peer_us)) best_peer_us = us;
   }
+  if (best_peer_us > 0) {
+    std::printf("ratio driver/better peer: %.2f\n", per_frame_us / best_peer_us);
+  }
+  if (loads == 3) std::printf("load average: %.2f %.2f %.2f\n", load[0], load[1], load[2]);
   return 0;
 }

@@ -493,35 +493,28 @@ SocketError UdpSocket::Bind(uint16_t port) {
 IoResult UdpSocket::ReceiveFrom(std::span<uint8_t> data, Endpoint* from, uint32_t timeout_ms,
                                 Event* stop) {
   for (;;) {
-    const SocketError err = Wait(POLLIN, timeout_ms, stop);
-    if (err != SocketError::kNone) return {err, 0};
+    if (stop != nullptr && stop->IsSet()) return {SocketError::kInterrupted, 0};
+    if (shut_down_->IsSet()) return {SocketError::kShutdown, 0};
+    const int fd = this->fd();
+    if (fd < 0) return {SocketError::kNotInitialised, 0};
     sockaddr_in addr{};
     socklen_t len = sizeof addr;
     // MSG_TRUNC makes recvfrom return the datagram's real length, so an
     // oversize datagram is reported rather than silently cut.
-    const ssize_t n = ::recvfrom(fd(), data.data(), data.size(), MSG_TRUNC,
+    const ssize_t n = ::recvfrom(fd, data.data(), data.size(), MSG_TRUNC | MSG_DONTWAIT,
                                  reinterpret_cast<sockaddr*>(&addr), &len);
     if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-      return {SocketErrorFromErrno(errno), 0};
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return {SocketErrorFromErrno(errno), 0};
+      const SocketError err = Wait(POLLIN, timeout_ms, stop);
+      if (err != SocketError::kNone) return {err, 0};
+      continue;
     }
     if (from) *from = Endpoint::FromSockaddr(addr);
     if (static_cast<size_t>(n) > data.size()) {
       return {SocketError::kMessageSize, static_cast<size_t>(n)};
     }
     return {SocketError::kNone, static_cast<size_t>(n)};
-  }
-}
-
-IoResult UdpSocket::PeekSize(uint32_t timeout_ms, Event* stop) {
-  for (;;) {
-    const SocketError err = Wait(POLLIN, timeout_ms, stop);
-    if (err != SocketError::kNone) return {err, 0};
-    uint8_t none = 0;
-    const ssize_t n = ::recv(fd(), &none, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
-    if (n >= 0) return {SocketError::kNone, static_cast<size_t>(n)};
-    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-    return {SocketErrorFromErrno(errno), 0};
   }
 }
 

@@ -194,13 +194,14 @@ class UdpSocket : public SocketBase {
 
   // Creates the socket and binds it to INADDR_ANY:`port` (0: any free port).
   SocketError Bind(uint16_t port);
-  // One datagram. When it was larger than `data`, the part that fitted is
-  // dropped and kMessageSize is returned with `bytes` = the real size.
+  // One datagram. A queued datagram is read at once (one system call); the
+  // socket is waited on, at most `timeout_ms`, only when it is empty. The
+  // stop and shutdown flags are looked at before every read, so a stop ends a
+  // stream of queued datagrams too. When the datagram was larger than `data`,
+  // the part that fitted is dropped and kMessageSize is returned with `bytes`
+  // = the real size.
   IoResult ReceiveFrom(std::span<uint8_t> data, Endpoint* from, uint32_t timeout_ms,
                        Event* stop = nullptr);
-  // The real size of the next datagram, which stays queued (MSG_PEEK |
-  // MSG_TRUNC), so a buffer can be grown before it is read.
-  IoResult PeekSize(uint32_t timeout_ms, Event* stop = nullptr);
   IoResult SendTo(const Endpoint& to, std::span<const uint8_t> data);
 };
 

@@ -40,7 +40,7 @@ class IRTPReceiverUser {
 
 class CRTPReceiver : public IRTPClientUser, public CBaseThread {
  public:
-  // Initial datagram buffer of the UDP client (grows for larger datagrams).
+  // The datagram size expected (a hint: the UDP client receives any size).
   static constexpr uint32_t kInitialBufferBytes = 1536;
   static constexpr uint32_t kReceiveWaitSeconds = 2;
 

@@ -1,8 +1,9 @@
 #include "rtsp/udp_client.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
-#include <vector>
+#include <span>
 
 #include "util/str_format.h"
 
@@ -67,37 +68,33 @@ bool CUDPClient::SendTo(const platform::Endpoint& destination, const uint8_t* da
 }
 
 void CUDPClient::Run() {
-  std::vector<uint8_t> buffer;
-  buffer.resize(std::clamp<uint32_t>(bufferSize_.load(), 1, kMaxDatagramBytes));
+  // Room for any datagram, so none needs its size asked first and none is cut.
+  const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kMaxDatagramBytes]);
+  if (!buffer) {
+    if (user_ != nullptr) user_->OnClientClosed(this);
+    return;
+  }
+  const std::span<uint8_t> room(buffer.get(), kMaxDatagramBytes);
   platform::Event* stop = &StopEvent().Raw();
   const uint32_t wait_ms = WaitMs();
   while (!IsStopSignalled()) {
-    const IoResult peek = socket_.PeekSize(wait_ms, stop);
-    if (peek.error == SocketError::kTimedOut) {
+    platform::Endpoint from;
+    const IoResult r = socket_.ReceiveFrom(room, &from, wait_ms, stop);
+    if (r.error == SocketError::kTimedOut) {
       if (user_ != nullptr) user_->OnTimeout(this);
       continue;
     }
-    if (peek.error == SocketError::kInterrupted || peek.error == SocketError::kShutdown) break;
-    if (!peek.ok()) {
-      if (peek.error == SocketError::kFault || peek.error == SocketError::kNetworkDown ||
-          peek.error == SocketError::kNotInitialised) {
+    if (r.error == SocketError::kInterrupted || r.error == SocketError::kShutdown) break;
+    if (!r.ok()) {
+      if (r.error == SocketError::kFault || r.error == SocketError::kNetworkDown ||
+          r.error == SocketError::kNotInitialised) {
         if (user_ != nullptr) user_->OnClientClosed(this);
         break;
       }
       continue;  // e.g. an ICMP error reported once for an earlier send
     }
-    if (peek.bytes > buffer.size()) {
-      try {
-        buffer.resize(std::min<size_t>(peek.bytes, kMaxDatagramBytes));
-      } catch (const std::bad_alloc&) {
-        // Keep the smaller buffer: the datagram is reported cut and skipped.
-      }
-    }
-    platform::Endpoint from;
-    const IoResult r = socket_.ReceiveFrom(buffer, &from, 0, stop);
-    if (IsStopSignalled()) break;
-    if (r.ok() && r.bytes > 0 && user_ != nullptr) {
-      user_->OnData(this, from, buffer.data(), static_cast<uint32_t>(r.bytes));
+    if (r.bytes > 0 && user_ != nullptr) {
+      user_->OnData(this, from, buffer.get(), static_cast<uint32_t>(r.bytes));
     }
   }
 }

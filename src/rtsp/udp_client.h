@@ -4,9 +4,10 @@
 // receiver (one client per RTP port) and the RTCP handler (which also sends
 // through it) are the users.
 //
-// Datagrams are never cut: the thread learns each one's size before reading
-// it and grows its buffer (up to kMaxDatagramBytes), so the datagram that
-// needed the larger buffer is delivered too.
+// Datagrams are never cut: the thread receives into a buffer that holds the
+// largest one (kMaxDatagramBytes, allocated once per thread start), one
+// system call per datagram while datagrams are queued; it waits only when
+// the socket is empty.
 //
 // Threading: Open and Close run on the owner's thread, serialised by lock_.
 // The user and the socket are set by Open before the thread starts and
@@ -44,7 +45,8 @@ class IRTPClient {
   virtual ~IRTPClient() = default;
   virtual bool Open(IRTPClientUser* user, uint16_t port) = 0;
   virtual void Close() = 0;
-  // Initial datagram buffer for the next thread start.
+  // The datagram size the user expects (kept as a hint: CUDPClient's buffer
+  // holds any datagram).
   virtual void SetBufferSize(uint32_t bytes) = 0;
   // Receive wait per round; the fraction (microseconds) is kept modulo 1000.
   virtual void SetTimeout(uint32_t seconds, uint32_t fraction) = 0;
@@ -87,7 +89,7 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   IRTPClientUser* user_ = nullptr;
   platform::UdpSocket socket_;
   std::atomic<uint16_t> port_{0};
-  std::atomic<uint32_t> bufferSize_{8192};
+  std::atomic<uint32_t> bufferSize_{8192};  // the user's hint, not a limit
   std::atomic<uint32_t> waitSeconds_{2};
   std::atomic<uint32_t> waitFraction_{0};
 };
