@@ -493,6 +493,15 @@ SocketError UdpSocket::Bind(uint16_t port) {
 IoResult UdpSocket::ReceiveFrom(std::span<uint8_t> data, Endpoint* from, uint32_t timeout_ms,
                                 Event* stop) {
   for (;;) {
+    const IoResult r = TryReceiveFrom(data, from, stop);
+    if (r.error != SocketError::kWouldBlock) return r;
+    const SocketError err = Wait(POLLIN, timeout_ms, stop);
+    if (err != SocketError::kNone) return {err, 0};
+  }
+}
+
+IoResult UdpSocket::TryReceiveFrom(std::span<uint8_t> data, Endpoint* from, Event* stop) {
+  for (;;) {
     if (stop != nullptr && stop->IsSet()) return {SocketError::kInterrupted, 0};
     if (shut_down_->IsSet()) return {SocketError::kShutdown, 0};
     const int fd = this->fd();
@@ -505,10 +514,7 @@ IoResult UdpSocket::ReceiveFrom(std::span<uint8_t> data, Endpoint* from, uint32_
                                  reinterpret_cast<sockaddr*>(&addr), &len);
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return {SocketErrorFromErrno(errno), 0};
-      const SocketError err = Wait(POLLIN, timeout_ms, stop);
-      if (err != SocketError::kNone) return {err, 0};
-      continue;
+      return {SocketErrorFromErrno(errno), 0};  // EAGAIN: kWouldBlock
     }
     if (from) *from = Endpoint::FromSockaddr(addr);
     if (static_cast<size_t>(n) > data.size()) {

@@ -195,13 +195,15 @@ class UdpSocket : public SocketBase {
   // Creates the socket and binds it to INADDR_ANY:`port` (0: any free port).
   SocketError Bind(uint16_t port);
   // One datagram. A queued datagram is read at once (one system call); the
-  // socket is waited on, at most `timeout_ms`, only when it is empty. The
-  // stop and shutdown flags are looked at before every read, so a stop ends a
-  // stream of queued datagrams too. When the datagram was larger than `data`,
-  // the part that fitted is dropped and kMessageSize is returned with `bytes`
-  // = the real size.
+  // socket is waited on, at most `timeout_ms`, only when it is empty. When
+  // the datagram was larger than `data`, the part that fitted is dropped and
+  // kMessageSize is returned with `bytes` = the real size.
   IoResult ReceiveFrom(std::span<uint8_t> data, Endpoint* from, uint32_t timeout_ms,
                        Event* stop = nullptr);
+  // As ReceiveFrom, without the wait: kWouldBlock when no datagram is queued.
+  // The stop (kInterrupted) and shutdown (kShutdown) flags are looked at
+  // first, so a stop also ends a run of queued datagrams.
+  IoResult TryReceiveFrom(std::span<uint8_t> data, Endpoint* from, Event* stop = nullptr);
   IoResult SendTo(const Endpoint& to, std::span<const uint8_t> data);
 };
 

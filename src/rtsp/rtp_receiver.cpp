@@ -26,6 +26,7 @@ bool CRTPReceiver::Start(uint16_t port) {
   if (client_) {
     client_->SetBufferSize(kInitialBufferBytes);
     client_->SetTimeout(kReceiveWaitSeconds, 0);
+    unannounced_.store(0, std::memory_order_relaxed);
     if (client_->Open(this, port)) {
       ClearQueue();
       stopping_.store(false);
@@ -63,9 +64,12 @@ void CRTPReceiver::OnData(IRTPClient* client, const platform::Endpoint& sender, 
   entry->sender = sender;
   switch (queue_.Push(std::move(entry))) {
     case RtpPacketQueue::PushResult::kWakeConsumer:
-      queueEvent_.Set();
+      unannounced_.store(1, std::memory_order_relaxed);
       break;
     case RtpPacketQueue::PushResult::kAppended:
+      if (const uint32_t n = unannounced_.load(std::memory_order_relaxed); n > 0) {
+        unannounced_.store(n + 1, std::memory_order_relaxed);
+      }
       break;
     case RtpPacketQueue::PushResult::kDropped:
       if (LogThrottle(dropLogCounter_) && Log() != nullptr) {
@@ -75,6 +79,13 @@ void CRTPReceiver::OnData(IRTPClient* client, const platform::Endpoint& sender, 
       }
       break;
   }
+  if (unannounced_.load(std::memory_order_relaxed) >= kMaxPacketsBeforeWake) OnIdle(client);
+}
+
+void CRTPReceiver::OnIdle(IRTPClient* client) {
+  if (client != client_.get() || unannounced_.load(std::memory_order_relaxed) == 0) return;
+  unannounced_.store(0, std::memory_order_relaxed);
+  queueEvent_.Set();
 }
 
 void CRTPReceiver::OnTimeout(IRTPClient* client) {

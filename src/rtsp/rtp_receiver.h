@@ -5,14 +5,18 @@
 // no jitter buffer: sequence checks belong to the users.
 //
 // The queue is bounded (RtpPacketQueue::kMaxQueuedBytes); what does not fit
-// is dropped, counted and logged (throttled).
+// is dropped, counted and logged (throttled). Packet buffers are recycled
+// through the queue's bounded spares, so a steady stream allocates nothing
+// per packet. The queue thread is woken once per run of datagrams the UDP
+// client reads back to back, not per packet.
 //
 // Threading: Start, Stop, SetUser and ClearQueue run on the owner's thread
-// (SetUser before Start, or while stopped). OnData, OnTimeout and
+// (SetUser before Start, or while stopped). OnData, OnTimeout, OnIdle and
 // OnClientClosed run on the UDP client's thread; OnRTPPacketFrom runs on the
 // queue thread, OnReceiveTimeout and OnReceiveError on the UDP thread. The
-// queue has its own lock; the user pointer is atomic; dropLogCounter_ is
-// touched by the UDP thread only.
+// queue has its own lock; the user pointer is atomic; dropLogCounter_ and
+// unannounced_ belong to the UDP thread (unannounced_ is atomic, relaxed,
+// for tests and benchmarks that call OnData from a thread of their own).
 #pragma once
 
 #include <atomic>
@@ -43,6 +47,9 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   // The datagram size expected (a hint: the UDP client receives any size).
   static constexpr uint32_t kInitialBufferBytes = 1536;
   static constexpr uint32_t kReceiveWaitSeconds = 2;
+  // The queue thread is woken once a run of datagrams has been read (OnIdle),
+  // not for each packet; a run that does not end wakes it every this many.
+  static constexpr uint32_t kMaxPacketsBeforeWake = 32;
 
   explicit CRTPReceiver(IDebugMessage* log);
   ~CRTPReceiver() override;
@@ -62,6 +69,7 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   void OnData(IRTPClient* client, const platform::Endpoint& sender, const uint8_t* data,
               uint32_t length) override;
   void OnTimeout(IRTPClient* client) override;
+  void OnIdle(IRTPClient* client) override;
   void OnClientClosed(IRTPClient* client) override;
 
  protected:
@@ -76,6 +84,8 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   RtpPacketQueue queue_;
   CEvent queueEvent_;
   uint32_t dropLogCounter_ = 0;
+  // Packets queued since the queue thread asked to be woken (0: no wake owed).
+  std::atomic<uint32_t> unannounced_{0};
 };
 
 }  // namespace korvela

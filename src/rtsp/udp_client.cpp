@@ -5,6 +5,8 @@
 #include <new>
 #include <span>
 
+#include <poll.h>
+
 #include "util/str_format.h"
 
 namespace korvela {
@@ -79,23 +81,31 @@ void CUDPClient::Run() {
   const uint32_t wait_ms = WaitMs();
   while (!IsStopSignalled()) {
     platform::Endpoint from;
-    const IoResult r = socket_.ReceiveFrom(room, &from, wait_ms, stop);
-    if (r.error == SocketError::kTimedOut) {
+    const IoResult r = socket_.TryReceiveFrom(room, &from, stop);
+    if (r.ok()) {
+      if (r.bytes > 0 && user_ != nullptr) {
+        user_->OnData(this, from, buffer.get(), static_cast<uint32_t>(r.bytes));
+      }
+      continue;
+    }
+    SocketError error = r.error;
+    if (error == SocketError::kWouldBlock) {
+      if (user_ != nullptr) user_->OnIdle(this);
+      error = socket_.Wait(POLLIN, wait_ms, stop);
+      if (error == SocketError::kNone) continue;
+    }
+    if (error == SocketError::kTimedOut) {
       if (user_ != nullptr) user_->OnTimeout(this);
       continue;
     }
-    if (r.error == SocketError::kInterrupted || r.error == SocketError::kShutdown) break;
-    if (!r.ok()) {
-      if (r.error == SocketError::kFault || r.error == SocketError::kNetworkDown ||
-          r.error == SocketError::kNotInitialised) {
-        if (user_ != nullptr) user_->OnClientClosed(this);
-        break;
-      }
-      continue;  // e.g. an ICMP error reported once for an earlier send
+    if (error == SocketError::kInterrupted || error == SocketError::kShutdown) break;
+    if (error == SocketError::kFault || error == SocketError::kNetworkDown ||
+        error == SocketError::kNotInitialised) {
+      if (user_ != nullptr) user_->OnClientClosed(this);
+      break;
     }
-    if (r.bytes > 0 && user_ != nullptr) {
-      user_->OnData(this, from, buffer.get(), static_cast<uint32_t>(r.bytes));
-    }
+    // Anything else (e.g. an ICMP error reported once for an earlier send,
+    // an oversize datagram, which cannot happen here) is passed over.
   }
 }
 

@@ -7,7 +7,7 @@
 // Datagrams are never cut: the thread receives into a buffer that holds the
 // largest one (kMaxDatagramBytes, allocated once per thread start), one
 // system call per datagram while datagrams are queued; it waits only when
-// the socket is empty.
+// the socket is empty, and tells the user so first (OnIdle).
 //
 // Threading: Open and Close run on the owner's thread, serialised by lock_.
 // The user and the socket are set by Open before the thread starts and
@@ -36,6 +36,9 @@ class IRTPClientUser {
                       uint32_t length) = 0;
   // No datagram came within the client's wait.
   virtual void OnTimeout(IRTPClient* client) = 0;
+  // The socket is empty: the client is about to wait (work put off during a
+  // run of datagrams can be done now).
+  virtual void OnIdle(IRTPClient* /*client*/) {}
   // The socket was closed (by Close or after a fatal error).
   virtual void OnClientClosed(IRTPClient* client) = 0;
 };
