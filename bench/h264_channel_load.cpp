@@ -271,9 +271,14 @@ int main(int argc, char** argv) {
   const auto threads0 = ThreadCpuSeconds();
   const double cpu0 = ProcessCpuSeconds();
   const size_t frames0 = receiver.frame_count();
+  const uint64_t packets0 = channel.parser_counters().packets;
+  // A tracer (scripts/bench.sh h264-syscalls) attaches for the window.
+  std::printf("window of %d s starts\n", seconds);
+  std::fflush(stdout);
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   const double cpu = ProcessCpuSeconds() - cpu0;
   const size_t frames = receiver.frame_count() - frames0;
+  const uint64_t packets = channel.parser_counters().packets - packets0;
   const auto threads1 = ThreadCpuSeconds();
   std::vector<double> peer_cpu;
   std::vector<long> peer_frames;
@@ -296,9 +301,9 @@ int main(int argc, char** argv) {
       first_ms, fds_now.total() - fds_before.total(), fds_now.sockets - fds_before.sockets,
       fds_now.events - fds_before.events, fds_now.other - fds_before.other, threads);
   std::printf(
-      "driver: %zu frames in %d s, %.1f us CPU per frame (packets %llu, gaps %llu, "
+      "driver: %zu frames in %d s, %.1f us CPU per frame (%llu packets, gaps %llu, "
       "withheld %llu)\n",
-      frames, seconds, per_frame_us, static_cast<unsigned long long>(c.packets),
+      frames, seconds, per_frame_us, static_cast<unsigned long long>(packets),
       static_cast<unsigned long long>(c.gaps), static_cast<unsigned long long>(c.withheld));
   for (const auto& [name, seconds_now] : threads1) {
     const auto before = threads0.find(name);

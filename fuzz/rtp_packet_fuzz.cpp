@@ -23,19 +23,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t length = std::min<size_t>(rest[0] << 8 | rest[1], rest.size() - 2);
     const auto datagram = rest.subspan(2, length);
     rest = rest.subspan(2 + length);
-    auto entry = queue.Acquire();
-    if (!entry->packet.Parse(datagram)) {
-      Check(entry->packet.GetPayloadLength() == 0);
+    RtpQueueBatch entries;
+    queue.Acquire(&entries, 1);
+    Check(entries.size() == 1);
+    if (!entries[0]->packet.Parse(datagram)) {
+      Check(entries[0]->packet.GetPayloadLength() == 0);
       continue;
     }
-    const CRTPPacket& p = entry->packet;
+    const CRTPPacket& p = entries[0]->packet;
     Check(p.GetPayloadLength() > 0 && p.GetPayloadLength() <= datagram.size() - 12);
     Check(12 + p.GetCsrcCount() * 4u + p.GetExtensionData().size() + p.GetPayloadLength() <=
           datagram.size());
     for (size_t i = 0; i < p.GetCsrcCount(); ++i) (void)p.GetCsrc(i);
     const uint8_t last = p.Payload().back();
     Check(last == datagram.back());  // padding is not removed
-    queue.Push(std::move(entry));
+    queue.PushAll(&entries);
   }
   RtpQueueBatch batch;
   queue.TakeAll(&batch);

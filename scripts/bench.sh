@@ -10,6 +10,14 @@
 #   scripts/bench.sh mjpeg-syscalls [SECONDS=10]
 #       System calls of each (strace -f -c), one after the other, per picture
 #       and per 64 KiB received.
+#   scripts/bench.sh h264 [SECONDS=20] [RUNS=3]
+#       CPU per delivered frame of one H.264 channel (bench/h264_channel_load),
+#       ffmpeg -rtsp_transport udp -c copy -f null and GStreamer rtspsrc !
+#       rtph264depay ! fakesink, all at once on one simulated IQ031 (1280x720,
+#       25 fps, a 4 Mbit/s clip made here), measured over the same window;
+#       also the first frame's delay and the threads and descriptors it adds.
+#   scripts/bench.sh h264-syscalls [SECONDS=10]
+#       System calls of the H.264 channel alone (strace -f -c) per datagram.
 #
 # Environment: BUILD_DIR (default build/release; built with the release
 # preset when missing), OUT_DIR (default a fresh temporary folder, kept).
@@ -25,7 +33,7 @@ CAMSIM=$BUILD_DIR/tools/camsim/camsim
 SIM_PID=
 
 usage() {
-  sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 }
 
@@ -184,11 +192,80 @@ cmd_mjpeg_syscalls() {
   echo "# full tables: $d/*.strace"
 }
 
+H264_LOAD=$BUILD_DIR/bench/h264_channel_load
+
+# The load tool and the simulator, and the simulator's samples with a 4 Mbit/s
+# 1280x720 clip in place of the 2 Mbit/s one (testdata/README.md's command at
+# another rate); sets H264_DATA.
+prepare_h264() {
+  if [[ ! -x $H264_LOAD || ! -x $CAMSIM ]]; then
+    cmake --preset release >/dev/null
+    cmake --build --preset release --target h264_channel_load camsim -- -j2 >/dev/null
+  fi
+  command -v ffmpeg >/dev/null || { echo "bench: ffmpeg is missing" >&2; exit 1; }
+  H264_DATA=$OUT_DIR/testdata
+  if [[ ! -s $H264_DATA/h264_1280x720.h264 ]]; then
+    mkdir -p "$H264_DATA"
+    cp "$ROOT"/testdata/* "$H264_DATA/"
+    ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -vf noise=alls=12:allf=t -t 2 \
+      -c:v libx264 -preset veryfast -profile:v main -pix_fmt yuv420p -b:v 4M -maxrate 4.4M \
+      -bufsize 2M -x264-params keyint=25:min-keyint=25:scenecut=0:repeat-headers=1 -f h264 \
+      "$H264_DATA/h264_1280x720.h264"
+  fi
+}
+
+cmd_h264() {
+  local seconds=${1:-20} runs=${2:-3}
+  prepare_h264
+  command -v gst-launch-1.0 >/dev/null || { echo "bench: gst-launch-1.0 is missing" >&2; exit 1; }
+  echo "# H.264, CPU per delivered frame: $seconds s per run, $runs runs, $(date -u +%FT%TZ)"
+  echo "# build: $BUILD_DIR ($(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$BUILD_DIR/CMakeCache.txt"))"
+  for run in $(seq "$runs"); do
+    echo "## run $run, load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+    "$H264_LOAD" "$CAMSIM" "$seconds" "$H264_DATA" | grep -v '^window of'
+  done
+}
+
+cmd_h264_syscalls() {
+  local seconds=${1:-10}
+  prepare_h264
+  command -v strace >/dev/null || { echo "bench: strace is missing" >&2; exit 1; }
+  echo "# H.264 channel alone, system calls over $seconds s (strace -f -c), $(date -u +%FT%TZ)," \
+    "load average $(cut -d' ' -f1 /proc/loadavg)"
+  local d=$OUT_DIR/h264-syscalls
+  mkdir -p "$d"
+  # The tool says when its window starts; strace follows every thread of it
+  # (not the simulator it started) for that long.
+  coproc LOAD { "$H264_LOAD" "$CAMSIM" "$seconds" "$H264_DATA" none; }
+  local pid=$LOAD_PID line
+  while IFS= read -r line <&"${LOAD[0]}"; do
+    [[ $line == window* ]] && break
+  done
+  timeout -s INT "$seconds" strace -f -c -p "$pid" -o "$d/driver.strace" 2>/dev/null || true
+  cat <&"${LOAD[0]}" >"$d/load.out"
+  wait "$pid" || true
+  cat "$d/load.out"
+  local packets
+  packets=$(sed -n 's/^driver: .*(\([0-9]*\) packets.*/\1/p' "$d/load.out")
+  awk -v packets="$packets" '
+    $NF ~ /^[a-z_0-9]+$/ && $NF != "syscall" && $NF != "total" {
+      calls = ($4 ~ /^[0-9]+$/) ? $4 : $5; n[$NF] = calls
+    }
+    / total$/ { all = $4 }
+    END {
+      printf "datagrams %d, system calls %d: %.2f per datagram\n", packets, all, all / packets
+      for (k in n) printf "  %-16s %6d  (%.2f per datagram)\n", k, n[k], n[k] / packets
+    }' "$d/driver.strace"
+  echo "# full table: $d/driver.strace"
+}
+
 [[ $# -ge 1 ]] || usage
 sub=$1
 shift
 case $sub in
   mjpeg) cmd_mjpeg "$@" ;;
   mjpeg-syscalls) cmd_mjpeg_syscalls "$@" ;;
+  h264) cmd_h264 "$@" ;;
+  h264-syscalls) cmd_h264_syscalls "$@" ;;
   *) usage ;;
 esac

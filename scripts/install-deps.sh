@@ -9,6 +9,7 @@ packages=(
   ffmpeg curl lighttpd
   python3-gi gir1.2-gst-rtsp-server-1.0 gir1.2-gst-plugins-base-1.0
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-x
+  gstreamer1.0-tools strace
 )
 missing=()
 for p in "${packages[@]}"; do

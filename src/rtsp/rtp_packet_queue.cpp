@@ -4,37 +4,56 @@
 
 namespace korvela {
 
-std::unique_ptr<RtpQueueEntry> RtpPacketQueue::Acquire() {
+void RtpPacketQueue::Acquire(RtpQueueBatch* entries, size_t count) {
+  try {
+    entries->reserve(count);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
   {
     MutexLock lock(mutex_);
-    if (!spares_.empty()) {
-      std::unique_ptr<RtpQueueEntry> entry = std::move(spares_.back());
+    while (entries->size() < count && !spares_.empty()) {
+      spareBytes_ -= spares_.back()->packet.MemoryBytes();
+      entries->push_back(std::move(spares_.back()));
       spares_.pop_back();
-      spareBytes_ -= entry->packet.MemoryBytes();
-      return entry;
     }
   }
-  return std::unique_ptr<RtpQueueEntry>(new (std::nothrow) RtpQueueEntry);
+  while (entries->size() < count) {
+    std::unique_ptr<RtpQueueEntry> entry(new (std::nothrow) RtpQueueEntry);
+    if (!entry) return;
+    entries->push_back(std::move(entry));
+  }
 }
 
-RtpPacketQueue::PushResult RtpPacketQueue::Push(std::unique_ptr<RtpQueueEntry> entry) {
-  MutexLock lock(mutex_);
-  const size_t bytes = entry->packet.MemoryBytes();
-  if (queuedBytes_ + bytes > kMaxQueuedBytes) {
-    ++dropped_;
-    KeepSpare(entry);
-    return PushResult::kDropped;
+RtpPacketQueue::PushResult RtpPacketQueue::PushAll(RtpQueueBatch* entries) {
+  PushResult result;
+  {
+    MutexLock lock(mutex_);
+    for (auto& entry : *entries) {
+      const size_t bytes = entry->packet.MemoryBytes();
+      bool appended = false;
+      if (queuedBytes_ + bytes <= kMaxQueuedBytes) {
+        try {
+          queue_.push_back(std::move(entry));
+          appended = true;
+        } catch (const std::bad_alloc&) {
+        }
+      }
+      if (!appended) {
+        ++dropped_;
+        ++result.dropped;
+        KeepSpare(entry);
+        continue;
+      }
+      queuedBytes_ += bytes;
+      if (consumerWaiting_) {
+        consumerWaiting_ = false;
+        result.wake_consumer = true;
+      }
+    }
   }
-  try {
-    queue_.push_back(std::move(entry));
-  } catch (const std::bad_alloc&) {
-    ++dropped_;
-    return PushResult::kDropped;
-  }
-  queuedBytes_ += bytes;
-  if (!consumerWaiting_) return PushResult::kAppended;
-  consumerWaiting_ = false;
-  return PushResult::kWakeConsumer;
+  entries->clear();  // entries not kept are deleted here, outside the lock
+  return result;
 }
 
 bool RtpPacketQueue::TakeAll(RtpQueueBatch* batch) {
@@ -52,11 +71,6 @@ void RtpPacketQueue::Recycle(RtpQueueBatch* batch) {
     for (auto& entry : *batch) KeepSpare(entry);
   }
   batch->clear();  // entries not kept are deleted here, outside the lock
-}
-
-void RtpPacketQueue::Recycle(std::unique_ptr<RtpQueueEntry> entry) {
-  MutexLock lock(mutex_);
-  KeepSpare(entry);
 }
 
 void RtpPacketQueue::Clear() {

@@ -1,12 +1,13 @@
 // The bounded FIFO between an RTP receiver's UDP thread (producer: parses
-// each datagram into an entry and appends it) and its queue thread
-// (consumer: takes every queued entry at once and delivers them in order).
+// datagrams into entries and appends them a run at a time) and its queue
+// thread (consumer: takes every queued entry at once and delivers them in
+// order).
 //
 // The queue is fed by the network before anyone has checked the sender, so it
 // holds at most kMaxQueuedBytes; an entry that does not fit is dropped and
 // counted (the depacketisers see the drop as a sequence gap). Delivered
-// entries are kept as spares (at most kMaxSpareBytes) and reused, so a
-// steady stream needs no allocation per packet.
+// entries are kept as spares (at most kMaxSpareBytes) and handed out again,
+// so a steady stream needs no allocation per packet.
 //
 // Threading: any thread; mutex_ guards every field.
 #pragma once
@@ -38,13 +39,18 @@ class RtpPacketQueue {
   // Enough for the packets of a large key frame (about 1,400 of 1,500 bytes).
   static constexpr size_t kMaxSpareBytes = 2 * 1024 * 1024;
 
-  enum class PushResult { kAppended, kWakeConsumer, kDropped };
+  struct PushResult {
+    size_t dropped = 0;  // entries that did not fit (kept as spares or deleted)
+    // The consumer found the queue empty and waits to be woken.
+    bool wake_consumer = false;
+  };
 
-  // A spare entry or a new one; null when memory is short.
-  std::unique_ptr<RtpQueueEntry> Acquire();
-  // Appends the entry, or drops and counts it when it does not fit.
-  // kWakeConsumer: the consumer found the queue empty and waits to be woken.
-  PushResult Push(std::unique_ptr<RtpQueueEntry> entry);
+  // Tops `entries` up to `count` with spares, then new entries; fewer when
+  // memory is short.
+  void Acquire(RtpQueueBatch* entries, size_t count);
+  // Appends `entries` in order (emptying it), dropping and counting those
+  // that do not fit.
+  PushResult PushAll(RtpQueueBatch* entries);
   // Swaps every queued entry, oldest first, into `batch` (emptied first; its
   // capacity is reused by the queue). False when there was none: the
   // consumer is then taken to wait until a Push asks for it to be woken, so
@@ -52,7 +58,6 @@ class RtpPacketQueue {
   bool TakeAll(RtpQueueBatch* batch);
   // Returns delivered (or unwanted) entries as spares; empties `batch`.
   void Recycle(RtpQueueBatch* batch);
-  void Recycle(std::unique_ptr<RtpQueueEntry> entry);
   // Deletes every queued entry.
   void Clear();
 

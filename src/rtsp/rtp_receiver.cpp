@@ -26,7 +26,6 @@ bool CRTPReceiver::Start(uint16_t port) {
   if (client_) {
     client_->SetBufferSize(kInitialBufferBytes);
     client_->SetTimeout(kReceiveWaitSeconds, 0);
-    unannounced_.store(0, std::memory_order_relaxed);
     if (client_->Open(this, port)) {
       ClearQueue();
       stopping_.store(false);
@@ -48,6 +47,9 @@ void CRTPReceiver::Stop() {
   }
   ClearQueue();
   StopThread(2000);
+  MutexLock lock(producerMu_);  // the UDP thread has ended
+  pending_.clear();
+  free_.clear();
 }
 
 uint16_t CRTPReceiver::GetPort() const { return client_ ? client_->GetPort() : 0; }
@@ -55,37 +57,42 @@ uint16_t CRTPReceiver::GetPort() const { return client_ ? client_->GetPort() : 0
 void CRTPReceiver::OnData(IRTPClient* client, const platform::Endpoint& sender, const uint8_t* data,
                           uint32_t length) {
   if (client != client_.get() || stopping_.load(std::memory_order_relaxed)) return;
-  std::unique_ptr<RtpQueueEntry> entry = queue_.Acquire();
-  if (!entry) return;
-  if (!entry->packet.Parse({data, length})) {
-    queue_.Recycle(std::move(entry));
-    return;  // malformed datagrams are dropped silently
+  MutexLock lock(producerMu_);
+  if (pending_.capacity() < kMaxPacketsPerRun) {
+    try {
+      pending_.reserve(kMaxPacketsPerRun);
+    } catch (const std::bad_alloc&) {
+      return;
+    }
   }
-  entry->sender = sender;
-  switch (queue_.Push(std::move(entry))) {
-    case RtpPacketQueue::PushResult::kWakeConsumer:
-      unannounced_.store(1, std::memory_order_relaxed);
-      break;
-    case RtpPacketQueue::PushResult::kAppended:
-      if (const uint32_t n = unannounced_.load(std::memory_order_relaxed); n > 0) {
-        unannounced_.store(n + 1, std::memory_order_relaxed);
-      }
-      break;
-    case RtpPacketQueue::PushResult::kDropped:
-      if (LogThrottle(dropLogCounter_) && Log() != nullptr) {
-        Log()->Message(kLogWarning, kDropped, "korvela::CRTPReceiver::OnData", client->GetPort(),
-                       static_cast<unsigned>(queue_.QueuedBytes()),
-                       static_cast<unsigned long long>(queue_.DroppedPackets()));
-      }
-      break;
-  }
-  if (unannounced_.load(std::memory_order_relaxed) >= kMaxPacketsBeforeWake) OnIdle(client);
+  if (free_.empty()) queue_.Acquire(&free_, kMaxPacketsPerRun);
+  if (free_.empty()) return;  // memory is short: the datagram is lost
+  RtpQueueEntry& entry = *free_.back();
+  // Malformed datagrams are dropped silently; the entry stays free.
+  if (!entry.packet.Parse({data, length})) return;
+  entry.sender = sender;
+  pending_.push_back(std::move(free_.back()));
+  free_.pop_back();
+  if (pending_.size() >= kMaxPacketsPerRun) Flush(client);
 }
 
 void CRTPReceiver::OnIdle(IRTPClient* client) {
-  if (client != client_.get() || unannounced_.load(std::memory_order_relaxed) == 0) return;
-  unannounced_.store(0, std::memory_order_relaxed);
-  queueEvent_.Set();
+  if (client != client_.get()) return;
+  MutexLock lock(producerMu_);
+  Flush(client);
+}
+
+void CRTPReceiver::Flush(IRTPClient* client) {
+  if (pending_.empty()) return;
+  const RtpPacketQueue::PushResult pushed = queue_.PushAll(&pending_);
+  if (pushed.wake_consumer) queueEvent_.Set();
+  bool log = false;
+  for (size_t i = 0; i < pushed.dropped; ++i) log = LogThrottle(dropLogCounter_) || log;
+  if (log && Log() != nullptr) {
+    Log()->Message(kLogWarning, kDropped, "korvela::CRTPReceiver::OnData", client->GetPort(),
+                   static_cast<unsigned>(queue_.QueuedBytes()),
+                   static_cast<unsigned long long>(queue_.DroppedPackets()));
+  }
 }
 
 void CRTPReceiver::OnTimeout(IRTPClient* client) {

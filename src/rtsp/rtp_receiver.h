@@ -7,16 +7,16 @@
 // The queue is bounded (RtpPacketQueue::kMaxQueuedBytes); what does not fit
 // is dropped, counted and logged (throttled). Packet buffers are recycled
 // through the queue's bounded spares, so a steady stream allocates nothing
-// per packet. The queue thread is woken once per run of datagrams the UDP
-// client reads back to back, not per packet.
+// per packet. The packets of a run of datagrams the UDP client reads back to
+// back are queued together and the queue thread is woken once for them:
+// one lock and at most one wake-up per run rather than per packet.
 //
 // Threading: Start, Stop, SetUser and ClearQueue run on the owner's thread
 // (SetUser before Start, or while stopped). OnData, OnTimeout, OnIdle and
 // OnClientClosed run on the UDP client's thread; OnRTPPacketFrom runs on the
 // queue thread, OnReceiveTimeout and OnReceiveError on the UDP thread. The
-// queue has its own lock; the user pointer is atomic; dropLogCounter_ and
-// unannounced_ belong to the UDP thread (unannounced_ is atomic, relaxed,
-// for tests and benchmarks that call OnData from a thread of their own).
+// queue has its own lock; the user pointer is atomic; the UDP thread's free
+// and pending packets are guarded by producerMu_.
 #pragma once
 
 #include <atomic>
@@ -28,6 +28,8 @@
 #include "rtsp/rtp_packet.h"
 #include "rtsp/rtp_packet_queue.h"
 #include "rtsp/udp_client.h"
+#include "util/mutex.h"
+#include "util/thread_annotations.h"
 
 namespace korvela {
 
@@ -47,9 +49,11 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   // The datagram size expected (a hint: the UDP client receives any size).
   static constexpr uint32_t kInitialBufferBytes = 1536;
   static constexpr uint32_t kReceiveWaitSeconds = 2;
-  // The queue thread is woken once a run of datagrams has been read (OnIdle),
-  // not for each packet; a run that does not end wakes it every this many.
-  static constexpr uint32_t kMaxPacketsBeforeWake = 32;
+  // Packets of a run of datagrams are handed to the queue (and its thread
+  // woken) together once the run ends (OnIdle), at the latest every this
+  // many; also the number of free packets the UDP thread takes from the
+  // queue's spares at a time.
+  static constexpr size_t kMaxPacketsPerRun = 32;
 
   explicit CRTPReceiver(IDebugMessage* log);
   ~CRTPReceiver() override;
@@ -83,9 +87,16 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   std::atomic<bool> stopping_{true};
   RtpPacketQueue queue_;
   CEvent queueEvent_;
-  uint32_t dropLogCounter_ = 0;
-  // Packets queued since the queue thread asked to be woken (0: no wake owed).
-  std::atomic<uint32_t> unannounced_{0};
+  // Hands the pending packets to the queue, wakes its thread when it waits,
+  // logs drops (throttled).
+  void Flush(IRTPClient* client) REQUIRES(producerMu_);
+
+  // The UDP thread's side; uncontended unless tests or benchmarks call OnData
+  // from a thread of their own.
+  Mutex producerMu_;
+  RtpQueueBatch free_ GUARDED_BY(producerMu_);     // at most kMaxPacketsPerRun
+  RtpQueueBatch pending_ GUARDED_BY(producerMu_);  // parsed, not yet queued
+  uint32_t dropLogCounter_ GUARDED_BY(producerMu_) = 0;
 };
 
 }  // namespace korvela

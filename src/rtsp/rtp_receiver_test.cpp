@@ -66,11 +66,14 @@ TEST(CRTPPacketTest, HeaderCases) {
 TEST(RtpPacketQueueTest, HoldsUpToItsLimitAndCountsDrops) {
   RtpPacketQueue queue;
   size_t pushed = 0;
-  for (;; ++pushed) {
-    auto entry = queue.Acquire();
-    ASSERT_TRUE(entry->packet.Parse(Rtp(uint16_t(pushed), 1400)));
-    const size_t before = queue.QueuedBytes(), bytes = entry->packet.MemoryBytes();
-    if (queue.Push(std::move(entry)) == RtpPacketQueue::PushResult::kDropped) {
+  for (bool first = true;; ++pushed, first = false) {
+    RtpQueueBatch one;
+    queue.Acquire(&one, 1);
+    ASSERT_TRUE(one.at(0)->packet.Parse(Rtp(uint16_t(pushed), 1400)));
+    const size_t before = queue.QueuedBytes(), bytes = one[0]->packet.MemoryBytes();
+    const RtpPacketQueue::PushResult r = queue.PushAll(&one);
+    EXPECT_EQ(r.wake_consumer, first);  // only the first finds the consumer waiting
+    if (r.dropped == 1) {
       EXPECT_GT(before + bytes, RtpPacketQueue::kMaxQueuedBytes);
       break;
     }
