@@ -227,7 +227,7 @@ bool HttpConnection::Send(const HttpRequestParams& request) {
   has_response_ = false;
   head_ = HttpResponseHead();
   interim_responses_ = challenge_answers_ = 0;
-  resent_ = awaiting_continue_ = false;
+  resent_ = awaiting_continue_ = continue_wait_ran_out_ = false;
   deadline_ = std::min(SteadyClock::now() + std::chrono::milliseconds(timeouts_.total_ms),
                        request.not_after);
   total_length_ = std::max<uint64_t>(request.body.size(), request.total_length);
@@ -270,7 +270,7 @@ bool HttpConnection::SendExpectingContinue() {
     HttpResponseHead head;
     err = ReadHead(&head, wait_end);
     if (err == NetError::kTimeout && received_since_send_ == 0 && SteadyClock::now() < deadline_) {
-      device_ignores_expect_ = true;  // it waits for the body: send it
+      device_ignores_expect_ = continue_wait_ran_out_ = true;  // it waits for the body: send it
       break;
     }
     if (err != NetError::kNone) return Failed(err);
@@ -334,6 +334,9 @@ bool HttpConnection::Write(std::span<const uint8_t> data) {
     if (!framing) return Failed(NetError::kMalformed);
     TakeResponse(std::move(head), *framing);
     framing_.keep_alive = false;  // the peer may still expect the rest of the body
+    // It was only slow to answer: the next upload asks first again, so its
+    // body does not go into a refused request.
+    if (continue_wait_ran_out_) device_ignores_expect_ = false;
     last_error_ = head_.status_code == 401 ? NetError::kAuthRefused : NetError::kClosed;
     return false;
   }

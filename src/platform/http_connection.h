@@ -85,8 +85,11 @@ class HttpConnection {
   // server only renews a stale nonce.
   static constexpr int kMaxChallengeAnswers = 2;
   // How long a streamed upload that may meet a challenge waits for
-  // "100 Continue" before sending its body anyway (RFC 9110 10.1.1).
-  static constexpr uint32_t kContinueWaitMs = 1000;
+  // "100 Continue" before sending its body anyway (RFC 9110 10.1.1). Body
+  // bytes sent into a request the device then refuses are lost, so the wait
+  // is long enough for a busy device to answer; one that ignores Expect costs
+  // it once per connection object.
+  static constexpr uint32_t kContinueWaitMs = 3000;
 
   HttpConnection(std::string host, uint16_t port, HttpTimeouts timeouts, std::string user_agent);
   ~HttpConnection();
@@ -204,6 +207,7 @@ class HttpConnection {
   uint32_t connects_ = 0;
   bool reused_ = false;                 // the socket already carried a request
   bool device_ignores_expect_ = false;  // it let a continue wait run out
+  bool continue_wait_ran_out_ = false;  // ... in the current exchange
 
   Phase phase_ = Phase::kIdle;
   NetError last_error_ = NetError::kNone;

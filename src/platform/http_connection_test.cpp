@@ -437,6 +437,27 @@ TEST(HttpConnectionTest, StreamedUploadAsksBeforeItsBodyGoesOut) {
   }
 }
 
+// A device that answers "100 Continue" late is not taken for one that ignores
+// Expect: once its refusal arrives, the next upload asks first again, so its
+// body does not go into a refused request.
+TEST(HttpConnectionTest, UploadRefusedAfterTheContinueWaitAsksFirstAgain) {
+  ScriptedServer server;
+  ScriptStep late_refusal =
+      HeadThen(testing::HttpReplySplit("HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n",
+                                       {0}, HttpConnection::kContinueWaitMs + 500));
+  late_refusal.close_after = true;
+  server.AddConnection({late_refusal});
+  server.AddConnection({HeadThen(HttpReply("HTTP/1.1 100 Continue\r\n\r\n"))});
+  HttpConnection c = Client(server);
+  ASSERT_TRUE(c.Send(Upload(6, kUser)));  // the body follows the silent wait
+  ASSERT_TRUE(server.WaitForClosedConnections(1, 10000));
+  EXPECT_FALSE(c.Write(std::vector<uint8_t>{'c', 'd', 'e', 'f'}));
+  EXPECT_EQ(c.response().status_code, 401);
+  ASSERT_TRUE(c.Send(Upload(6, kUser)));
+  ASSERT_TRUE(server.WaitForRequests(2, 2000));
+  EXPECT_EQ(server.Requests()[1].Header("Expect"), "100-continue");
+}
+
 // The idle check alone: a streamed upload cannot be resent, so only seeing
 // the close before sending saves it.
 TEST(HttpConnectionTest, IdleConnectionClosedByThePeerIsNotUsed) {
