@@ -41,6 +41,7 @@ TEST_F(LinkFixture, WritesOpensReadsAndAbortEndsABlockedRead) {
   ASSERT_TRUE(server.ok());
   ScriptStep stream = HttpReply(PushHead() + "--frame\r\nabc");
   server.AddConnection({HttpReply(kOidOk), stream});
+  server.AddConnection({HttpReply(kOidOk)});  // not to be used: see the abort below
   CSenderStreamLink link(device);
   EXPECT_TRUE(link.RequestOk("/set.oid?OidTR1.2.7=58"));
   ASSERT_TRUE(link.OpenStream("/now.jpg?snap=spush0.03"));
@@ -55,6 +56,8 @@ TEST_F(LinkFixture, WritesOpensReadsAndAbortEndsABlockedRead) {
   });
   EXPECT_EQ(link.Read(chunk), 0u);
   stopper.join();
+  // The abort holds until Rearm: a request begun after it is not sent.
+  EXPECT_FALSE(link.RequestOk("/set.oid?OidTR1.2.7=59"));
 
   const auto requests = server.Requests();
   ASSERT_EQ(requests.size(), 2u);
