@@ -236,15 +236,15 @@ cmd_h264_syscalls() {
   mkdir -p "$d"
   # The tool says when its window starts; strace follows every thread of it
   # (not the simulator it started) for that long.
-  coproc LOAD { "$H264_LOAD" "$CAMSIM" "$seconds" "$H264_DATA" none; }
-  local pid=$LOAD_PID line
-  while IFS= read -r line <&"${LOAD[0]}"; do
-    [[ $line == window* ]] && break
+  "$H264_LOAD" "$CAMSIM" "$seconds" "$H264_DATA" none >"$d/load.out" 2>"$d/load.err" &
+  local pid=$!
+  for _ in $(seq 600); do
+    grep -q '^window' "$d/load.out" && break
+    sleep 0.1
   done
   timeout -s INT "$seconds" strace -f -c -p "$pid" -o "$d/driver.strace" 2>/dev/null || true
-  cat <&"${LOAD[0]}" >"$d/load.out"
   wait "$pid" || true
-  cat "$d/load.out"
+  grep -v '^window' "$d/load.out"
   local packets
   packets=$(sed -n 's/^driver: .*(\([0-9]*\) packets.*/\1/p' "$d/load.out")
   awk -v packets="$packets" '
@@ -254,7 +254,7 @@ cmd_h264_syscalls() {
     / total$/ { all = $4 }
     END {
       printf "datagrams %d, system calls %d: %.2f per datagram\n", packets, all, all / packets
-      for (k in n) printf "  %-16s %6d  (%.2f per datagram)\n", k, n[k], n[k] / packets
+      for (k in n) if (n[k] >= packets / 100) printf "  %-16s %6d  (%.2f per datagram)\n", k, n[k], n[k] / packets
     }' "$d/driver.strace"
   echo "# full table: $d/driver.strace"
 }
