@@ -18,6 +18,10 @@
 #       also the first frame's delay and the threads and descriptors it adds.
 #   scripts/bench.sh h264-syscalls [SECONDS=10]
 #       System calls of the H.264 channel alone (strace -f -c) per datagram.
+#   scripts/bench.sh micro
+#       The Google Benchmarks of the parsers and queues (SPS, RTSP reply,
+#       G.711, RTP parse and queue, H.264 depacketiser, JPEG splitter, HTTP
+#       head and body): bytes per second and allocations per call or frame.
 #
 # Environment: BUILD_DIR (default build/release; built with the release
 # preset when missing), OUT_DIR (default a fresh temporary folder, kept).
@@ -33,7 +37,7 @@ CAMSIM=$BUILD_DIR/tools/camsim/camsim
 SIM_PID=
 
 usage() {
-  sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 }
 
@@ -262,7 +266,21 @@ cmd_h264_syscalls() {
 [[ $# -ge 1 ]] || usage
 sub=$1
 shift
+cmd_micro() {
+  local benches=(parsers_bench rtp_receiver_bench h264_depacketiser_bench mjpeg_splitter_bench
+    http_transport_bench)
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target "${benches[@]}" -- -j2 >/dev/null
+  echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+  local b
+  for b in "${benches[@]}"; do
+    "$BUILD_DIR/bench/$b" --benchmark_out="$OUT_DIR/$b.json" --benchmark_out_format=json
+  done
+  echo "JSON results in $OUT_DIR"
+}
+
 case $sub in
+  micro) cmd_micro "$@" ;;
   mjpeg) cmd_mjpeg "$@" ;;
   mjpeg-syscalls) cmd_mjpeg_syscalls "$@" ;;
   h264) cmd_h264 "$@" ;;
