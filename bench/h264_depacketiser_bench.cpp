@@ -16,29 +16,8 @@
 #include <benchmark/benchmark.h>
 
 #include "core/testing/fake_driver.h"
+#include "heap_counter.h"
 #include "media/h264_rtp_media_parser.h"
-
-namespace {
-
-std::atomic<uint64_t> g_allocations{0};
-
-}  // namespace
-
-// GCC sees the replaced operator new handing out malloc memory and flags the
-// matching free as a mismatch; both are replaced here, so they do match.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(size_t size) {
-  ++g_allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(size_t size, const std::nothrow_t&) noexcept {
-  ++g_allocations;
-  return std::malloc(size == 0 ? 1 : size);
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -175,13 +154,14 @@ void BM_DepacketiseStream(benchmark::State& state) {
   };
   pass();  // warm up: the frame buffer reaches its size
   const uint64_t frames_before = client.frames;
-  const uint64_t allocations_before = g_allocations.load();
+  const uint64_t allocations_before = korvela::bench::HeapAllocations();
   for (auto _ : state) pass();
   const uint64_t frames = client.frames - frames_before;
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(payload_bytes));
   state.counters["frames/s"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
   state.counters["allocs/frame"] =
-      frames == 0 ? 0.0 : double(g_allocations.load() - allocations_before) / double(frames);
+      frames == 0 ? 0.0
+                  : double(korvela::bench::HeapAllocations() - allocations_before) / double(frames);
   state.counters["frames/pass"] = double(frames_per_pass);
 }
 BENCHMARK(BM_DepacketiseStream)->Unit(benchmark::kMillisecond);

@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 
 #include "core/testing/fake_driver.h"
+#include "heap_counter.h"
 #include "media/g711_rtp_audio_parser.h"
 #include "media/h264_sps_parser.h"
 #include "recorder/frame_allocator.h"
@@ -20,32 +21,11 @@
 
 namespace {
 
-std::atomic<uint64_t> g_allocations{0};
-
-}  // namespace
-
-// GCC sees the replaced operator new handing out malloc memory and flags the
-// matching free as a mismatch; both are replaced here, so they do match.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(size_t size) {
-  ++g_allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(size_t size, const std::nothrow_t&) noexcept {
-  ++g_allocations;
-  return std::malloc(size == 0 ? 1 : size);
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-
-namespace {
-
 // Heap allocations per iteration, excluding the benchmark's own set-up.
 void ReportAllocations(benchmark::State& state, uint64_t before) {
-  state.counters["allocs/iter"] = benchmark::Counter(
-      static_cast<double>(g_allocations.load() - before) / static_cast<double>(state.iterations()));
+  state.counters["allocs/iter"] =
+      benchmark::Counter(static_cast<double>(korvela::bench::HeapAllocations() - before) /
+                         static_cast<double>(state.iterations()));
 }
 
 std::vector<uint8_t> FromHex(const std::string& hex) {
@@ -58,7 +38,7 @@ std::vector<uint8_t> FromHex(const std::string& hex) {
 // High profile 1920x1080 with cropping (x264).
 void BM_SpsPictureSize(benchmark::State& state) {
   const std::vector<uint8_t> sps = FromHex("67640028acd94078044fde0220000003002000000643e2c5b2c0");
-  const uint64_t before = g_allocations.load();
+  const uint64_t before = korvela::bench::HeapAllocations();
   for (auto _ : state) {
     auto size = korvela::ParseSpsPictureSize(sps);
     benchmark::DoNotOptimize(size);
@@ -81,7 +61,7 @@ void BM_RtspDescribeReply(benchmark::State& state) {
       "Content-Base: rtsp://192.0.2.10/now.mp4/\r\nContent-Length: " +
       std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
   korvela::CRTSPResponseParser parser;
-  const uint64_t before = g_allocations.load();
+  const uint64_t before = korvela::bench::HeapAllocations();
   for (auto _ : state) {
     benchmark::DoNotOptimize(parser.Parse(reply, korvela::kRtspDescribe));
   }
@@ -120,14 +100,15 @@ void BM_G711Packets(benchmark::State& state) {
     d.insert(d.end(), 160, 0x7F);
     if (!packets[i].Parse(d)) state.SkipWithError("packet not parsed");
   }
-  const uint64_t before = g_allocations.load();
+  const uint64_t before = korvela::bench::HeapAllocations();
   for (auto _ : state) {
     for (const auto& p : packets) parser.ProcessPacket(p);
   }
   // The recorder's frame records are allocated by the reference host, as a
   // recorder does; they are counted too.
-  state.counters["allocs/frame"] = benchmark::Counter(
-      static_cast<double>(g_allocations.load() - before) / static_cast<double>(client.frames));
+  state.counters["allocs/frame"] =
+      benchmark::Counter(static_cast<double>(korvela::bench::HeapAllocations() - before) /
+                         static_cast<double>(client.frames));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * packets.size() * 160));
 }
 BENCHMARK(BM_G711Packets);

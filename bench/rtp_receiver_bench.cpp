@@ -13,29 +13,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "heap_counter.h"
 #include "rtsp/rtp_receiver.h"
-
-namespace {
-
-std::atomic<uint64_t> g_allocations{0};
-
-}  // namespace
-
-// GCC sees the replaced operator new handing out malloc memory and flags the
-// matching free as a mismatch; both are replaced here, so they do match.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(size_t size, const std::nothrow_t&) noexcept {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  return std::malloc(size == 0 ? 1 : size);
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace korvela {
 namespace {
@@ -100,7 +79,7 @@ void BM_ParseQueueDeliver(benchmark::State& state) {
     receiver.OnIdle(client);  // the socket is empty, as the UDP thread says
     user.WaitFor(user.target);
   }
-  const uint64_t allocations_before = g_allocations.load();
+  const uint64_t allocations_before = korvela::bench::HeapAllocations();
   const uint64_t delivered_before = user.delivered;
   const double cpu_before = ProcessCpuSeconds();
   for (auto _ : state) {
@@ -113,7 +92,8 @@ void BM_ParseQueueDeliver(benchmark::State& state) {
   state.SetItemsProcessed(int64_t(packets));
   // Both threads' CPU: what one core could sustain.
   state.counters["cpu_ns_per_packet"] = (ProcessCpuSeconds() - cpu_before) * 1e9 / packets;
-  state.counters["allocs_per_packet"] = double(g_allocations.load() - allocations_before) / packets;
+  state.counters["allocs_per_packet"] =
+      double(korvela::bench::HeapAllocations() - allocations_before) / packets;
   state.counters["dropped"] = double(receiver.GetDroppedPackets());
   receiver.Stop();
 }
