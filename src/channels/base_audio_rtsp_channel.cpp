@@ -77,14 +77,7 @@ bool CBaseAudioRTSPChannel::PrepareDevice() {
 }
 
 bool CBaseAudioRTSPChannel::StartSession() {
-  RtspClientSettings settings;
-  settings.host = device().address;
-  settings.userName = device().user_name;
-  settings.password = device().password;
-  settings.connectTimeoutMs = device().connect_timeout_ms;
-  settings.clientRtpPort = rtp_port();
-  settings.clientRtcpPort = rtcp_port();
-  settings.port = 554;
+  RtspClientSettings settings = SessionSettings(device(), rtp_port(), rtcp_port());
   PrepareSettings(settings);
   const bool started = client_.Connect(settings) && !IsStopSignalled() &&
                        client_.Execute(kRtspDescribe) && !IsStopSignalled() &&

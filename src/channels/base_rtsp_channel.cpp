@@ -13,13 +13,7 @@ CBaseRTSPChannel::~CBaseRTSPChannel() { client_.Disconnect(); }
 
 bool CBaseRTSPChannel::StartSession() {
   if (!StartReception()) return false;
-  RtspClientSettings settings;
-  settings.host = device().address;
-  settings.userName = device().user_name;
-  settings.password = device().password;
-  settings.connectTimeoutMs = device().connect_timeout_ms;
-  settings.clientRtpPort = rtp_port();
-  settings.clientRtcpPort = rtcp_port();
+  RtspClientSettings settings = SessionSettings(device(), rtp_port(), rtcp_port());
   PrepareSettings(settings);
   if (!client_.Connect(settings)) return false;
   if (stop_event().IsSet() || !client_.Execute(kRtspDescribe)) return false;

@@ -39,4 +39,16 @@ void RtpPortPair::Accept(const CRTPPacket& packet) {
   rtcp_.UpdateSequence(packet.GetSequenceNumber());
 }
 
+RtspClientSettings SessionSettings(const DEVICE_INFO& device, uint16_t rtp_port,
+                                   uint16_t rtcp_port) {
+  RtspClientSettings settings;
+  settings.host = device.address;
+  settings.userName = device.user_name;
+  settings.password = device.password;
+  settings.connectTimeoutMs = device.connect_timeout_ms;
+  settings.clientRtpPort = rtp_port;
+  settings.clientRtcpPort = rtcp_port;
+  return settings;
+}
+
 }  // namespace korvela

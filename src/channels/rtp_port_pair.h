@@ -15,6 +15,8 @@
 #include <cstdint>
 
 #include "base/event.h"
+#include "core/device_info.h"
+#include "rtsp/base_rtsp_client.h"
 #include "rtsp/rtcp_handler.h"
 #include "rtsp/rtp_receiver.h"
 
@@ -55,5 +57,10 @@ class RtpPortPair {
   const uint32_t camera_address_;
   CManualEvent data_event_;  // an RTP packet from the camera arrived
 };
+
+// The RTSP settings of a session with `device` whose media arrive on the
+// given local ports (RTSP port 554 until a channel's own settings change it).
+RtspClientSettings SessionSettings(const DEVICE_INFO& device, uint16_t rtp_port,
+                                   uint16_t rtcp_port);
 
 }  // namespace korvela
