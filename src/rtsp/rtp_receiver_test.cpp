@@ -21,9 +21,11 @@ using platform::Endpoint;
 
 // V=2 (plus `first`'s flags), marker, payload type 96, sequence, timestamp 3600, SSRC.
 Bytes Rtp(uint16_t seq, size_t payload = 4, uint8_t first = 0x80, Bytes after_header = {}) {
-  Bytes b = {first, 0xE0, uint8_t(seq >> 8), uint8_t(seq), 0, 0, 0x0E, 0x10, 0xCA, 0xFE, 0, 1};
-  b.insert(b.end(), after_header.begin(), after_header.end());
-  b.resize(b.size() + payload, 0x5A);
+  const uint8_t head[] = {
+      first, 0xE0, uint8_t(seq >> 8), uint8_t(seq), 0, 0, 0x0E, 0x10, 0xCA, 0xFE, 0, 1};
+  Bytes b(sizeof head + after_header.size() + payload, 0x5A);
+  std::copy(std::begin(head), std::end(head), b.begin());
+  std::copy(after_header.begin(), after_header.end(), b.begin() + sizeof head);
   return b;
 }
 

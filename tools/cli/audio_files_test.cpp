@@ -14,7 +14,9 @@ void Put16(Bytes& b, uint16_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8
 void Put32(Bytes& b, uint32_t v) {
   b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
 }
-void Tag(Bytes& b, const char* t) { b.insert(b.end(), t, t + 4); }
+void Tag(Bytes& b, const char* t) {
+  b.insert(b.end(), {uint8_t(t[0]), uint8_t(t[1]), uint8_t(t[2]), uint8_t(t[3])});
+}
 
 // A WAV file: fmt chunk (extensible when `sub_format` is set), then data.
 Bytes Wav(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& data,
