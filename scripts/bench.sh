@@ -18,6 +18,13 @@
 #       also the first frame's delay and the threads and descriptors it adds.
 #   scripts/bench.sh h264-syscalls [SECONDS=10]
 #       System calls of the H.264 channel alone (strace -f -c) per datagram.
+#   scripts/bench.sh scale [N...] [SECONDS]s
+#       N H.264 channels in one process (bench/h264_scale), all started at
+#       once against `camsim --cameras N` (its own process, 1280x720 25 fps,
+#       ~2 Mbit/s each), one run per N (default 16 64 128; the window length
+#       is written with an s, default 30s): delivered/sent frames, CPU of the
+#       process and of the simulator, memory, threads and descriptors per
+#       channel, kernel UDP receive drops, sequence gaps.
 #   scripts/bench.sh micro
 #       The Google Benchmarks of the parsers and queues (SPS, RTSP reply,
 #       G.711, RTP parse and queue, H.264 depacketiser, JPEG splitter, HTTP
@@ -37,7 +44,7 @@ CAMSIM=$BUILD_DIR/tools/camsim/camsim
 SIM_PID=
 
 usage() {
-  sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,35p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 }
 
@@ -279,7 +286,51 @@ cmd_micro() {
   echo "JSON results in $OUT_DIR"
 }
 
+cmd_scale() {
+  local counts=() seconds=30 arg
+  for arg in "$@"; do
+    case $arg in
+      *s) seconds=${arg%s} ;;
+      *) counts+=("$arg") ;;
+    esac
+  done
+  [[ ${#counts[@]} -gt 0 ]] || counts=(16 64 128)
+  local scale=$BUILD_DIR/bench/h264_scale
+  if [[ ! -x $scale || ! -x $CAMSIM ]]; then
+    cmake --preset release >/dev/null
+    cmake --build --preset release --target h264_scale camsim -- -j2 >/dev/null
+  fi
+  echo "# H.264 channels in one process: $seconds s window per run, $(date -u +%FT%TZ)"
+  echo "# build: $BUILD_DIR ($(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$BUILD_DIR/CMakeCache.txt"))," \
+    "net.core.rmem_max $(cat /proc/sys/net/core/rmem_max), ulimit -n $(ulimit -n)"
+  local n
+  for n in "${counts[@]}"; do
+    echo "## N=$n, load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+    "$scale" "$CAMSIM" "$n" "$seconds" | tee "$OUT_DIR/scale-$n.txt" | grep -v '^result:' ||
+      echo "h264_scale N=$n failed (see above)"
+
+  done
+  echo
+  # deliv%: in the window (frames in flight at its start count as delivered);
+  # run%: over the whole run.
+  printf '%5s %9s %9s %9s %9s %6s %6s %8s %9s %8s %6s %6s %6s %8s\n' N sent delivered 'deliv%' \
+    'run%' 'cpu%' 'sim%' 'KiB/ch' 'frameKiB' thr/ch fd/ch drops gaps load
+  for n in "${counts[@]}"; do
+    sed -n 's/^result: //p' "$OUT_DIR/scale-$n.txt" | tr ' ' '\n' | awk -F= '
+      { v[$1] = $2 }
+      END {
+        printf "%5s %9s %9s %9.4f %9.4f %6s %6s %8s %9s %8s %6s %6d %6s %8s\n", v["n"], v["sent"],
+          v["delivered"], (v["sent"] > 0 ? 100 * v["delivered"] / v["sent"] : 0),
+          (v["sent_all"] > 0 ? 100 * v["delivered_all"] / v["sent_all"] : 0), v["cpu_pct"],
+          v["sim_pct"], v["rss_kib_per_ch"], v["frame_kib_per_ch"], v["threads_per_ch"],
+          v["fds_per_ch"], v["rcvbuf_errors"] + v["socket_drops"], v["gaps"], v["load"]
+      }'
+  done
+  echo "# outputs: $OUT_DIR"
+}
+
 case $sub in
+  scale) cmd_scale "$@" ;;
   micro) cmd_micro "$@" ;;
   mjpeg) cmd_mjpeg "$@" ;;
   mjpeg-syscalls) cmd_mjpeg_syscalls "$@" ;;
