@@ -25,6 +25,10 @@
 #       is written with an s, default 30s): delivered/sent frames, CPU of the
 #       process and of the simulator, memory, threads and descriptors per
 #       channel, kernel UDP receive drops, sequence gaps.
+#   scripts/bench.sh ttff [RUNS=5]
+#       Start to first frame of a Motion-JPEG, an H.264 and an audio input
+#       channel, step by step (bench/first_frame, in-process simulator):
+#       median and range of each step over RUNS runs.
 #   scripts/bench.sh micro
 #       The Google Benchmarks of the parsers and queues (SPS, RTSP reply,
 #       G.711, RTP parse and queue, H.264 depacketiser, JPEG splitter, HTTP
@@ -44,7 +48,7 @@ CAMSIM=$BUILD_DIR/tools/camsim/camsim
 SIM_PID=
 
 usage() {
-  sed -n '2,35p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,39p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 }
 
@@ -237,6 +241,15 @@ cmd_h264() {
   done
 }
 
+cmd_ttff() {
+  local runs=${1:-5}
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target first_frame -- -j2 >/dev/null
+  echo "# Start to first frame, step by step: $runs runs per stream type, $(date -u +%FT%TZ)"
+  echo "# build: $BUILD_DIR ($(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$BUILD_DIR/CMakeCache.txt")), load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+  "$BUILD_DIR/bench/first_frame" "$runs"
+}
+
 cmd_h264_syscalls() {
   local seconds=${1:-10}
   prepare_h264
@@ -335,6 +348,7 @@ case $sub in
   mjpeg) cmd_mjpeg "$@" ;;
   mjpeg-syscalls) cmd_mjpeg_syscalls "$@" ;;
   h264) cmd_h264 "$@" ;;
+  ttff) cmd_ttff "$@" ;;
   h264-syscalls) cmd_h264_syscalls "$@" ;;
   *) usage ;;
 esac

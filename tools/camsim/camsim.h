@@ -78,11 +78,23 @@ struct OidWrite {
   bool accepted = false;
 };
 
+// When a request's connection was taken (its handler began, just after the
+// accept), when the request's head had arrived, and when it was recorded:
+// HTTP after the reply went out (a Motion-JPEG push: when the media pump took
+// the connection), RTSP just before the reply goes out. For timing a client's
+// steps from the camera's side (bench/first_frame).
+struct RequestTimes {
+  std::chrono::steady_clock::time_point connected;
+  std::chrono::steady_clock::time_point received;
+  std::chrono::steady_clock::time_point handled;
+};
+
 struct HttpRequestRecord {
   std::string method;
   std::string target;  // path and query as received
   HeaderList headers;  // Authorization values reduced to their scheme
   int status = 0;      // status answered (0 when the connection ended first)
+  RequestTimes times;
 };
 
 struct RtspRequestRecord {
@@ -90,6 +102,7 @@ struct RtspRequestRecord {
   std::string url;
   HeaderList headers;  // Authorization values reduced to their scheme
   int status = 0;
+  RequestTimes times;
 };
 
 struct RtcpRecord {

@@ -102,7 +102,8 @@ std::optional<std::string> QueryParam(std::string_view query, std::string_view n
 // only; shared camera state is reached through the thread-safe context.
 class HttpConnection {
  public:
-  HttpConnection(CameraContext& camera, int fd) : cam_(camera), fd_(fd), reader_(fd) {}
+  HttpConnection(CameraContext& camera, int fd)
+      : cam_(camera), fd_(fd), reader_(fd), connected_(std::chrono::steady_clock::now()) {}
 
   void Serve() {
     while (true) {
@@ -113,15 +114,21 @@ class HttpConnection {
         return;
       }
       if (status != StreamReader::Status::kOk) return;
+      const auto received = std::chrono::steady_clock::now();
       const auto request = ParseRequestHead(head);
       if (!request) {
         Send(ErrorPage(400), false, true);
-        cam_.observations.AddHttpRequest({"?", "", {}, 400});
+        cam_.observations.AddHttpRequest(
+            {"?", "", {}, 400, {connected_, received, std::chrono::steady_clock::now()}});
         return;
       }
-      HttpRequestRecord record{request->method, request->target, RedactHeaders(request->headers),
-                               0};
+      HttpRequestRecord record{request->method,
+                               request->target,
+                               RedactHeaders(request->headers),
+                               0,
+                               {connected_, received, {}}};
       const bool keep = Handle(*request, &record.status);
+      record.times.handled = std::chrono::steady_clock::now();
       cam_.Log("HTTP " + request->method + " " + request->target + " -> " +
                std::to_string(record.status));
       cam_.observations.AddHttpRequest(std::move(record));
@@ -409,6 +416,7 @@ class HttpConnection {
   CameraContext& cam_;
   const int fd_;
   StreamReader reader_;
+  const std::chrono::steady_clock::time_point connected_;
   bool handed_over_ = false;  // the socket now belongs to a media pump push
 };
 

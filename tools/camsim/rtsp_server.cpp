@@ -1,6 +1,7 @@
 // RTSP side of a simulated camera (RFC 2326): OPTIONS, DESCRIBE, SETUP, PLAY,
 // TEARDOWN, GET_PARAMETER and SET_PARAMETER for "now.mp4?mm=v" (H.264) and
 // "now.mp4?mm=a" (G.711), RTP over UDP only.
+#include <chrono>
 #include <cstdlib>
 #include <optional>
 
@@ -106,7 +107,8 @@ MediaUrl ParseMediaUrl(std::string_view url) {
 // client may tear a session down from another connection.
 class RtspConnection {
  public:
-  RtspConnection(CameraContext& camera, int fd) : cam_(camera), fd_(fd), reader_(fd) {
+  RtspConnection(CameraContext& camera, int fd)
+      : cam_(camera), fd_(fd), reader_(fd), connected_(std::chrono::steady_clock::now()) {
     sockaddr_in peer{};
     socklen_t len = sizeof(peer);
     ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len);
@@ -121,10 +123,12 @@ class RtspConnection {
         if (status == StreamReader::Status::kTooLong) SendRaw(400, "", {}, "");
         return;
       }
+      const auto received = std::chrono::steady_clock::now();
       const auto request = ParseRequestHead(head);
       if (!request || request->version != "RTSP/1.0") {
         SendRaw(400, "", {}, "");
-        cam_.observations.AddRtspRequest({"?", "", {}, 400});
+        cam_.observations.AddRtspRequest(
+            {"?", "", {}, 400, {connected_, received, std::chrono::steady_clock::now()}});
         return;
       }
       if (!DiscardBody(*request)) return;
@@ -132,8 +136,11 @@ class RtspConnection {
       RtspReply reply = cseq.empty() ? RtspReply{400, {}, {}} : Dispatch(*request);
       cam_.Log("RTSP " + request->method + " " + request->target + " -> " +
                std::to_string(reply.status));
-      cam_.observations.AddRtspRequest(
-          {request->method, request->target, RedactHeaders(request->headers), reply.status});
+      cam_.observations.AddRtspRequest({request->method,
+                                        request->target,
+                                        RedactHeaders(request->headers),
+                                        reply.status,
+                                        {connected_, received, std::chrono::steady_clock::now()}});
       if (const int ms = cam_.faults.slow_ms(); ms > 0 && !PauseOnConnection(fd_, ms)) return;
       if (cam_.faults.garble()) {
         SendAll(fd_, GarbageBytes());
@@ -412,6 +419,7 @@ class RtspConnection {
   CameraContext& cam_;
   const int fd_;
   StreamReader reader_;
+  const std::chrono::steady_clock::time_point connected_;
   sockaddr_in peer_{};
 };
 
