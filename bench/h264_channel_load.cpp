@@ -7,11 +7,14 @@
 // `gst-launch-1.0 rtspsrc protocols=udp ! rtph264depay ! fakesink` receiving
 // the same stream over the same window.
 //
-// Usage: h264_channel_load CAMSIM [seconds] [testdata-dir] [peers]
-//   testdata-dir: the simulator's samples (its 1280x720 clip is the stream);
-//   bench/RESULTS.md says how the 4 Mbit/s one was made.
+// Usage: h264_channel_load CAMSIM [seconds] [testdata-dir] [peers] [model] [group] [WxH]
+//   testdata-dir: the simulator's samples (its 1280x720 clip is the stream,
+//   or its 1920x1080 one for a mode that wide); bench/RESULTS.md and
+//   scripts/bench.sh say how the 4 and 8 Mbit/s ones were made.
 //   peers: "ffmpeg,gst" (default), one of them, or "none" (the driver alone,
 //   e.g. under strace).
+//   model, camera group, picture size: IQ031, 2, 1280x720 by default; IQ765,
+//   4, 1920x1080 selects the camera's 1080p H.264 mode.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -202,12 +205,21 @@ class Peer {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s CAMSIM [seconds] [testdata-dir] [peers]\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s CAMSIM [seconds] [testdata-dir] [peers] [model] [group] [WxH]\n",
+                 argv[0]);
     return 2;
   }
   const int seconds = argc > 2 ? std::atoi(argv[2]) : 20;
   const std::string peers = argc > 4 ? argv[4] : "ffmpeg,gst";
-  std::vector<std::string> camsim_args = {argv[1], "--model", "IQ031", "--auth", "none", "--quiet"};
+  const std::string model = argc > 5 ? argv[5] : "IQ031";
+  const std::string group = argc > 6 ? argv[6] : "2";
+  unsigned width = 1280, height = 720;
+  if (argc > 7 && std::sscanf(argv[7], "%ux%u", &width, &height) != 2) {
+    std::fprintf(stderr, "size %s is not WxH\n", argv[7]);
+    return 2;
+  }
+  std::vector<std::string> camsim_args = {argv[1], "--model", model, "--auth", "none", "--quiet"};
   if (argc > 3) camsim_args.insert(camsim_args.end(), {"--testdata", argv[3]});
   Child camsim = Spawn(camsim_args);
   unsigned http = 0, rtsp = 0;
@@ -224,14 +236,14 @@ int main(int argc, char** argv) {
   korvela::recorder::FrameReceiver receiver{/*keep=*/1};
   driver.allocator = &allocator;
   driver.SetParameter(2, std::to_string(rtsp));
-  driver.SetParameter(3, "2");
+  driver.SetParameter(3, group);
   const Descriptors fds_before = CountDescriptors();
   const size_t threads_before = CountEntries("/proc/self/task");
 
   korvela::CH264ChannelRTSP channel(&driver, 0, &receiver, korvela::MakeSenderStreamLink,
                                     korvela::platform::SystemClock());
   const Clock::time_point start = Clock::now();
-  channel.Start({25, 50, 1280, 720});
+  channel.Start({25, 50, width, height});
   if (!receiver.WaitForFrames(1, std::chrono::seconds(60))) {
     std::fprintf(stderr, "no frame\n");
     return 1;
@@ -271,6 +283,7 @@ int main(int argc, char** argv) {
   const auto threads0 = ThreadCpuSeconds();
   const double cpu0 = ProcessCpuSeconds();
   const size_t frames0 = receiver.frame_count();
+  const uint64_t bytes0 = receiver.byte_count();
   const uint64_t packets0 = channel.parser_counters().packets;
   // A tracer (scripts/bench.sh h264-syscalls) attaches for the window.
   std::printf("window of %d s starts\n", seconds);
@@ -278,6 +291,8 @@ int main(int argc, char** argv) {
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   const double cpu = ProcessCpuSeconds() - cpu0;
   const size_t frames = receiver.frame_count() - frames0;
+  const uint64_t bytes = receiver.byte_count() - bytes0;
+  const std::vector<korvela::recorder::ReceivedFrame> last = receiver.Frames();
   const uint64_t packets = channel.parser_counters().packets - packets0;
   const auto threads1 = ThreadCpuSeconds();
   std::vector<double> peer_cpu;
@@ -300,6 +315,8 @@ int main(int argc, char** argv) {
       "other) and %zu threads\n",
       first_ms, fds_now.total() - fds_before.total(), fds_now.sockets - fds_before.sockets,
       fds_now.events - fds_before.events, fds_now.other - fds_before.other, threads);
+  std::printf("stream: %ux%u, %.2f Mbit/s\n", last.empty() ? 0 : last.back().width,
+              last.empty() ? 0 : last.back().height, double(bytes) * 8 / seconds / 1e6);
   std::printf(
       "driver: %zu frames in %d s, %.1f us CPU per frame (%llu packets, gaps %llu, "
       "withheld %llu)\n",

@@ -16,6 +16,9 @@
 #       rtph264depay ! fakesink, all at once on one simulated IQ031 (1280x720,
 #       25 fps, a 4 Mbit/s clip made here), measured over the same window;
 #       also the first frame's delay and the threads and descriptors it adds.
+#   scripts/bench.sh h264-1080 [SECONDS=20] [RUNS=3]
+#       The same on a 1920x1080 25 fps stream of about 8 Mbit/s (a clip made
+#       here, served by a simulated IQ765 in its 1080p H.264 mode).
 #   scripts/bench.sh h264-syscalls [SECONDS=10]
 #       System calls of the H.264 channel alone (strace -f -c) per datagram.
 #   scripts/bench.sh scale [N...] [SECONDS]s
@@ -48,7 +51,7 @@ CAMSIM=$BUILD_DIR/tools/camsim/camsim
 SIM_PID=
 
 usage() {
-  sed -n '2,39p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,42p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 }
 
@@ -229,17 +232,43 @@ prepare_h264() {
   fi
 }
 
-cmd_h264() {
-  local seconds=${1:-20} runs=${2:-3}
+# A 1920x1080 25 fps clip of 8.0 Mbit/s beside the other samples (the same
+# command at that size, High profile, 4 s; x264 stays about 6 % under its
+# target on this noise, hence 8.5M); 3.8 MB, too large to keep in testdata/.
+prepare_h264_1080() {
   prepare_h264
+  if [[ ! -s $H264_DATA/h264_1920x1080.h264 ]]; then
+    ffmpeg -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -vf noise=alls=12:allf=t -t 4 \
+      -c:v libx264 -preset veryfast -profile:v high -pix_fmt yuv420p -b:v 8.5M -maxrate 9.4M \
+      -bufsize 4M -x264-params keyint=25:min-keyint=25:scenecut=0:repeat-headers=1 -f h264 \
+      "$H264_DATA/h264_1920x1080.h264"
+  fi
+}
+
+# Runs the load tool RUNS times; the arguments after RUNS pick the camera
+# (model, camera group, picture size).
+run_h264_load() {
+  local seconds=$1 runs=$2
+  shift 2
   command -v gst-launch-1.0 >/dev/null || { echo "bench: gst-launch-1.0 is missing" >&2; exit 1; }
   echo "# H.264, CPU per delivered frame: $seconds s per run, $runs runs, $(date -u +%FT%TZ)"
   echo "# build: $BUILD_DIR ($(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$BUILD_DIR/CMakeCache.txt"))"
   for run in $(seq "$runs"); do
     echo "## run $run, load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-    "$H264_LOAD" "$CAMSIM" "$seconds" "$H264_DATA" | grep -v '^window of'
+    "$H264_LOAD" "$CAMSIM" "$seconds" "$H264_DATA" ffmpeg,gst "$@" | grep -v '^window of'
   done
 }
+
+cmd_h264() {
+  prepare_h264
+  run_h264_load "${1:-20}" "${2:-3}"
+}
+
+cmd_h264_1080() {
+  prepare_h264_1080
+  run_h264_load "${1:-20}" "${2:-3}" IQ765 4 1920x1080
+}
+
 
 cmd_ttff() {
   local runs=${1:-5}
@@ -348,6 +377,7 @@ case $sub in
   mjpeg) cmd_mjpeg "$@" ;;
   mjpeg-syscalls) cmd_mjpeg_syscalls "$@" ;;
   h264) cmd_h264 "$@" ;;
+  h264-1080) cmd_h264_1080 "$@" ;;
   ttff) cmd_ttff "$@" ;;
   h264-syscalls) cmd_h264_syscalls "$@" ;;
   *) usage ;;

@@ -242,6 +242,8 @@ class RtspConnection {
       if (const VideoMode* m = FindMode(model_spec, cam_.oids.Read("1.17.2.6").value_or("")))
         width = m->width;
     }
+    // The largest sample not wider than the camera's picture.
+    if (width >= 1920 && cam_.media->video_full_hd) return *cam_.media->video_full_hd;
     return width >= 1280 ? cam_.media->video_large : cam_.media->video_small;
   }
 

@@ -63,6 +63,11 @@ std::optional<MediaLibrary> MediaLibrary::Load(const std::string& dir, std::stri
   if (!large || !small) return std::nullopt;
   lib.video_large = std::move(*large);
   lib.video_small = std::move(*small);
+  const std::string full_hd_path = dir + "/h264_1920x1080.h264";
+  if (::access(full_hd_path.c_str(), F_OK) == 0) {
+    lib.video_full_hd = H264Clip::Load(full_hd_path, error);
+    if (!lib.video_full_hd) return std::nullopt;
+  }
   auto jl = LoadJpegs(dir, "jpeg_1280x1024", error);
   auto js = LoadJpegs(dir, "jpeg_640x480", error);
   if (!jl || !js) return std::nullopt;
