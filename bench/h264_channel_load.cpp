@@ -79,21 +79,33 @@ size_t CountEntries(const char* dir) {
   return n;
 }
 
-// CPU seconds of every thread of this process by name.
-std::map<std::string, double> ThreadCpuSeconds() {
-  std::map<std::string, double> out;
+// CPU seconds and voluntary context switches (sleeps, each ended by a
+// wake-up) of every thread of this process by name.
+struct ThreadUse {
+  double cpu_seconds = 0;
+  unsigned long wakeups = 0;
+};
+std::map<std::string, ThreadUse> ThreadUses() {
+  std::map<std::string, ThreadUse> out;
   const double tick = static_cast<double>(::sysconf(_SC_CLK_TCK));
   if (DIR* dir = ::opendir("/proc/self/task")) {
     while (const dirent* e = ::readdir(dir)) {
       if (e->d_name[0] == '.') continue;
       const std::string base = std::string("/proc/self/task/") + e->d_name;
-      char name[64] = {}, stat[1024] = {};
+      char name[64] = {}, stat[1024] = {}, line[256];
+      unsigned long wakeups = 0;
       if (FILE* f = std::fopen((base + "/comm").c_str(), "r")) {
         if (std::fgets(name, sizeof name, f) == nullptr) name[0] = 0;
         std::fclose(f);
       }
       if (FILE* f = std::fopen((base + "/stat").c_str(), "r")) {
         if (std::fgets(stat, sizeof stat, f) == nullptr) stat[0] = 0;
+        std::fclose(f);
+      }
+      if (FILE* f = std::fopen((base + "/status").c_str(), "r")) {
+        while (std::fgets(line, sizeof line, f) != nullptr) {
+          if (std::sscanf(line, "voluntary_ctxt_switches: %lu", &wakeups) == 1) break;
+        }
         std::fclose(f);
       }
       // Fields after the parenthesised name: state is field 3, utime 14, stime 15.
@@ -104,7 +116,8 @@ std::map<std::string, double> ThreadCpuSeconds() {
                       &stime) == 2) {
         std::string key(name);
         if (!key.empty() && key.back() == '\n') key.pop_back();
-        out[key] += (utime + stime) / tick;
+        out[key].cpu_seconds += (utime + stime) / tick;
+        out[key].wakeups += wakeups;
       }
     }
     ::closedir(dir);
@@ -280,7 +293,7 @@ int main(int argc, char** argv) {
     peer_cpu0.push_back(p->CpuSeconds());
     peer_frames0.push_back(p->frames());
   }
-  const auto threads0 = ThreadCpuSeconds();
+  const auto threads0 = ThreadUses();
   const double cpu0 = ProcessCpuSeconds();
   const size_t frames0 = receiver.frame_count();
   const uint64_t bytes0 = receiver.byte_count();
@@ -294,7 +307,7 @@ int main(int argc, char** argv) {
   const uint64_t bytes = receiver.byte_count() - bytes0;
   const std::vector<korvela::recorder::ReceivedFrame> last = receiver.Frames();
   const uint64_t packets = channel.parser_counters().packets - packets0;
-  const auto threads1 = ThreadCpuSeconds();
+  const auto threads1 = ThreadUses();
   std::vector<double> peer_cpu;
   std::vector<long> peer_frames;
   for (size_t i = 0; i < clients.size(); ++i) {
@@ -322,11 +335,13 @@ int main(int argc, char** argv) {
       "withheld %llu)\n",
       frames, seconds, per_frame_us, static_cast<unsigned long long>(packets),
       static_cast<unsigned long long>(c.gaps), static_cast<unsigned long long>(c.withheld));
-  for (const auto& [name, seconds_now] : threads1) {
+  for (const auto& [name, now] : threads1) {
     const auto before = threads0.find(name);
-    const double used = seconds_now - (before != threads0.end() ? before->second : 0.0);
-    if (frames > 0 && used > 0) {
-      std::printf("  thread %-16s %6.1f us per frame\n", name.c_str(), used / frames * 1e6);
+    const ThreadUse then = before != threads0.end() ? before->second : ThreadUse{};
+    const double used = now.cpu_seconds - then.cpu_seconds;
+    if (frames > 0 && (used > 0 || now.wakeups > then.wakeups)) {
+      std::printf("  thread %-16s %6.1f us, %5.2f wake-ups per frame\n", name.c_str(),
+                  used / frames * 1e6, double(now.wakeups - then.wakeups) / frames);
     }
   }
   double best_peer_us = 0;

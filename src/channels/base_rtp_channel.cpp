@@ -8,7 +8,7 @@ CBaseRTPChannel::CBaseRTPChannel(uint32_t input_index, IDriver* driver,
                                  ipcapture::IFrameReceiver* receiver, const platform::Clock& clock,
                                  RtpChannelTiming timing)
     : CBaseCameraChannel(input_index, driver, receiver, clock),
-      ports_(driver, platform::ResolveHostIpv4(device().address)),
+      ports_(driver, platform::ResolveHostIpv4(device().address), /*video=*/true),
       timing_(timing) {}
 
 CBaseRTPChannel::~CBaseRTPChannel() { StopReception(); }

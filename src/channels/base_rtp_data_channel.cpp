@@ -20,7 +20,7 @@ CBaseRTPDataChannel::CBaseRTPDataChannel(IDriver* driver, uint32_t input_index,
       input_index_(input_index),
       device_(DeviceOf(driver)),
       timing_(timing),
-      ports_(driver, platform::ResolveHostIpv4(device_.address)),
+      ports_(driver, platform::ResolveHostIpv4(device_.address), /*video=*/false),
       last_data_time_(clock) {}
 
 CBaseRTPDataChannel::~CBaseRTPDataChannel() { StopChannel(); }

@@ -2,8 +2,10 @@
 
 namespace korvela {
 
-RtpPortPair::RtpPortPair(IDebugMessage* log, uint32_t camera_address)
-    : receiver_(log), rtcp_(log), camera_address_(camera_address) {}
+RtpPortPair::RtpPortPair(IDebugMessage* log, uint32_t camera_address, bool video)
+    : receiver_(log), rtcp_(log), camera_address_(camera_address) {
+  receiver_.SetHoldUntilMarker(video);
+}
 
 RtpPortPair::~RtpPortPair() { Stop(); }
 

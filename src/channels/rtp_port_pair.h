@@ -30,8 +30,9 @@ class RtpPortPair {
   static constexpr uint16_t kRtpPortEnd = 4556;
 
   // `camera_address`: IPv4 in network order, 0 when it could not be resolved
-  // (then no port is ever taken: RTCP refuses to start).
-  RtpPortPair(IDebugMessage* log, uint32_t camera_address);
+  // (then no port is ever taken: RTCP refuses to start). `video`: packets are
+  // handed on a frame at a time (CRTPReceiver::SetHoldUntilMarker).
+  RtpPortPair(IDebugMessage* log, uint32_t camera_address, bool video);
   ~RtpPortPair();
   RtpPortPair(const RtpPortPair&) = delete;
   RtpPortPair& operator=(const RtpPortPair&) = delete;

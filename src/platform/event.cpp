@@ -139,16 +139,22 @@ CondEvent::CondEvent(Mode mode, bool initially_set) : mode_(mode), set_(initiall
 CondEvent::~CondEvent() = default;
 
 void CondEvent::Set() {
-  std::lock_guard<std::mutex> lock(mu_);
-  set_ = true;
-  cv_.notify_all();
-  // Under mu_, so that a watcher cannot go away meanwhile (it unwatches
-  // under mu_ before it ends).
-  for (Watcher* watcher : watchers_) {
-    std::lock_guard<std::mutex> watcher_lock(watcher->mu);
-    watcher->woken = true;
-    watcher->cv.notify_all();
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    set_ = true;
+    // Under mu_, so that a watcher cannot go away meanwhile (it unwatches
+    // under mu_ before it ends).
+    for (Watcher* watcher : watchers_) {
+      {
+        std::lock_guard<std::mutex> watcher_lock(watcher->mu);
+        watcher->woken = true;
+      }
+      // Outside the watcher's lock: woken under it, the waiter would find the
+      // lock held and sleep a second time.
+      watcher->cv.notify_all();
+    }
   }
+  cv_.notify_all();
 }
 
 void CondEvent::Reset() {

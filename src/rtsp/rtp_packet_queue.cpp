@@ -25,7 +25,7 @@ void RtpPacketQueue::Acquire(RtpQueueBatch* entries, size_t count) {
   }
 }
 
-RtpPacketQueue::PushResult RtpPacketQueue::PushAll(RtpQueueBatch* entries) {
+RtpPacketQueue::PushResult RtpPacketQueue::PushAll(RtpQueueBatch* entries, bool hold) {
   PushResult result;
   {
     MutexLock lock(mutex_);
@@ -46,7 +46,11 @@ RtpPacketQueue::PushResult RtpPacketQueue::PushAll(RtpQueueBatch* entries) {
         continue;
       }
       queuedBytes_ += bytes;
-      if (consumerWaiting_) {
+    }
+    if (consumerWaiting_ && !queue_.empty()) {
+      if (hold && queuedBytes_ < kMaxHeldBytes) {
+        result.held = true;
+      } else {
         consumerWaiting_ = false;
         result.wake_consumer = true;
       }

@@ -39,18 +39,25 @@ class RtpPacketQueue {
   // Enough for the packets of a large key frame (about 1,400 of 1,500 bytes).
   static constexpr size_t kMaxSpareBytes = 2 * 1024 * 1024;
 
+  // A held run is handed over once this much is queued, marker or not.
+  static constexpr size_t kMaxHeldBytes = 512 * 1024;
+
   struct PushResult {
     size_t dropped = 0;  // entries that did not fit (kept as spares or deleted)
     // The consumer found the queue empty and waits to be woken.
     bool wake_consumer = false;
+    // Entries are queued and the consumer was left asleep (`hold`).
+    bool held = false;
   };
 
   // Tops `entries` up to `count` with spares, then new entries; fewer when
   // memory is short.
   void Acquire(RtpQueueBatch* entries, size_t count);
   // Appends `entries` in order (emptying it), dropping and counting those
-  // that do not fit.
-  PushResult PushAll(RtpQueueBatch* entries);
+  // that do not fit. A waiting consumer is to be woken unless `hold` asks to
+  // let it sleep (below kMaxHeldBytes queued); an empty `entries` without
+  // `hold` hands over what was held.
+  PushResult PushAll(RtpQueueBatch* entries, bool hold = false);
   // Swaps every queued entry, oldest first, into `batch` (emptied first; its
   // capacity is reused by the queue). False when there was none: the
   // consumer is then taken to wait until a Push asks for it to be woken, so

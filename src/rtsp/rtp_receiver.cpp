@@ -1,5 +1,6 @@
 #include "rtsp/rtp_receiver.h"
 
+#include <algorithm>
 #include <new>
 
 #include "korvela/debug_message.h"
@@ -41,6 +42,7 @@ bool CRTPReceiver::Start(uint16_t port) {
 void CRTPReceiver::Stop() {
   stopping_.store(true);
   StopEvent().Set();
+  queueEvent_.Set();
   if (client_) {
     client_->Close();
     client_.Release();
@@ -50,6 +52,7 @@ void CRTPReceiver::Stop() {
   MutexLock lock(producerMu_);  // the UDP thread has ended
   pending_.clear();
   free_.clear();
+  idleSinceData_ = false;
 }
 
 uint16_t CRTPReceiver::GetPort() const { return client_ ? client_->GetPort() : 0; }
@@ -58,6 +61,7 @@ void CRTPReceiver::OnData(IRTPClient* client, const platform::Endpoint& sender, 
                           uint32_t length) {
   if (client != client_.get() || stopping_.load(std::memory_order_relaxed)) return;
   MutexLock lock(producerMu_);
+  idleSinceData_ = false;
   if (pending_.capacity() < kMaxPacketsPerRun) {
     try {
       pending_.reserve(kMaxPacketsPerRun);
@@ -73,18 +77,22 @@ void CRTPReceiver::OnData(IRTPClient* client, const platform::Endpoint& sender, 
   entry.sender = sender;
   pending_.push_back(std::move(free_.back()));
   free_.pop_back();
-  if (pending_.size() >= kMaxPacketsPerRun) Flush(client);
+  if (pending_.size() >= kMaxPacketsPerRun) Flush(client, holdUntilMarker_.load());
 }
 
-void CRTPReceiver::OnIdle(IRTPClient* client) {
-  if (client != client_.get()) return;
+uint32_t CRTPReceiver::OnIdle(IRTPClient* client) {
+  if (client != client_.get()) return 0;
   MutexLock lock(producerMu_);
-  Flush(client);
+  const bool may_hold = holdUntilMarker_.load() && !idleSinceData_;
+  idleSinceData_ = true;
+  return Flush(client, may_hold) ? kMaxHoldMs : 0;
 }
 
-void CRTPReceiver::Flush(IRTPClient* client) {
-  if (pending_.empty()) return;
-  const RtpPacketQueue::PushResult pushed = queue_.PushAll(&pending_);
+bool CRTPReceiver::Flush(IRTPClient* client, bool may_hold) {
+  const bool hold = may_hold && std::none_of(pending_.begin(), pending_.end(), [](const auto& e) {
+                      return e->packet.GetMarker() != 0;
+                    });
+  const RtpPacketQueue::PushResult pushed = queue_.PushAll(&pending_, hold);
   if (pushed.wake_consumer) queueEvent_.Set();
   bool log = false;
   for (size_t i = 0; i < pushed.dropped; ++i) log = LogThrottle(dropLogCounter_) || log;
@@ -93,6 +101,7 @@ void CRTPReceiver::Flush(IRTPClient* client) {
                    static_cast<unsigned>(queue_.QueuedBytes()),
                    static_cast<unsigned long long>(queue_.DroppedPackets()));
   }
+  return pushed.held;
 }
 
 void CRTPReceiver::OnTimeout(IRTPClient* client) {
@@ -109,8 +118,10 @@ void CRTPReceiver::Run() {
   RtpQueueBatch batch;
   while (!stopping_.load()) {
     if (!queue_.TakeAll(&batch)) {
-      // Empty: the next Push sets the event. The stop event comes first.
-      if (WaitForAny(StopEvent(), queueEvent_, kIdleWaitMs) == 0) break;
+      // Empty: the next Push sets the event, and so does Stop. One event
+      // only: a wait on two takes more locks on each wake-up.
+      queueEvent_.Wait(kIdleWaitMs);
+      if (StopEvent().IsSet()) break;
       continue;
     }
     for (auto& entry : batch) {

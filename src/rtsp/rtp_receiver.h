@@ -9,7 +9,12 @@
 // through the queue's bounded spares, so a steady stream allocates nothing
 // per packet. The packets of a run of datagrams the UDP client reads back to
 // back are queued together and the queue thread is woken once for them:
-// one lock and at most one wake-up per run rather than per packet.
+// one lock and at most one wake-up per run rather than per packet. A video
+// receiver (SetHoldUntilMarker) wakes it only for a run that ends a frame (a
+// marker packet), since no frame can be put together before then: the
+// packets of one frame cost one wake-up however they arrive. What it holds
+// is handed over after kMaxHoldMs without a datagram, or once
+// RtpPacketQueue::kMaxHeldBytes are queued, marker or not.
 //
 // Threading: Start, Stop, SetUser and ClearQueue run on the owner's thread
 // (SetUser before Start, or while stopped). OnData, OnTimeout, OnIdle and
@@ -54,6 +59,8 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   // many; also the number of free packets the UDP thread takes from the
   // queue's spares at a time.
   static constexpr size_t kMaxPacketsPerRun = 32;
+  // The longest a held run waits for the rest of its frame.
+  static constexpr uint32_t kMaxHoldMs = 20;
 
   explicit CRTPReceiver(IDebugMessage* log);
   ~CRTPReceiver() override;
@@ -64,6 +71,8 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   // Stops both threads; queued packets are dropped undelivered.
   void Stop();
   void SetUser(IRTPReceiverUser* user) { user_.store(user); }
+  // Before Start, or while stopped.
+  void SetHoldUntilMarker(bool hold) { holdUntilMarker_.store(hold); }
   uint16_t GetPort() const;
   void ClearQueue() { queue_.Clear(); }
   uint64_t GetDroppedPackets() const { return queue_.DroppedPackets(); }
@@ -73,7 +82,7 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   void OnData(IRTPClient* client, const platform::Endpoint& sender, const uint8_t* data,
               uint32_t length) override;
   void OnTimeout(IRTPClient* client) override;
-  void OnIdle(IRTPClient* client) override;
+  uint32_t OnIdle(IRTPClient* client) override;
   void OnClientClosed(IRTPClient* client) override;
 
  protected:
@@ -82,14 +91,16 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
  private:
   TSmartPtr<IRTPClient> client_;
   std::atomic<IRTPReceiverUser*> user_{nullptr};
+  std::atomic<bool> holdUntilMarker_{false};
   // Mirrors the stop event for the per-packet checks (an event test is a
   // system call).
   std::atomic<bool> stopping_{true};
   RtpPacketQueue queue_;
   CEvent queueEvent_;
-  // Hands the pending packets to the queue, wakes its thread when it waits,
-  // logs drops (throttled).
-  void Flush(IRTPClient* client) REQUIRES(producerMu_);
+  // Hands the pending packets to the queue, wakes its thread when it waits
+  // unless `may_hold` and no pending packet ends a frame, logs drops
+  // (throttled). True when packets are held.
+  bool Flush(IRTPClient* client, bool may_hold) REQUIRES(producerMu_);
 
   // The UDP thread's side; uncontended unless tests or benchmarks call OnData
   // from a thread of their own.
@@ -97,6 +108,8 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   RtpQueueBatch free_ GUARDED_BY(producerMu_);     // at most kMaxPacketsPerRun
   RtpQueueBatch pending_ GUARDED_BY(producerMu_);  // parsed, not yet queued
   uint32_t dropLogCounter_ GUARDED_BY(producerMu_) = 0;
+  // OnIdle came and no datagram since: the hold has run out.
+  bool idleSinceData_ GUARDED_BY(producerMu_) = false;
 };
 
 }  // namespace korvela

@@ -88,6 +88,27 @@ TEST(RtpPacketQueueTest, HoldsUpToItsLimitAndCountsDrops) {
   EXPECT_EQ(batch.back()->packet.GetSequenceNumber(), uint16_t(pushed - 1));
 }
 
+TEST(RtpPacketQueueTest, AHeldRunWakesTheConsumerOnlyWhenHandedOver) {
+  RtpPacketQueue queue;
+  const auto push = [&](bool hold, size_t count) {
+    RtpQueueBatch run;
+    queue.Acquire(&run, count);
+    for (auto& entry : run) EXPECT_TRUE(entry->packet.Parse(Rtp(1, 1400)));
+    return queue.PushAll(&run, hold);
+  };
+  RtpPacketQueue::PushResult r = push(true, 2);
+  EXPECT_TRUE(r.held);
+  EXPECT_FALSE(r.wake_consumer);
+  r = push(false, 0);  // nothing new: what was held is handed over
+  EXPECT_TRUE(r.wake_consumer);
+  RtpQueueBatch batch;
+  ASSERT_TRUE(queue.TakeAll(&batch));
+  EXPECT_EQ(batch.size(), 2u);
+  EXPECT_FALSE(queue.TakeAll(&batch));  // the consumer waits again
+  r = push(true, RtpPacketQueue::kMaxHeldBytes / 1400 + 1);
+  EXPECT_TRUE(r.wake_consumer);  // more than a run may hold
+}
+
 // Records what the receiver delivers; can hold the queue thread in a call.
 struct User : IRTPReceiverUser {
   void OnRTPPacket(CRTPPacket*) override {}
@@ -112,8 +133,9 @@ struct User : IRTPReceiverUser {
 };
 
 struct Fixture {
-  Fixture() {
+  explicit Fixture(bool video = false) {
     receiver.SetUser(&user);
+    receiver.SetHoldUntilMarker(video);
     EXPECT_TRUE(receiver.Start(0));
     EXPECT_EQ(camera.Bind(0), platform::SocketError::kNone);
   }
@@ -139,6 +161,32 @@ TEST(CRTPReceiverTest, DeliversInArrivalOrderWithTheSender) {
   CRTPReceiver second(&f.log);  // the port is taken
   EXPECT_FALSE(second.Start(f.receiver.GetPort()));
   EXPECT_EQ(second.GetPort(), 0);
+}
+
+// A video receiver hands a run on when it ends a frame (marker), or when the
+// UDP client calls again after the hold it asked for.
+TEST(CRTPReceiverTest, VideoRunsAreHeldUntilTheirFrameEnds) {
+  Fixture f(/*video=*/true);
+  IRTPClient* client = f.receiver.GetClient();
+  // The client's own thread calls OnIdle once as it starts, then only after
+  // its 2 s wait: let it reach that wait before calling in its place.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto feed = [&](uint16_t seq, bool marker) {
+    Bytes p = Rtp(seq);
+    if (!marker) p[1] &= 0x7F;
+    f.receiver.OnData(client, Endpoint::Loopback(1), p.data(), uint32_t(p.size()));
+  };
+  feed(1, false);
+  EXPECT_EQ(f.receiver.OnIdle(client), CRTPReceiver::kMaxHoldMs);
+  feed(2, false);
+  EXPECT_EQ(f.receiver.OnIdle(client), CRTPReceiver::kMaxHoldMs);
+  EXPECT_EQ(f.receiver.OnIdle(client), 0u);  // nothing came: the hold has run out
+  ASSERT_TRUE(WaitUntil([&] { return f.user.Count() == 2; }));
+  feed(3, false);
+  feed(4, true);
+  EXPECT_EQ(f.receiver.OnIdle(client), 0u);
+  ASSERT_TRUE(WaitUntil([&] { return f.user.Count() == 4; }));
+  EXPECT_EQ(f.user.seqs, (std::vector<uint16_t>{1, 2, 3, 4}));
 }
 
 TEST(CRTPReceiverTest, StopDropsWhatIsQueued) {

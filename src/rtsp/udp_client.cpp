@@ -69,6 +69,18 @@ bool CUDPClient::SendTo(const platform::Endpoint& destination, const uint8_t* da
   return r.ok() && r.bytes == length;
 }
 
+SocketError CUDPClient::WaitIdle(uint32_t wait_ms, platform::Event* stop) {
+  uint32_t left_ms = wait_ms;
+  while (user_ != nullptr) {
+    const uint32_t recall_ms = user_->OnIdle(this);
+    if (recall_ms == 0 || recall_ms >= left_ms) break;
+    const SocketError error = socket_.Wait(POLLIN, recall_ms, stop);
+    if (error != SocketError::kTimedOut) return error;
+    left_ms -= recall_ms;
+  }
+  return socket_.Wait(POLLIN, left_ms, stop);
+}
+
 void CUDPClient::Run() {
   // Room for any datagram, so none needs its size asked first and none is cut.
   const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kMaxDatagramBytes]);
@@ -90,8 +102,7 @@ void CUDPClient::Run() {
     }
     SocketError error = r.error;
     if (error == SocketError::kWouldBlock) {
-      if (user_ != nullptr) user_->OnIdle(this);
-      error = socket_.Wait(POLLIN, wait_ms, stop);
+      error = WaitIdle(wait_ms, stop);
       if (error == SocketError::kNone) continue;
     }
     if (error == SocketError::kTimedOut) {

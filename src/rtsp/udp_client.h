@@ -37,8 +37,10 @@ class IRTPClientUser {
   // No datagram came within the client's wait.
   virtual void OnTimeout(IRTPClient* client) = 0;
   // The socket is empty: the client is about to wait (work put off during a
-  // run of datagrams can be done now).
-  virtual void OnIdle(IRTPClient* /*client*/) {}
+  // run of datagrams can be done now). A user that has put work off further
+  // returns within how many milliseconds it wants to be called again if no
+  // datagram comes (0: not needed).
+  virtual uint32_t OnIdle(IRTPClient* /*client*/) { return 0; }
   // The socket was closed (by Close or after a fatal error).
   virtual void OnClientClosed(IRTPClient* client) = 0;
 };
@@ -85,6 +87,9 @@ class CUDPClient : public CBaseThread, public IRTPClient {
 
  private:
   uint32_t WaitMs() const;
+  // Waits up to `wait_ms` for a datagram, calling the user's OnIdle first
+  // and again at the time it asked for.
+  platform::SocketError WaitIdle(uint32_t wait_ms, platform::Event* stop);
 
   // Serialises Open and Close; the fields below change only inside them,
   // while the thread is not running.
