@@ -298,10 +298,11 @@ UdpCounters ReadUdpCounters() {
   return c;
 }
 
-// Our UDP sockets in /proc/net/udp: drops summed, the fullest receive queue
-// (bytes the kernel charges, truesize, against the doubled SO_RCVBUF).
+// Our UDP sockets in /proc/net/udp: drops by socket inode, and the fullest
+// receive queue (bytes the kernel charges, truesize, against the doubled
+// SO_RCVBUF).
 struct SocketQueues {
-  unsigned long long drops = 0;
+  std::map<unsigned long, unsigned long long> drops;
   unsigned long max_queue = 0;
 };
 SocketQueues ReadSocketQueues(const std::set<unsigned long>& inodes) {
@@ -319,11 +320,22 @@ SocketQueues ReadSocketQueues(const std::set<unsigned long>& inodes) {
       continue;
     }
     if (inodes.count(inode) == 0) continue;
-    q.drops += drops;
+    q.drops[inode] = drops;
     q.max_queue = std::max(q.max_queue, rx);
   }
   std::fclose(f);
   return q;
+}
+
+// Drops from `before` to `after`; a socket opened in between (a channel that
+// started a new session) counts from zero, one closed in between is missed.
+unsigned long long DropsBetween(const SocketQueues& before, const SocketQueues& after) {
+  unsigned long long sum = 0;
+  for (const auto& [inode, drops] : after.drops) {
+    const auto it = before.drops.find(inode);
+    sum += drops - (it != before.drops.end() ? it->second : 0);
+  }
+  return sum;
 }
 
 struct Memory {
@@ -446,9 +458,19 @@ int main(int argc, char** argv) {
   std::atomic<unsigned long> max_queue{0};
   std::atomic<double> sampler_cpu{0};
   const std::set<unsigned long> inodes = fds.udp_inodes;
+  // Samples the receive queues; with a buffer size to try, also gives it to
+  // sockets of sessions started during the window.
   std::thread sampler([&] {
+    std::set<unsigned long> current = inodes;
     while (sampling.load()) {
-      const SocketQueues q = ReadSocketQueues(inodes);
+      if (rcvbuf_override > 0) {
+        const Descriptors now = ListDescriptors();
+        for (int fd : now.udp_fds) {
+          ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf_override, sizeof rcvbuf_override);
+        }
+        current = now.udp_inodes;
+      }
+      const SocketQueues q = ReadSocketQueues(current);
       if (q.max_queue > max_queue.load()) max_queue = q.max_queue;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -481,7 +503,10 @@ int main(int argc, char** argv) {
   const double sim_cpu = ProcessCpuSeconds(sim.pid) - sim_cpu0;
   const auto kinds1 = ThreadCpuByKind();
   const UdpCounters udp1 = ReadUdpCounters();
-  const SocketQueues queues1 = ReadSocketQueues(inodes);
+  const Descriptors fds_end = ListDescriptors();
+  const SocketQueues queues1 = ReadSocketQueues(fds_end.udp_inodes);
+  size_t sockets_replaced = 0;
+  for (unsigned long inode : inodes) sockets_replaced += fds_end.udp_inodes.count(inode) == 0;
   const Memory mem_after = ReadMemory();
   const int64_t frames_held = allocator.held();
   double load1[3] = {};
@@ -558,10 +583,10 @@ int main(int argc, char** argv) {
       static_cast<unsigned long long>(withheld));
   std::printf(
       "kernel UDP: RcvbufErrors +%llu, InErrors +%llu (whole machine); drops on our %zu "
-      "sockets +%llu; fullest receive queue %lu bytes of %d (SO_RCVBUF as granted, "
-      "asked %d)\n",
+      "sockets +%llu (%zu sockets replaced in the window); fullest receive queue %lu bytes of "
+      "%d (SO_RCVBUF as granted, asked %d)\n",
       udp1.rcvbuf_errors - udp0.rcvbuf_errors, udp1.in_errors - udp0.in_errors, inodes.size(),
-      queues1.drops - queues0.drops, max_queue.load(), fds.rcvbuf_max,
+      DropsBetween(queues0, queues1), sockets_replaced, max_queue.load(), fds.rcvbuf_max,
       rcvbuf_override > 0 ? rcvbuf_override : korvela::platform::UdpSocket::kReceiveBufferBytes);
   std::printf(
       "CPU: this process %.1f %% of one core (%.1f us per delivered frame), simulator "
@@ -599,7 +624,7 @@ int main(int argc, char** argv) {
       n, sent, delivered, sent1.video_units, delivered_all, cpu_pct, sim_pct, rss_per_ch_kib,
       heap_per_ch_kib, frame_bufs_per_ch_kib, double(threads_now - threads_before) / dn,
       double(fds.total - fds_before.total) / dn, udp1.rcvbuf_errors - udp0.rcvbuf_errors,
-      udp1.in_errors - udp0.in_errors, queues1.drops - queues0.drops,
+      udp1.in_errors - udp0.in_errors, DropsBetween(queues0, queues1),
       static_cast<unsigned long long>(gaps), gap_channels, max_queue.load(), fds.rcvbuf_max,
       load1[0]);
   return without_frame == 0 ? 0 : 1;
