@@ -4,7 +4,9 @@
 // this process and of the simulator, the memory, threads and descriptors each
 // channel costs, the kernel's UDP receive drops and the depacketisers'
 // sequence gaps. The channels are started all at once, as a recorder does;
-// the window starts once every channel has delivered a frame.
+// the window starts once every channel has delivered a frame. At both ends
+// of the window the simulator holds its media for half a second, so that
+// the sent and delivered counts are read with nothing in flight.
 //
 // Usage: h264_scale CAMSIM N [seconds] [rcvbuf-bytes]
 //   rcvbuf-bytes: sets SO_RCVBUF of this process's UDP sockets after start-up
@@ -477,7 +479,17 @@ int main(int argc, char** argv) {
     sampler_cpu = ThisThreadCpuSeconds();
   });
 
+  // Sent and delivered frames are read while the simulator holds its media
+  // (nothing in flight), at the window's start and end. The pump publishes
+  // its counters after each round: they are read once the round in
+  // progress is over.
+  const auto hold_media = [&sim] {
+    std::fputs("fault stop-media\n", sim.in);
+    std::fflush(sim.in);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  };
   SimStats sent0, sent1;
+  hold_media();
   ReadSimStats(sim, "stats\n", &sent0);
   size_t delivered0 = 0;
   std::vector<korvela::RtpParserCounters> parser0;
@@ -485,6 +497,8 @@ int main(int argc, char** argv) {
     delivered0 += in->receiver.frame_count();
     parser0.push_back(in->channel->parser_counters());
   }
+  std::fputs("clear\n", sim.in);
+  std::fflush(sim.in);
   const double cpu0 = SelfCpuSeconds();
   const double sim_cpu0 = ProcessCpuSeconds(sim.pid);
   const auto kinds0 = ThreadCpuByKind();
@@ -511,10 +525,8 @@ int main(int argc, char** argv) {
   const int64_t frames_held = allocator.held();
   double load1[3] = {};
   ::getloadavg(load1, 3);
-  // The simulator stops sending before its count is read; what is still on
-  // its way is delivered during the pause.
-  ReadSimStats(sim, "fault stop-media\nstats\n", &sent1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  hold_media();
+  ReadSimStats(sim, "stats\n", &sent1);
   size_t delivered = 0;
   uint64_t gaps = 0, duplicates = 0, withheld = 0, withheld_all = 0, packets = 0, max_gaps = 0;
   size_t gap_channels = 0, largest_frame_sum = 0;
@@ -571,8 +583,7 @@ int main(int argc, char** argv) {
       "depacketisers %llu\n",
       sent, delivered, sent > 0 ? 100.0 * double(delivered) / double(sent) : 0.0, sent_packets,
       static_cast<unsigned long long>(packets));
-  // Frames in flight when the window opened count as delivered in it but
-  // were sent before it; over the whole run nothing is in flight.
+  // From the first session on: frames lost at start-up show here.
   std::printf("whole run: sent %llu, delivered %zu, withheld before the first key frame %llu\n",
               sent1.video_units, delivered_all, static_cast<unsigned long long>(withheld_all));
   std::printf(

@@ -353,8 +353,7 @@ cmd_scale() {
 
   done
   echo
-  # deliv%: in the window (frames in flight at its start count as delivered);
-  # run%: over the whole run.
+  # deliv%: in the window; run%: from the first session on.
   printf '%5s %9s %9s %9s %9s %6s %6s %8s %9s %8s %6s %6s %6s %8s\n' N sent delivered 'deliv%' \
     'run%' 'cpu%' 'sim%' 'KiB/ch' 'frameKiB' thr/ch fd/ch drops gaps load
   for n in "${counts[@]}"; do
