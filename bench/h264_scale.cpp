@@ -185,8 +185,9 @@ double ThisThreadCpuSeconds() {
   return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-// CPU seconds of this process's threads by kind: the name without digits
-// (the RTP threads carry their port).
+// CPU seconds of this process's threads by kind: the name without a trailing
+// number (the RTP threads carry their port, cut short by the 15-character
+// limit).
 std::map<std::string, double> ThreadCpuByKind(std::map<std::string, int>* counts = nullptr) {
   std::map<std::string, double> out;
   const double tick = double(::sysconf(_SC_CLK_TCK));
@@ -210,11 +211,10 @@ std::map<std::string, double> ThreadCpuByKind(std::map<std::string, int>* counts
                       &stime) != 2) {
         continue;
       }
-      std::string kind;
-      for (const char* c = name; *c != 0 && *c != '\n'; ++c) {
-        if (*c < '0' || *c > '9') kind += *c;
+      std::string kind(name);
+      while (!kind.empty() && std::strchr("0123456789 (),\n", kind.back()) != nullptr) {
+        kind.pop_back();
       }
-      while (!kind.empty() && (kind.back() == ' ' || kind.back() == '(')) kind.pop_back();
       out[kind] += double(utime + stime) / tick;
       if (counts != nullptr) ++(*counts)[kind];
     }
@@ -606,7 +606,7 @@ int main(int argc, char** argv) {
   for (const auto& [kind, now] : kinds1) {
     const auto before = kinds0.find(kind);
     const double used = now - (before != kinds0.end() ? before->second : 0.0);
-    if (used > 0.005 * wall) {
+    {
       std::printf("  threads \"%s\" x%d: %.1f %%\n", kind.c_str(), thread_counts[kind],
                   100 * used / wall);
     }
