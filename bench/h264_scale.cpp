@@ -422,21 +422,32 @@ int main(int argc, char** argv) {
   const size_t threads_before = CountEntries("/proc/self/task");
 
   // All at once, as a recorder starts its inputs.
+  size_t refused_start = 0;
   const Clock::time_point started = Clock::now();
   const int64_t started_ns = NowNs();
   for (size_t i = 0; i < n; ++i) {
     inputs[i]->channel = std::make_unique<korvela::CH264ChannelRTSP>(
         &inputs[i]->driver, 0, &inputs[i]->receiver, korvela::MakeSenderStreamLink,
         korvela::platform::SystemClock());
-    inputs[i]->channel->Start({25, 50, 1280, 720});
+    if (!inputs[i]->channel->Start({25, 50, 1280, 720})) ++refused_start;
   }
   const double start_calls_s = Since(started);
   size_t without_frame = 0;
+  const Clock::time_point deadline = started + std::chrono::seconds(60);
+  std::set<std::string> failures;
   for (const auto& in : inputs) {
-    if (!in->receiver.WaitForFrames(1, std::chrono::seconds(90))) ++without_frame;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (in->receiver.WaitForFrames(1, std::max(left, std::chrono::milliseconds(0)))) continue;
+    ++without_frame;
+    for (const auto& line : in->driver.log.Lines()) failures.insert(line.text);
   }
   if (without_frame > 0) {
-    std::fprintf(stderr, "%zu of %zu channels delivered no frame within 90 s\n", without_frame, n);
+    std::fprintf(stderr,
+                 "%zu of %zu channels delivered no frame within 60 s (%zu refused to start); "
+                 "their log lines:\n",
+                 without_frame, n, refused_start);
+    for (const auto& line : failures) std::fprintf(stderr, "  %s\n", line.c_str());
   }
   std::vector<double> firsts;
   for (const auto& in : inputs) {
