@@ -27,6 +27,7 @@
 #include <vector>
 
 #include <dirent.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -85,21 +86,23 @@ struct ThreadUse {
   double cpu_seconds = 0;
   unsigned long wakeups = 0;
 };
+// Read from schedstat (nanoseconds of run time), not the tick counts of stat:
+// a thread's share of a 20-s window is a few hundred ticks.
 std::map<std::string, ThreadUse> ThreadUses() {
   std::map<std::string, ThreadUse> out;
-  const double tick = static_cast<double>(::sysconf(_SC_CLK_TCK));
   if (DIR* dir = ::opendir("/proc/self/task")) {
     while (const dirent* e = ::readdir(dir)) {
       if (e->d_name[0] == '.') continue;
       const std::string base = std::string("/proc/self/task/") + e->d_name;
-      char name[64] = {}, stat[1024] = {}, line[256];
+      char name[64] = {}, line[256];
       unsigned long wakeups = 0;
+      unsigned long long run_ns = 0;
       if (FILE* f = std::fopen((base + "/comm").c_str(), "r")) {
         if (std::fgets(name, sizeof name, f) == nullptr) name[0] = 0;
         std::fclose(f);
       }
-      if (FILE* f = std::fopen((base + "/stat").c_str(), "r")) {
-        if (std::fgets(stat, sizeof stat, f) == nullptr) stat[0] = 0;
+      if (FILE* f = std::fopen((base + "/schedstat").c_str(), "r")) {
+        if (std::fscanf(f, "%llu", &run_ns) != 1) run_ns = 0;
         std::fclose(f);
       }
       if (FILE* f = std::fopen((base + "/status").c_str(), "r")) {
@@ -108,21 +111,21 @@ std::map<std::string, ThreadUse> ThreadUses() {
         }
         std::fclose(f);
       }
-      // Fields after the parenthesised name: state is field 3, utime 14, stime 15.
-      const char* rest = std::strrchr(stat, ')');
-      unsigned long utime = 0, stime = 0;
-      if (rest != nullptr &&
-          std::sscanf(rest + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime,
-                      &stime) == 2) {
-        std::string key(name);
-        if (!key.empty() && key.back() == '\n') key.pop_back();
-        out[key].cpu_seconds += (utime + stime) / tick;
-        out[key].wakeups += wakeups;
-      }
+      std::string key(name);
+      if (!key.empty() && key.back() == '\n') key.pop_back();
+      out[key].cpu_seconds += double(run_ns) * 1e-9;
+      out[key].wakeups += wakeups;
     }
     ::closedir(dir);
   }
   return out;
+}
+
+// This tool's own threads, left out of the driver's figure: the main thread
+// (asleep during the window) and the threads reading the peers' output.
+constexpr char kPeerReaderName[] = "peer reader";
+bool IsToolThread(const std::string& name) {
+  return name == kPeerReaderName || name == "h264_channel_lo";
 }
 
 double ProcessCpuSeconds() {
@@ -165,6 +168,7 @@ class Peer {
       : name_(std::move(name)), child_(Spawn(args)) {
     if (child_.out == nullptr) return;
     reader_ = std::thread([this, frame_prefix, cumulative] {
+      ::pthread_setname_np(::pthread_self(), kPeerReaderName);
       char line[512];
       const size_t prefix = std::strlen(frame_prefix);
       while (std::fgets(line, sizeof line, child_.out) != nullptr) {
@@ -322,7 +326,14 @@ int main(int argc, char** argv) {
   ::waitpid(camsim.pid, nullptr, 0);
 
   const korvela::RtpParserCounters c = channel.parser_counters();
-  const double per_frame_us = frames > 0 ? cpu / double(frames) * 1e6 : 0;
+  double driver_cpu = 0;
+  for (const auto& [name, now] : threads1) {
+    const auto before = threads0.find(name);
+    if (!IsToolThread(name)) {
+      driver_cpu += now.cpu_seconds - (before != threads0.end() ? before->second.cpu_seconds : 0);
+    }
+  }
+  const double per_frame_us = frames > 0 ? driver_cpu / double(frames) * 1e6 : 0;
   std::printf(
       "first frame after %.0f ms; channel adds %zu descriptors (%zu sockets, %zu eventfds, %zu "
       "other) and %zu threads\n",
@@ -331,10 +342,11 @@ int main(int argc, char** argv) {
   std::printf("stream: %ux%u, %.2f Mbit/s\n", last.empty() ? 0 : last.back().width,
               last.empty() ? 0 : last.back().height, double(bytes) * 8 / seconds / 1e6);
   std::printf(
-      "driver: %zu frames in %d s, %.1f us CPU per frame (%llu packets, gaps %llu, "
-      "withheld %llu)\n",
-      frames, seconds, per_frame_us, static_cast<unsigned long long>(packets),
-      static_cast<unsigned long long>(c.gaps), static_cast<unsigned long long>(c.withheld));
+      "driver: %zu frames in %d s, %.1f us CPU per frame (its threads; the whole process "
+      "with this tool's: %.1f; %llu packets, gaps %llu, withheld %llu)\n",
+      frames, seconds, per_frame_us, frames > 0 ? cpu / double(frames) * 1e6 : 0,
+      static_cast<unsigned long long>(packets), static_cast<unsigned long long>(c.gaps),
+      static_cast<unsigned long long>(c.withheld));
   for (const auto& [name, now] : threads1) {
     const auto before = threads0.find(name);
     const ThreadUse then = before != threads0.end() ? before->second : ThreadUse{};
