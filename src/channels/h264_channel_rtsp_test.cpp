@@ -196,7 +196,8 @@ TEST_F(H264ChannelFixture, FrameRateChangeAndRefusedConfiguration) {
 }
 
 // A recorder out of descriptors: the stop event made then has none, and a
-// channel whose waits could not be aborted must not start.
+// channel whose waits could not be aborted must not start; one that runs out
+// later logs why it has no session.
 TEST_F(H264ChannelFixture, NoStopDescriptorRefusesTheStart) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "UBSan checks each object's vtable through a pipe, which needs descriptors";
@@ -212,6 +213,20 @@ TEST_F(H264ChannelFixture, NoStopDescriptorRefusesTheStart) {
   EXPECT_FALSE(channel->Start({25, 50, 352, 240}));
   EXPECT_EQ(channel->GetState(), CH264ChannelRTSP::kCameraFailed);
   EXPECT_EQ(driver.log.Count("not started: no descriptor for its stop event", 1), 1u);
+  EXPECT_TRUE(rtsp.Requests().empty());
+
+  // Running out later: the port search says why instead of failing silently
+  // on every one of its ports.
+  channel = MakeChannel();
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+  ASSERT_TRUE(channel->Start({25, 50, 352, 240}));
+  for (int i = 0; i < 500 && driver.log.Count("no UDP socket on local port") == 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  channel->Stop();
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+  EXPECT_GE(driver.log.Count("RtpPortPair::Start: no UDP socket on local port 3556: WSAEMFILE", 1),
+            1u);
   EXPECT_TRUE(rtsp.Requests().empty());
 }
 

@@ -38,7 +38,9 @@ class RtpPortPair {
   RtpPortPair& operator=(const RtpPortPair&) = delete;
 
   // Starts reception for `user` on the first free pair; false when the stop
-  // event comes or every pair is busy (the user is then cleared).
+  // event comes, every pair is busy or a socket cannot be had for another
+  // reason (logged, throttled; e.g. no descriptor left). The user is then
+  // cleared.
   bool Start(IRTPReceiverUser* user, CEvent& stop, uint32_t probe_ms);
   void Stop();
 
@@ -53,6 +55,10 @@ class RtpPortPair {
   uint32_t camera_address() const { return camera_address_; }
 
  private:
+  void LogNoSocket(uint32_t port, platform::SocketError error);
+
+  IDebugMessage* const log_;
+  uint32_t no_socket_log_counter_ = 0;  // owner's thread
   CRTPReceiver receiver_;
   CRTCPHandler rtcp_;
   const uint32_t camera_address_;

@@ -119,6 +119,12 @@ SocketError SocketErrorFromErrno(int err) {
       return SocketError::kFault;
     case EINVAL:
       return SocketError::kInvalid;
+    case EMFILE:
+    case ENFILE:
+      return SocketError::kTooManyFiles;
+    case ENOBUFS:
+    case ENOMEM:
+      return SocketError::kNoBuffers;
     case EAGAIN:
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
@@ -193,6 +199,10 @@ const char* SocketErrorName(SocketError error) {
       return "WSAEFAULT";
     case SocketError::kInvalid:
       return "WSAEINVAL";
+    case SocketError::kTooManyFiles:
+      return "WSAEMFILE";
+    case SocketError::kNoBuffers:
+      return "WSAENOBUFS";
     case SocketError::kWouldBlock:
       return "WSAEWOULDBLOCK";
     case SocketError::kMessageSize:
@@ -472,7 +482,8 @@ IoResult TcpSocket::Receive(std::span<uint8_t> data, uint32_t timeout_ms, Event*
 }
 
 SocketError UdpSocket::Bind(uint16_t port) {
-  if (!shut_down_->valid()) return SocketError::kNotInitialised;
+  // The shutdown event's descriptor was refused, as the socket's would be.
+  if (!shut_down_->valid()) return SocketError::kTooManyFiles;
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd < 0) return SocketErrorFromErrno(errno);
   Adopt(fd);

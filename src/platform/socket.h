@@ -34,10 +34,12 @@ enum class SocketError : int {
   kInterrupted = 10004,         // WSAEINTR: the stop event aborted the wait
   kFault = 10014,               // WSAEFAULT
   kInvalid = 10022,             // WSAEINVAL
+  kTooManyFiles = 10024,        // WSAEMFILE: no descriptor left (process or system)
   kWouldBlock = 10035,          // WSAEWOULDBLOCK
   kMessageSize = 10040,         // WSAEMSGSIZE: datagram larger than the buffer
   kAddressInUse = 10048,        // WSAEADDRINUSE
   kNetworkDown = 10050,         // WSAENETDOWN
+  kNoBuffers = 10055,           // WSAENOBUFS: the kernel is out of memory
   kNetworkUnreachable = 10051,  // WSAENETUNREACH
   kConnectionAborted = 10053,   // WSAECONNABORTED
   kConnectionReset = 10054,     // WSAECONNRESET

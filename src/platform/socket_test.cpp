@@ -30,6 +30,7 @@ TEST(SocketErrorTest, PosixCausesMapToWinsockNamesAndNetErrors) {
       {EMSGSIZE, SocketError::kMessageSize, 10040, "WSAEMSGSIZE", NetError::kOverLimit},
       {EPIPE, SocketError::kConnectionReset, 10054, "WSAECONNRESET", NetError::kClosed},
       {ESHUTDOWN, SocketError::kShutdown, 10058, "WSAESHUTDOWN", NetError::kAborted},
+      {EMFILE, SocketError::kTooManyFiles, 10024, "WSAEMFILE", NetError::kIo},
       {EIO, SocketError::kOther, 10101, "socket error", NetError::kIo},
   };
   for (const Case& t : cases) {

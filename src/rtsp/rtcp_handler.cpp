@@ -31,7 +31,10 @@ CRTCPHandler::CRTCPHandler(IDebugMessage* log, const platform::Clock& clock)
 CRTCPHandler::~CRTCPHandler() { Stop(); }
 
 bool CRTCPHandler::Start(uint32_t expected_address, uint16_t port) {
-  if (client_.GetPort() != 0 || expected_address == 0 || !reportEvent_.IsValid()) return false;
+  if (client_.GetPort() != 0 || expected_address == 0 || !reportEvent_.IsValid()) {
+    startError_ = platform::SocketError::kInvalid;
+    return false;
+  }
   expectedAddress_.store(expected_address);
   {
     // A packet that came in while the last session stopped names no peer of this one.
@@ -40,11 +43,16 @@ bool CRTCPHandler::Start(uint32_t expected_address, uint16_t port) {
   }
   client_.SetBufferSize(1536);
   client_.SetTimeout(1, 0);
-  if (!client_.Open(this, port)) return false;
+  if (!client_.Open(this, port)) {
+    startError_ = client_.GetOpenError();
+    return false;
+  }
   if (!StartThread("RTCP Handler Thread")) {
+    startError_ = platform::SocketError::kOther;
     client_.Close();
     return false;
   }
+  startError_ = platform::SocketError::kNone;
   return true;
 }
 

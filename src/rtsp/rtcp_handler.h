@@ -39,6 +39,8 @@ class CRTCPHandler : public CBaseThread, public IRTPClientUser {
   // order); false when already started, when the address is 0 or the port
   // is taken.
   bool Start(uint32_t expected_address, uint16_t port);
+  // Why the last Start failed (kAddressInUse: the port is taken). Owner's thread.
+  platform::SocketError GetStartError() const { return startError_; }
   // Sends BYE to a known peer, then closes the port and ends the thread.
   void Stop();
   // Counts one RTP packet of the session.
@@ -63,6 +65,7 @@ class CRTCPHandler : public CBaseThread, public IRTPClientUser {
   bool SendToPeer(const uint8_t* data, size_t length);
 
   CUDPClient client_;
+  platform::SocketError startError_ = platform::SocketError::kNone;  // owner's thread
   const platform::Clock& clock_;
   const uint32_t ownSsrc_;
   std::atomic<uint32_t> expectedAddress_{0};

@@ -24,13 +24,17 @@ CRTPReceiver::~CRTPReceiver() { Stop(); }
 bool CRTPReceiver::Start(uint16_t port) {
   if (client_ || IsRunning()) Stop();
   client_ = new (std::nothrow) CUDPClient(Log());
+  startError_ = platform::SocketError::kNoBuffers;
   if (client_) {
     client_->SetBufferSize(kInitialBufferBytes);
     client_->SetTimeout(kReceiveWaitSeconds, 0);
-    if (client_->Open(this, port)) {
+    const bool open = client_->Open(this, port);
+    startError_ = open ? platform::SocketError::kOther : client_->GetOpenError();
+    if (open) {
       ClearQueue();
       stopping_.store(false);
       if (StartThread(StrFormat("RTP Packet Queue (%hu)", client_->GetPort()).c_str())) {
+        startError_ = platform::SocketError::kNone;
         return true;
       }
     }

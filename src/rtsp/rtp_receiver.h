@@ -74,6 +74,8 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   // Before Start, or while stopped.
   void SetHoldUntilMarker(bool hold) { holdUntilMarker_.store(hold); }
   uint16_t GetPort() const;
+  // Why the last Start failed (kAddressInUse: the port is taken).
+  platform::SocketError GetStartError() const { return startError_; }
   void ClearQueue() { queue_.Clear(); }
   uint64_t GetDroppedPackets() const { return queue_.DroppedPackets(); }
   // The UDP client (to feed OnData directly in tests and benchmarks).
@@ -90,6 +92,7 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
 
  private:
   TSmartPtr<IRTPClient> client_;
+  platform::SocketError startError_ = platform::SocketError::kNone;  // owner's thread
   std::atomic<IRTPReceiverUser*> user_{nullptr};
   std::atomic<bool> holdUntilMarker_{false};
   // Mirrors the stop event for the per-packet checks (an event test is a

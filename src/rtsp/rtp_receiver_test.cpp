@@ -4,8 +4,11 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -33,6 +36,18 @@ bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
   for (int i = 0; i < ms / 5 && !done(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   return done();
+}
+
+// True when a thread of this process named `name` sleeps in poll().
+bool ThreadPolls(const std::string& name) {
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm"), wchan(task.path() / "wchan");
+    std::string thread_name, waits_in;
+    std::getline(comm, thread_name);
+    std::getline(wchan, waits_in);
+    if (thread_name == name && waits_in.find("poll") != std::string::npos) return true;
+  }
+  return false;
 }
 
 TEST(CRTPPacketTest, HeaderCases) {
@@ -170,7 +185,7 @@ TEST(CRTPReceiverTest, VideoRunsAreHeldUntilTheirFrameEnds) {
   IRTPClient* client = f.receiver.GetClient();
   // The client's own thread calls OnIdle once as it starts, then only after
   // its 2 s wait: let it reach that wait before calling in its place.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(WaitUntil([] { return ThreadPolls("UDP client thre"); }));
   const auto feed = [&](uint16_t seq, bool marker) {
     Bytes p = Rtp(seq);
     if (!marker) p[1] &= 0x7F;

@@ -32,13 +32,22 @@ uint32_t CUDPClient::WaitMs() const {
 bool CUDPClient::Open(IRTPClientUser* user, uint16_t port) {
   {
     CSyncLockGuard guard(lock_);
+    if (socket_.valid()) return false;
     // Without a stop descriptor the thread's waits could not be aborted.
-    if (socket_.valid() || !StopEvent().Raw().valid()) return false;
-    user_ = user;
-    if (socket_.Bind(port) == SocketError::kNone) {
-      port_.store(socket_.LocalPort());
-      if (StartThread(StrFormat("UDP client thread, port %u", port_.load()).c_str())) return true;
+    SocketError error = StopEvent().Raw().valid() ? SocketError::kNone : SocketError::kTooManyFiles;
+    if (error == SocketError::kNone) {
+      user_ = user;
+      error = socket_.Bind(port);
     }
+    if (error == SocketError::kNone) {
+      port_.store(socket_.LocalPort());
+      if (StartThread(StrFormat("UDP client thread, port %u", port_.load()).c_str())) {
+        openError_.store(SocketError::kNone);
+        return true;
+      }
+      error = SocketError::kOther;
+    }
+    openError_.store(error);
   }
   Close();
   return false;

@@ -56,6 +56,8 @@ class IRTPClient {
   // Receive wait per round; the fraction (microseconds) is kept modulo 1000.
   virtual void SetTimeout(uint32_t seconds, uint32_t fraction) = 0;
   virtual uint16_t GetPort() const = 0;
+  // Why the last Open failed (kAddressInUse: the port is taken).
+  virtual platform::SocketError GetOpenError() const = 0;
 };
 
 class CUDPClient : public CBaseThread, public IRTPClient {
@@ -78,6 +80,7 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   void SetBufferSize(uint32_t bytes) override { bufferSize_.store(bytes); }
   void SetTimeout(uint32_t seconds, uint32_t fraction) override;
   uint16_t GetPort() const override { return port_.load(); }
+  platform::SocketError GetOpenError() const override { return openError_.load(); }
 
   // Sends one datagram; false when closed or not sent whole.
   bool SendTo(const platform::Endpoint& destination, const uint8_t* data, uint32_t length);
@@ -97,6 +100,7 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   IRTPClientUser* user_ = nullptr;
   platform::UdpSocket socket_;
   std::atomic<uint16_t> port_{0};
+  std::atomic<platform::SocketError> openError_{platform::SocketError::kNone};
   std::atomic<uint32_t> bufferSize_{8192};  // the user's hint, not a limit
   std::atomic<uint32_t> waitSeconds_{2};
   std::atomic<uint32_t> waitFraction_{0};
