@@ -351,6 +351,45 @@ std::optional<std::pair<Time, Time>> PortPairTimes(const std::map<uint16_t, Time
   return std::nullopt;
 }
 
+// What was seen of an RTP session's start, and the names of the steps that
+// differ between stream types.
+struct RtpSessionTimes {
+  Time start;
+  const std::vector<Request>* http;
+  const std::vector<Request>* rtsp;
+  std::pair<Time, Time> port_pair;  // RTP, then RTCP port bound
+  Time sent, delivered;
+};
+struct RtpStepNames {
+  const char* to_rtp_port;
+  const char* first_send;
+  const char* first_delivery;
+};
+
+// HTTP requests, the wait to the RTP port, the stray-RTP probe, RTSP up to
+// PLAY, the camera's first packet and the recorder's first frame.
+void AddRtpSessionSteps(Run* run, const RtpSessionTimes& t, const RtpStepNames& names) {
+  Time last = t.start;
+  AddRequestSteps(*t.http, "HTTP", t.start, &last, &run->steps, t.http->size());
+  run->steps.push_back({names.to_rtp_port, Ms(last, t.port_pair.first)});
+  run->steps.push_back(
+      {"stray-RTP probe (to the RTCP port bound)", Ms(t.port_pair.first, t.port_pair.second)});
+  last = t.port_pair.second;
+  size_t play = 0;
+  while (play < t.rtsp->size() && (*t.rtsp)[play].what != "PLAY") ++play;
+  AddRequestSteps(*t.rtsp, "RTSP", t.start, &last, &run->steps, play + 1);
+  run->steps.push_back({names.first_send, Ms(last, t.sent)});
+  run->steps.push_back({"first frame delivered", Ms(t.sent, t.delivered)});
+  run->total_ms = Ms(t.start, t.delivered);
+  run->timeline.push_back({t.start, "Start"});
+  AddTimeline(run, *t.http, "HTTP");
+  AddTimeline(run, *t.rtsp, "RTSP");
+  run->timeline.push_back({t.port_pair.first, "RTP port bound"});
+  run->timeline.push_back({t.port_pair.second, "RTCP port bound"});
+  run->timeline.push_back({t.sent, "camera: first packet sent"});
+  run->timeline.push_back({t.delivered, names.first_delivery});
+}
+
 Run MeasureMjpeg() {
   std::unique_ptr<camsim::Simulator> sim;
   TimedDriver driver;
@@ -454,25 +493,9 @@ Run MeasureH264() {
       std::fprintf(stderr, "h264: a step was not seen\n");
       std::exit(1);
     }
-    Time last = start;
-    AddRequestSteps(http, "HTTP", start, &last, &run.steps, http.size());
-    run.steps.push_back({"configuration pause (to the RTP port bound)", Ms(last, pair->first)});
-    run.steps.push_back(
-        {"stray-RTP probe (to the RTCP port bound)", Ms(pair->first, pair->second)});
-    last = pair->second;
-    size_t play = 0;
-    while (play < rtsp.size() && rtsp[play].what != "PLAY") ++play;
-    AddRequestSteps(rtsp, "RTSP", start, &last, &run.steps, play + 1);
-    run.steps.push_back({"camera sends the first (key) frame", Ms(last, *sent)});
-    run.steps.push_back({"first frame delivered", Ms(*sent, *delivered)});
-    run.total_ms = Ms(start, *delivered);
-    run.timeline.push_back({start, "Start"});
-    AddTimeline(&run, http, "HTTP");
-    AddTimeline(&run, rtsp, "RTSP");
-    run.timeline.push_back({pair->first, "RTP port bound"});
-    run.timeline.push_back({pair->second, "RTCP port bound"});
-    run.timeline.push_back({*sent, "camera: first packet sent"});
-    run.timeline.push_back({*delivered, "recorder: first frame"});
+    AddRtpSessionSteps(&run, {start, &http, &rtsp, *pair, *sent, *delivered},
+                       {"configuration pause (to the RTP port bound)",
+                        "camera sends the first (key) frame", "recorder: first frame"});
     AddLog(&run, driver);
   }
   return run;
@@ -508,25 +531,9 @@ Run MeasureAudio() {
       std::fprintf(stderr, "audio: a step was not seen\n");
       std::exit(1);
     }
-    Time last = start;
-    AddRequestSteps(http, "HTTP", start, &last, &run.steps, http.size());
-    run.steps.push_back({"to the RTP port bound", Ms(last, pair->first)});
-    run.steps.push_back(
-        {"stray-RTP probe (to the RTCP port bound)", Ms(pair->first, pair->second)});
-    last = pair->second;
-    size_t play = 0;
-    while (play < rtsp.size() && rtsp[play].what != "PLAY") ++play;
-    AddRequestSteps(rtsp, "RTSP", start, &last, &run.steps, play + 1);
-    run.steps.push_back({"camera sends the first packet", Ms(last, *sent)});
-    run.steps.push_back({"first frame delivered", Ms(*sent, *delivered)});
-    run.total_ms = Ms(start, *delivered);
-    run.timeline.push_back({start, "Start"});
-    AddTimeline(&run, http, "HTTP");
-    AddTimeline(&run, rtsp, "RTSP");
-    run.timeline.push_back({pair->first, "RTP port bound"});
-    run.timeline.push_back({pair->second, "RTCP port bound"});
-    run.timeline.push_back({*sent, "camera: first packet sent"});
-    run.timeline.push_back({*delivered, "recorder: first audio frame"});
+    AddRtpSessionSteps(
+        &run, {start, &http, &rtsp, *pair, *sent, *delivered},
+        {"to the RTP port bound", "camera sends the first packet", "recorder: first audio frame"});
     for (const auto& [t, state] : callback.states())
       run.timeline.push_back({t, "recorder: audio state " + std::to_string(state)});
     AddLog(&run, driver);

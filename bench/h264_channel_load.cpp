@@ -38,10 +38,15 @@
 #include "channels/sender_stream_link.h"
 #include "core/testing/fake_driver.h"
 #include "platform/clock.h"
+#include "proc_stats.h"
 #include "recorder/frame_allocator.h"
 #include "recorder/frame_receiver.h"
 
 namespace {
+
+using korvela::bench::CountEntries;
+using korvela::bench::ThreadUse;
+using korvela::bench::ThreadUses;
 
 using Clock = std::chrono::steady_clock;
 
@@ -69,56 +74,6 @@ Descriptors CountDescriptors() {
     ::closedir(dir);
   }
   return d;
-}
-
-size_t CountEntries(const char* dir) {
-  size_t n = 0;
-  if (DIR* d = ::opendir(dir)) {
-    while (const dirent* e = ::readdir(d)) n += e->d_name[0] != '.' ? 1 : 0;
-    ::closedir(d);
-  }
-  return n;
-}
-
-// CPU seconds and voluntary context switches (sleeps, each ended by a
-// wake-up) of every thread of this process by name.
-struct ThreadUse {
-  double cpu_seconds = 0;
-  unsigned long wakeups = 0;
-};
-// Read from schedstat (nanoseconds of run time), not the tick counts of stat:
-// a thread's share of a 20-s window is a few hundred ticks.
-std::map<std::string, ThreadUse> ThreadUses() {
-  std::map<std::string, ThreadUse> out;
-  if (DIR* dir = ::opendir("/proc/self/task")) {
-    while (const dirent* e = ::readdir(dir)) {
-      if (e->d_name[0] == '.') continue;
-      const std::string base = std::string("/proc/self/task/") + e->d_name;
-      char name[64] = {}, line[256];
-      unsigned long wakeups = 0;
-      unsigned long long run_ns = 0;
-      if (FILE* f = std::fopen((base + "/comm").c_str(), "r")) {
-        if (std::fgets(name, sizeof name, f) == nullptr) name[0] = 0;
-        std::fclose(f);
-      }
-      if (FILE* f = std::fopen((base + "/schedstat").c_str(), "r")) {
-        if (std::fscanf(f, "%llu", &run_ns) != 1) run_ns = 0;
-        std::fclose(f);
-      }
-      if (FILE* f = std::fopen((base + "/status").c_str(), "r")) {
-        while (std::fgets(line, sizeof line, f) != nullptr) {
-          if (std::sscanf(line, "voluntary_ctxt_switches: %lu", &wakeups) == 1) break;
-        }
-        std::fclose(f);
-      }
-      std::string key(name);
-      if (!key.empty() && key.back() == '\n') key.pop_back();
-      out[key].cpu_seconds += double(run_ns) * 1e-9;
-      out[key].wakeups += wakeups;
-    }
-    ::closedir(dir);
-  }
-  return out;
 }
 
 // This tool's own threads, left out of the driver's figure: the main thread

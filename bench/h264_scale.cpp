@@ -42,10 +42,15 @@
 #include "core/testing/fake_driver.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
+#include "proc_stats.h"
 #include "recorder/frame_allocator.h"
 #include "recorder/frame_receiver.h"
 
 namespace {
+
+using korvela::bench::CountEntries;
+using korvela::bench::ProcessCpuSeconds;
+using korvela::bench::ThreadUses;
 
 using Clock = std::chrono::steady_clock;
 using korvela::ipcapture::IAudioFrame;
@@ -154,24 +159,6 @@ bool ReadSimStats(const Child& sim, const char* command, SimStats* stats) {
   return false;
 }
 
-// user + system seconds of a process (all its threads) from /proc.
-double ProcessCpuSeconds(pid_t pid) {
-  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
-  char stat[2048] = {};
-  if (FILE* f = std::fopen(path.c_str(), "r")) {
-    if (std::fgets(stat, sizeof stat, f) == nullptr) stat[0] = 0;
-    std::fclose(f);
-  }
-  const char* rest = std::strrchr(stat, ')');
-  unsigned long utime = 0, stime = 0;
-  if (rest == nullptr ||
-      std::sscanf(rest + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime,
-                  &stime) != 2) {
-    return 0;
-  }
-  return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
-}
-
 double SelfCpuSeconds() {
   rusage u{};
   ::getrusage(RUSAGE_SELF, &u);
@@ -183,53 +170,6 @@ double ThisThreadCpuSeconds() {
   timespec ts{};
   ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
   return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-// CPU seconds of this process's threads by kind: the name without a trailing
-// number (the RTP threads carry their port, cut short by the 15-character
-// limit).
-std::map<std::string, double> ThreadCpuByKind(std::map<std::string, int>* counts = nullptr) {
-  std::map<std::string, double> out;
-  const double tick = double(::sysconf(_SC_CLK_TCK));
-  if (DIR* dir = ::opendir("/proc/self/task")) {
-    while (const dirent* e = ::readdir(dir)) {
-      if (e->d_name[0] == '.') continue;
-      const std::string base = std::string("/proc/self/task/") + e->d_name;
-      char name[64] = {}, stat[1024] = {};
-      if (FILE* f = std::fopen((base + "/comm").c_str(), "r")) {
-        if (std::fgets(name, sizeof name, f) == nullptr) name[0] = 0;
-        std::fclose(f);
-      }
-      if (FILE* f = std::fopen((base + "/stat").c_str(), "r")) {
-        if (std::fgets(stat, sizeof stat, f) == nullptr) stat[0] = 0;
-        std::fclose(f);
-      }
-      const char* rest = std::strrchr(stat, ')');
-      unsigned long utime = 0, stime = 0;
-      if (rest == nullptr ||
-          std::sscanf(rest + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime,
-                      &stime) != 2) {
-        continue;
-      }
-      std::string kind(name);
-      while (!kind.empty() && std::strchr("0123456789 (),\n", kind.back()) != nullptr) {
-        kind.pop_back();
-      }
-      out[kind] += double(utime + stime) / tick;
-      if (counts != nullptr) ++(*counts)[kind];
-    }
-    ::closedir(dir);
-  }
-  return out;
-}
-
-size_t CountEntries(const char* dir) {
-  size_t n = 0;
-  if (DIR* d = ::opendir(dir)) {
-    while (const dirent* e = ::readdir(d)) n += e->d_name[0] != '.' ? 1 : 0;
-    ::closedir(d);
-  }
-  return n;
 }
 
 // Descriptors of this process: total, and the UDP sockets with their inodes
@@ -456,7 +396,7 @@ int main(int argc, char** argv) {
 
   Descriptors fds = ListDescriptors();
   std::map<std::string, int> thread_counts;
-  ThreadCpuByKind(&thread_counts);
+  for (const auto& [kind, use] : ThreadUses(/*by_kind=*/true)) thread_counts[kind] = use.threads;
   const size_t threads_now = CountEntries("/proc/self/task");
   if (rcvbuf_override > 0) {
     for (int fd : fds.udp_fds) {
@@ -512,7 +452,7 @@ int main(int argc, char** argv) {
   std::fflush(sim.in);
   const double cpu0 = SelfCpuSeconds();
   const double sim_cpu0 = ProcessCpuSeconds(sim.pid);
-  const auto kinds0 = ThreadCpuByKind();
+  const auto kinds0 = ThreadUses(/*by_kind=*/true);
   const UdpCounters udp0 = ReadUdpCounters();
   const SocketQueues queues0 = ReadSocketQueues(inodes);
   double load0[3] = {};
@@ -526,7 +466,7 @@ int main(int argc, char** argv) {
   sampler.join();
   const double cpu = SelfCpuSeconds() - cpu0 - sampler_cpu.load();
   const double sim_cpu = ProcessCpuSeconds(sim.pid) - sim_cpu0;
-  const auto kinds1 = ThreadCpuByKind();
+  const auto kinds1 = ThreadUses(/*by_kind=*/true);
   const UdpCounters udp1 = ReadUdpCounters();
   const Descriptors fds_end = ListDescriptors();
   const SocketQueues queues1 = ReadSocketQueues(fds_end.udp_inodes);
@@ -616,11 +556,10 @@ int main(int argc, char** argv) {
       cpu_pct, delivered > 0 ? cpu / double(delivered) * 1e6 : 0.0, sim_pct);
   for (const auto& [kind, now] : kinds1) {
     const auto before = kinds0.find(kind);
-    const double used = now - (before != kinds0.end() ? before->second : 0.0);
-    {
-      std::printf("  threads \"%s\" x%d: %.1f %%\n", kind.c_str(), thread_counts[kind],
-                  100 * used / wall);
-    }
+    const double used =
+        now.cpu_seconds - (before != kinds0.end() ? before->second.cpu_seconds : 0.0);
+    std::printf("  threads \"%s\" x%d: %.1f %%\n", kind.c_str(), thread_counts[kind],
+                100 * used / wall);
   }
   std::printf(
       "memory: RSS %ld -> %ld KiB (%.0f KiB per channel; anonymous %.0f), heap in use "
