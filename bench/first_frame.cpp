@@ -320,25 +320,34 @@ void AddLog(Run* run, const TimedDriver& driver) {
   for (const auto& [t, text] : driver.lines()) run->timeline.push_back({t, "log: " + text});
 }
 
-void StartSimulator(const char* model, std::unique_ptr<camsim::Simulator>* sim,
-                    TimedDriver* driver) {
-  camsim::SimulatorOptions options;
-  options.camera.model = model;
-  options.camera.auth = camsim::AuthMode::kDigest;
-  std::string error;
-  *sim = camsim::Simulator::Start(options, &error);
-  if (!*sim) {
-    std::fprintf(stderr, "camsim: %s\n", error.c_str());
-    std::exit(1);
+// One simulated camera of `model` (Digest) and a driver pointed at it, with
+// the recorder's frame allocator.
+struct SimulatedCamera {
+  explicit SimulatedCamera(const char* model) {
+    camsim::SimulatorOptions options;
+    options.camera.model = model;
+    options.camera.auth = camsim::AuthMode::kDigest;
+    std::string error;
+    sim = camsim::Simulator::Start(options, &error);
+    if (!sim) {
+      std::fprintf(stderr, "camsim: %s\n", error.c_str());
+      std::exit(1);
+    }
+    driver.device.address = "127.0.0.1";
+    driver.device.port = camera().http_port();
+    driver.device.user_name = "root";
+    driver.device.password = "system";
+    driver.device.model = model;
+    driver.device.receive_timeout_ms = 20000;
+    driver.SetParameter(2, std::to_string(camera().rtsp_port()));
+    driver.allocator = &allocator;
   }
-  driver->device.address = "127.0.0.1";
-  driver->device.port = (*sim)->camera(0).http_port();
-  driver->device.user_name = "root";
-  driver->device.password = "system";
-  driver->device.model = model;
-  driver->device.receive_timeout_ms = 20000;
-  driver->SetParameter(2, std::to_string((*sim)->camera(0).rtsp_port()));
-}
+  camsim::Camera& camera() { return sim->camera(0); }
+
+  std::unique_ptr<camsim::Simulator> sim;
+  TimedDriver driver;
+  korvela::recorder::FrameAllocator allocator;
+};
 
 // The two ports of the pair the driver took: the first port of ours with its
 // odd neighbour also bound.
@@ -349,6 +358,13 @@ std::optional<std::pair<Time, Time>> PortPairTimes(const std::map<uint16_t, Time
     if (rtcp != seen.end()) return std::make_pair(t, rtcp->second);
   }
   return std::nullopt;
+}
+
+// Ends the run when something expected of the start was not seen.
+void Require(bool seen, const char* stream, const char* what) {
+  if (seen) return;
+  std::fprintf(stderr, "%s: %s\n", stream, what);
+  std::exit(1);
 }
 
 // What was seen of an RTP session's start, and the names of the steps that
@@ -391,12 +407,9 @@ void AddRtpSessionSteps(Run* run, const RtpSessionTimes& t, const RtpStepNames& 
 }
 
 Run MeasureMjpeg() {
-  std::unique_ptr<camsim::Simulator> sim;
-  TimedDriver driver;
-  StartSimulator("IQ042", &sim, &driver);
-  camsim::Camera& camera = sim->camera(0);
-  korvela::recorder::FrameAllocator allocator;
-  driver.allocator = &allocator;
+  SimulatedCamera sim("IQ042");
+  TimedDriver& driver = sim.driver;
+  camsim::Camera& camera = sim.camera();
   driver.SetParameter(3, "1");  // cropping window of the full sensor
   driver.SetParameter(6, "1280x1024");
   korvela::recorder::FrameReceiver receiver(/*keep=*/1);
@@ -412,10 +425,7 @@ Run MeasureMjpeg() {
     korvela::CMjpegChannelHTTP channel(&driver, 0, &receiver);
     const Time start = Clock::now();
     channel.Start({25, 50, 1280, 1024});
-    if (!receiver.WaitForFrames(1, std::chrono::seconds(20))) {
-      std::fprintf(stderr, "mjpeg: no frame\n");
-      std::exit(1);
-    }
+    Require(receiver.WaitForFrames(1, std::chrono::seconds(20)), "mjpeg", "no frame");
     const std::optional<Time> sent = first_send.sent();
     // The push's request is recorded when its handler returns, which may be
     // after the first picture went out and arrived.
@@ -432,10 +442,7 @@ Run MeasureMjpeg() {
     size_t stream = 0;
     while (stream < http.size() && http[stream].what.find("server push") == std::string::npos)
       ++stream;
-    if (stream == http.size() || !sent || !delivered) {
-      std::fprintf(stderr, "mjpeg: no stream request seen\n");
-      std::exit(1);
-    }
+    Require(stream < http.size() && sent && delivered, "mjpeg", "no stream request seen");
     Time last = start;
     AddRequestSteps(http, "HTTP", start, &last, &run.steps, stream);
     // The push: the media pump may send the first picture before the request
@@ -458,12 +465,9 @@ Run MeasureMjpeg() {
 }
 
 Run MeasureH264() {
-  std::unique_ptr<camsim::Simulator> sim;
-  TimedDriver driver;
-  StartSimulator("IQ031", &sim, &driver);
-  camsim::Camera& camera = sim->camera(0);
-  korvela::recorder::FrameAllocator allocator;
-  driver.allocator = &allocator;
+  SimulatedCamera sim("IQ031");
+  TimedDriver& driver = sim.driver;
+  camsim::Camera& camera = sim.camera();
   driver.SetParameter(3, "2");
   korvela::recorder::FrameReceiver receiver(/*keep=*/1);
   std::optional<Time> delivered;
@@ -479,20 +483,15 @@ Run MeasureH264() {
     korvela::CH264ChannelRTSP channel(&driver, 0, &receiver);
     const Time start = Clock::now();
     channel.Start({25, 50, 1280, 720});
-    if (!receiver.WaitForFrames(1, std::chrono::seconds(20))) {
-      std::fprintf(stderr, "h264: no frame\n");
-      std::exit(1);
-    }
+    Require(receiver.WaitForFrames(1, std::chrono::seconds(20)), "h264", "no frame");
     const std::optional<Time> sent = first_send.sent();
     const auto pair = PortPairTimes(ports.first_seen());
     channel.Stop();
     std::lock_guard<std::mutex> lock(delivered_mu);
     const std::vector<Request> http = Requests(camera.http_requests(), &HttpName);
     const std::vector<Request> rtsp = Requests(camera.rtsp_requests(), &RtspName);
-    if (http.empty() || rtsp.size() < 3 || !pair || !sent || !delivered) {
-      std::fprintf(stderr, "h264: a step was not seen\n");
-      std::exit(1);
-    }
+    Require(!http.empty() && rtsp.size() >= 3 && pair && sent && delivered, "h264",
+            "a step was not seen");
     AddRtpSessionSteps(&run, {start, &http, &rtsp, *pair, *sent, *delivered},
                        {"configuration pause (to the RTP port bound)",
                         "camera sends the first (key) frame", "recorder: first frame"});
@@ -502,12 +501,9 @@ Run MeasureH264() {
 }
 
 Run MeasureAudio() {
-  std::unique_ptr<camsim::Simulator> sim;
-  TimedDriver driver;
-  StartSimulator("IQ765", &sim, &driver);
-  camsim::Camera& camera = sim->camera(0);
-  korvela::recorder::FrameAllocator allocator;
-  driver.allocator = &allocator;
+  SimulatedCamera sim("IQ765");
+  TimedDriver& driver = sim.driver;
+  camsim::Camera& camera = sim.camera();
   korvela::recorder::AudioFormatList formats;
   TimedAudioCallback callback;
   UdpPortWatcher ports;
@@ -517,20 +513,15 @@ Run MeasureAudio() {
     korvela::CQuarnoAudioCaptureChannel channel(&driver, 1, 0, &callback, &formats);
     const Time start = Clock::now();
     channel.Start();
-    if (!callback.WaitForFrames(1, std::chrono::seconds(20))) {
-      std::fprintf(stderr, "audio: no frame\n");
-      std::exit(1);
-    }
+    Require(callback.WaitForFrames(1, std::chrono::seconds(20)), "audio", "no frame");
     const std::optional<Time> sent = first_send.sent();
     const auto pair = PortPairTimes(ports.first_seen());
     channel.Stop();
     const std::optional<Time> delivered = callback.first();
     const std::vector<Request> http = Requests(camera.http_requests(), &HttpName);
     const std::vector<Request> rtsp = Requests(camera.rtsp_requests(), &RtspName);
-    if (http.empty() || rtsp.size() < 3 || !pair || !sent || !delivered) {
-      std::fprintf(stderr, "audio: a step was not seen\n");
-      std::exit(1);
-    }
+    Require(!http.empty() && rtsp.size() >= 3 && pair && sent && delivered, "audio",
+            "a step was not seen");
     AddRtpSessionSteps(
         &run, {start, &http, &rtsp, *pair, *sent, *delivered},
         {"to the RTP port bound", "camera sends the first packet", "recorder: first audio frame"});
