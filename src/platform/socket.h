@@ -39,10 +39,10 @@ enum class SocketError : int {
   kMessageSize = 10040,         // WSAEMSGSIZE: datagram larger than the buffer
   kAddressInUse = 10048,        // WSAEADDRINUSE
   kNetworkDown = 10050,         // WSAENETDOWN
-  kNoBuffers = 10055,           // WSAENOBUFS: the kernel is out of memory
   kNetworkUnreachable = 10051,  // WSAENETUNREACH
   kConnectionAborted = 10053,   // WSAECONNABORTED
   kConnectionReset = 10054,     // WSAECONNRESET
+  kNoBuffers = 10055,           // WSAENOBUFS: the kernel is out of memory
   kNotConnected = 10057,        // WSAENOTCONN
   kShutdown = 10058,            // WSAESHUTDOWN
   kTimedOut = 10060,            // WSAETIMEDOUT

@@ -24,19 +24,20 @@ CRTPReceiver::~CRTPReceiver() { Stop(); }
 bool CRTPReceiver::Start(uint16_t port) {
   if (client_ || IsRunning()) Stop();
   client_ = new (std::nothrow) CUDPClient(Log());
-  startError_ = platform::SocketError::kNoBuffers;
+  startError_ = platform::SocketError::kNoBuffers;  // no client: memory is short
   if (client_) {
     client_->SetBufferSize(kInitialBufferBytes);
     client_->SetTimeout(kReceiveWaitSeconds, 0);
-    const bool open = client_->Open(this, port);
-    startError_ = open ? platform::SocketError::kOther : client_->GetOpenError();
-    if (open) {
+    if (!client_->Open(this, port)) {
+      startError_ = client_->GetOpenError();
+    } else {
       ClearQueue();
       stopping_.store(false);
       if (StartThread(StrFormat("RTP Packet Queue (%hu)", client_->GetPort()).c_str())) {
         startError_ = platform::SocketError::kNone;
         return true;
       }
+      startError_ = platform::SocketError::kOther;  // no thread
     }
   }
   Stop();

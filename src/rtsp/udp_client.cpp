@@ -32,13 +32,13 @@ uint32_t CUDPClient::WaitMs() const {
 bool CUDPClient::Open(IRTPClientUser* user, uint16_t port) {
   {
     CSyncLockGuard guard(lock_);
-    if (socket_.valid()) return false;
-    // Without a stop descriptor the thread's waits could not be aborted.
-    SocketError error = StopEvent().Raw().valid() ? SocketError::kNone : SocketError::kTooManyFiles;
-    if (error == SocketError::kNone) {
-      user_ = user;
-      error = socket_.Bind(port);
+    if (socket_.valid()) {
+      openError_.store(SocketError::kInvalid);
+      return false;
     }
+    user_ = user;
+    // Without a stop descriptor the thread's waits could not be aborted.
+    SocketError error = StopEvent().Raw().valid() ? socket_.Bind(port) : SocketError::kTooManyFiles;
     if (error == SocketError::kNone) {
       port_.store(socket_.LocalPort());
       if (StartThread(StrFormat("UDP client thread, port %u", port_.load()).c_str())) {
