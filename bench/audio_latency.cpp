@@ -16,9 +16,8 @@
 
 #include "camsim/camsim.h"
 #include "channels/audio_capture_channel.h"
-#include "core/testing/fake_driver.h"
 #include "recorder/audio_host.h"
-#include "recorder/frame_allocator.h"
+#include "simulated_camera.h"
 
 namespace {
 
@@ -96,26 +95,9 @@ class TimingCallback : public korvela::ipcapture::IAudioCallback {
 int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
 
-  camsim::SimulatorOptions options;
-  options.camera.model = "IQ765";
-  options.camera.auth = camsim::AuthMode::kDigest;
-  std::string error;
-  auto sim = camsim::Simulator::Start(options, &error);
-  if (!sim) {
-    std::fprintf(stderr, "camsim: %s\n", error.c_str());
-    return 1;
-  }
-  camsim::Camera& camera = sim->camera(0);
-
-  korvela::testing::FakeDriver driver;
-  driver.device.address = "127.0.0.1";
-  driver.device.port = camera.http_port();
-  driver.device.user_name = "root";
-  driver.device.password = "system";
-  driver.device.model = "IQ765";
-  driver.SetParameter(2, std::to_string(camera.rtsp_port()));
-  korvela::recorder::FrameAllocator allocator;
-  driver.allocator = &allocator;
+  korvela::bench::SimulatedCamera<> sim("IQ765");
+  camsim::Camera& camera = sim.camera();
+  korvela::testing::FakeDriver& driver = sim.driver;
   korvela::recorder::AudioFormatList formats;
   TimingCallback callback(camera);
   {

@@ -42,6 +42,7 @@
 #include "recorder/audio_host.h"
 #include "recorder/frame_allocator.h"
 #include "recorder/frame_receiver.h"
+#include "simulated_camera.h"
 
 namespace {
 
@@ -320,34 +321,7 @@ void AddLog(Run* run, const TimedDriver& driver) {
   for (const auto& [t, text] : driver.lines()) run->timeline.push_back({t, "log: " + text});
 }
 
-// One simulated camera of `model` (Digest) and a driver pointed at it, with
-// the recorder's frame allocator.
-struct SimulatedCamera {
-  explicit SimulatedCamera(const char* model) {
-    camsim::SimulatorOptions options;
-    options.camera.model = model;
-    options.camera.auth = camsim::AuthMode::kDigest;
-    std::string error;
-    sim = camsim::Simulator::Start(options, &error);
-    if (!sim) {
-      std::fprintf(stderr, "camsim: %s\n", error.c_str());
-      std::exit(1);
-    }
-    driver.device.address = "127.0.0.1";
-    driver.device.port = camera().http_port();
-    driver.device.user_name = "root";
-    driver.device.password = "system";
-    driver.device.model = model;
-    driver.device.receive_timeout_ms = 20000;
-    driver.SetParameter(2, std::to_string(camera().rtsp_port()));
-    driver.allocator = &allocator;
-  }
-  camsim::Camera& camera() { return sim->camera(0); }
-
-  std::unique_ptr<camsim::Simulator> sim;
-  TimedDriver driver;
-  korvela::recorder::FrameAllocator allocator;
-};
+using SimulatedCamera = korvela::bench::SimulatedCamera<TimedDriver>;
 
 // The two ports of the pair the driver took: the first port of ours with its
 // odd neighbour also bound.

@@ -21,10 +21,9 @@
 #include "camsim/camsim.h"
 #include "channels/mjpeg_channel_http.h"
 #include "channels/sender_stream_link.h"
-#include "core/testing/fake_driver.h"
 #include "platform/clock.h"
-#include "recorder/frame_allocator.h"
 #include "recorder/frame_receiver.h"
+#include "simulated_camera.h"
 
 namespace {
 
@@ -41,24 +40,9 @@ int main(int argc, char** argv) {
   const unsigned fps = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 40;
   const std::string model = argc > 3 ? argv[3] : "IQ042";
 
-  camsim::SimulatorOptions options;
-  options.camera.model = model;
-  options.camera.auth = camsim::AuthMode::kDigest;
-  std::string error;
-  auto sim = camsim::Simulator::Start(options, &error);
-  if (!sim) {
-    std::fprintf(stderr, "camsim: %s\n", error.c_str());
-    return 1;
-  }
+  korvela::bench::SimulatedCamera<> sim(model);
+  korvela::testing::FakeDriver& driver = sim.driver;
 
-  korvela::testing::FakeDriver driver;
-  driver.device.address = "127.0.0.1";
-  driver.device.port = sim->camera(0).http_port();
-  driver.device.user_name = "root";
-  driver.device.password = "system";
-  driver.device.receive_timeout_ms = 20000;
-  korvela::recorder::FrameAllocator allocator;
-  driver.allocator = &allocator;
   driver.SetParameter(3, "1");  // cropping window of the full sensor, no downscale
   driver.SetParameter(6, "1280x1024");
 
@@ -77,11 +61,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no frame arrived\n");
     return 1;
   }
-  const uint64_t pushed_at_start = sim->camera(0).counters().jpeg_frames_sent;
+  const uint64_t pushed_at_start = sim.camera().counters().jpeg_frames_sent;
   const size_t frames_at_start = receiver.frame_count();
   const double cpu_at_start = worker_cpu;
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  const uint64_t pushed = sim->camera(0).counters().jpeg_frames_sent - pushed_at_start;
+  const uint64_t pushed = sim.camera().counters().jpeg_frames_sent - pushed_at_start;
   const size_t delivered = receiver.frame_count() - frames_at_start;
   const double cpu = worker_cpu - cpu_at_start;
   channel.Stop();
