@@ -55,10 +55,17 @@ usage() {
   exit 2
 }
 
+# Builds the given targets of the release preset.
+build_release() {
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target "$@" -- -j2 >/dev/null
+}
+
+build_type() { sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$BUILD_DIR/CMakeCache.txt"; }
+
 ensure_built() {
   if [[ ! -x $VELTRANO || ! -x $CAMSIM ]]; then
-    cmake --preset release >/dev/null
-    cmake --build --preset release --target veltrano_cli camsim veltrano -- -j2 >/dev/null
+    build_release veltrano_cli camsim veltrano
   fi
   command -v ffmpeg >/dev/null || { echo "bench: ffmpeg is missing" >&2; exit 1; }
 }
@@ -128,7 +135,7 @@ cmd_mjpeg() {
   local seconds=${1:-40} runs=${2:-3}
   ensure_built
   echo "# Motion-JPEG, CPU per delivered frame: $seconds s per run, $runs runs, $(date -u +%FT%TZ)"
-  echo "# build: $BUILD_DIR ($(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$BUILD_DIR/CMakeCache.txt"))"
+  echo "# build: $BUILD_DIR ($(build_type))"
   printf '%-4s %-10s %8s %10s %14s %16s %10s\n' run client frames cpu_s ms_per_frame \
     wakeups_per_frame loadavg
   for run in $(seq "$runs"); do
@@ -217,8 +224,7 @@ H264_LOAD=$BUILD_DIR/bench/h264_channel_load
 # another rate); sets H264_DATA.
 prepare_h264() {
   if [[ ! -x $H264_LOAD || ! -x $CAMSIM ]]; then
-    cmake --preset release >/dev/null
-    cmake --build --preset release --target h264_channel_load camsim -- -j2 >/dev/null
+    build_release h264_channel_load camsim
   fi
   command -v ffmpeg >/dev/null || { echo "bench: ffmpeg is missing" >&2; exit 1; }
   H264_DATA=$OUT_DIR/testdata
@@ -252,7 +258,7 @@ run_h264_load() {
   shift 2
   command -v gst-launch-1.0 >/dev/null || { echo "bench: gst-launch-1.0 is missing" >&2; exit 1; }
   echo "# H.264, CPU per delivered frame: $seconds s per run, $runs runs, $(date -u +%FT%TZ)"
-  echo "# build: $BUILD_DIR ($(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$BUILD_DIR/CMakeCache.txt"))"
+  echo "# build: $BUILD_DIR ($(build_type))"
   for run in $(seq "$runs"); do
     echo "## run $run, load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
     "$H264_LOAD" "$CAMSIM" "$seconds" "$H264_DATA" ffmpeg,gst "$@" | grep -v '^window of'
@@ -272,10 +278,9 @@ cmd_h264_1080() {
 
 cmd_ttff() {
   local runs=${1:-5}
-  cmake --preset release >/dev/null
-  cmake --build --preset release --target first_frame -- -j2 >/dev/null
+  build_release first_frame
   echo "# Start to first frame, step by step: $runs runs per stream type, $(date -u +%FT%TZ)"
-  echo "# build: $BUILD_DIR ($(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$BUILD_DIR/CMakeCache.txt")), load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "# build: $BUILD_DIR ($(build_type)), load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
   "$BUILD_DIR/bench/first_frame" "$runs"
 }
 
@@ -318,8 +323,7 @@ shift
 cmd_micro() {
   local benches=(parsers_bench rtp_receiver_bench h264_depacketiser_bench mjpeg_splitter_bench
     http_transport_bench)
-  cmake --preset release >/dev/null
-  cmake --build --preset release --target "${benches[@]}" -- -j2 >/dev/null
+  build_release "${benches[@]}"
   echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
   local b
   for b in "${benches[@]}"; do
@@ -339,11 +343,10 @@ cmd_scale() {
   [[ ${#counts[@]} -gt 0 ]] || counts=(16 64 128)
   local scale=$BUILD_DIR/bench/h264_scale
   if [[ ! -x $scale || ! -x $CAMSIM ]]; then
-    cmake --preset release >/dev/null
-    cmake --build --preset release --target h264_scale camsim -- -j2 >/dev/null
+    build_release h264_scale camsim
   fi
   echo "# H.264 channels in one process: $seconds s window per run, $(date -u +%FT%TZ)"
-  echo "# build: $BUILD_DIR ($(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$BUILD_DIR/CMakeCache.txt"))," \
+  echo "# build: $BUILD_DIR ($(build_type))," \
     "net.core.rmem_max $(cat /proc/sys/net/core/rmem_max), ulimit -n $(ulimit -n)"
   local n
   for n in "${counts[@]}"; do
